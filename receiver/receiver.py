@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""A small HTTP and HTTPS receiver for the uploader, on loopback.
+
+It reads each POST body in full by its Content-Length, can store each body
+and the request's header lines in a folder, and answers with a JSON object
+holding "status_code" and the number of bytes received. Reply options shape
+the answer so that tests can see how the uploader reports it.
+
+Prints "port N" on standard output once it listens.
+"""
+
+import argparse
+import gzip
+import itertools
+import os
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+
+
+class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, options):
+        self.options = options
+        self.counter = itertools.count(1)
+        self.counter_lock = threading.Lock()
+        self.address_family = socket.AF_INET6 if ":" in options.host else socket.AF_INET
+        super().__init__((options.host, options.port), Handler)
+        self.tls = None
+        if options.tls_cert:
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(options.tls_cert, options.tls_key)
+            if options.tls_max:
+                self.tls.minimum_version = ssl.TLSVersion[options.tls_max]
+                self.tls.maximum_version = ssl.TLSVersion[options.tls_max]
+                # Old protocol versions need the lowest security level of OpenSSL.
+                self.tls.set_ciphers("ALL:@SECLEVEL=0")
+
+    def get_request(self):
+        connection, address = super().get_request()
+        if self.tls:
+            connection = self.tls.wrap_socket(connection, server_side=True, do_handshake_on_connect=False)
+        return connection, address
+
+    def next_index(self):
+        with self.counter_lock:
+            return next(self.counter)
+
+
+class Handler(socketserver.StreamRequestHandler):
+    def handle(self):
+        if self.server.tls:
+            try:
+                self.connection.do_handshake()
+            except (ssl.SSLError, OSError):
+                return
+        while self.handle_one():
+            pass
+
+    def handle_one(self):
+        try:
+            request_line = self.rfile.readline(65537)
+        except (ssl.SSLError, OSError):
+            return False
+        if not request_line:
+            return False
+        header_lines = []
+        length = 0
+        while True:
+            line = self.rfile.readline(65537)
+            if line in (b"\r\n", b"\n", b""):
+                break
+            header_lines.append(line.rstrip(b"\r\n"))
+            name, _, value = line.partition(b":")
+            if name.strip().lower() == b"content-length":
+                length = int(value.strip())
+
+        options = self.server.options
+        index = self.server.next_index()
+        body = bytearray()
+        remaining = length
+        store = options.store
+        while remaining > 0:
+            piece = self.rfile.read(min(remaining, 1 << 20))
+            if not piece:
+                return False
+            remaining -= len(piece)
+            if store:
+                body += piece
+        if store:
+            prefix = os.path.join(store, "%04d" % index)
+            with open(prefix + ".headers", "wb") as headers:
+                headers.write(request_line.rstrip(b"\r\n") + b"\n")
+                for line in header_lines:
+                    headers.write(line + b"\n")
+            with open(prefix + ".body", "wb") as chunk:
+                chunk.write(body)
+
+        self.reply(length)
+        return True
+
+    def reply(self, received):
+        options = self.server.options
+        if options.body_file:
+            with open(options.body_file, "rb") as source:
+                body = source.read()
+        elif options.body is not None:
+            body = options.body.encode("utf-8")
+        else:
+            body = b'{"status_code":%d,"received":%d}' % (options.status, received)
+        headers = [] if options.bare else [b"Content-Type: application/json"]
+        if options.gzip:
+            body = gzip.compress(body)
+            headers.append(b"Content-Encoding: gzip")
+        headers += [h.encode("utf-8") for h in options.header]
+        headers.append(b"Content-Length: %d" % len(body))
+        status = b"HTTP/1.1 %d %s\r\n" % (options.status, options.reason.encode("ascii"))
+        self.wfile.write(status + b"".join(h + b"\r\n" for h in headers) + b"\r\n" + body)
+        self.wfile.flush()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--store", help="folder for NNNN.body and NNNN.headers of each request")
+    parser.add_argument("--tls-cert", help="serve HTTPS with this certificate chain (PEM)")
+    parser.add_argument("--tls-key", help="private key of the certificate (PEM)")
+    parser.add_argument("--tls-max", choices=["TLSv1", "TLSv1_1", "TLSv1_2", "TLSv1_3"],
+                        help="offer only this TLS version")
+    parser.add_argument("--status", type=int, default=201, help="HTTP status of every reply")
+    parser.add_argument("--reason", default="Created")
+    parser.add_argument("--body", help="reply body text instead of the JSON summary")
+    parser.add_argument("--body-file", help="reply body bytes from this file")
+    parser.add_argument("--header", action="append", default=[], help="extra reply header line")
+    parser.add_argument("--gzip", action="store_true", help="compress the reply body")
+    parser.add_argument("--bare", action="store_true", help="no header beyond Content-Length")
+    options = parser.parse_args()
+    if options.store:
+        os.makedirs(options.store, exist_ok=True)
+
+    server = Receiver(options)
+    print("port %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())

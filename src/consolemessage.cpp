@@ -1,0 +1,71 @@
+#include "consolemessage.h"
+
+#include <QDebug>
+#include <QTextStream>
+
+ConsoleMessage::~ConsoleMessage()
+{
+    qDebug().noquote().nospace() << line;
+}
+
+ConsoleMessage &ConsoleMessage::operator<<(const char *literal)
+{
+    line += QString::fromUtf8(literal) + QLatin1Char(' ');
+    return *this;
+}
+
+ConsoleMessage &ConsoleMessage::operator<<(const QString &text)
+{
+    line += QLatin1Char('"') + text + QLatin1String("\" ");
+    return *this;
+}
+
+// Reply bytes are UTF-8 on the wire and the console is UTF-8: decoding them
+// as Latin-1 would double every non-ASCII character.
+ConsoleMessage &ConsoleMessage::operator<<(const QByteArray &bytes)
+{
+    line += quoted(bytes) + QLatin1Char(' ');
+    return *this;
+}
+
+ConsoleMessage &ConsoleMessage::operator<<(int number)
+{
+    return *this << qint64(number);
+}
+
+ConsoleMessage &ConsoleMessage::operator<<(qint64 number)
+{
+    line += QString::number(number) + QLatin1Char(' ');
+    return *this;
+}
+
+// The text stream's defaults: smart notation, precision 6, "inf" and "nan".
+ConsoleMessage &ConsoleMessage::operator<<(double number)
+{
+    QTextStream(&line) << number << ' ';
+    return *this;
+}
+
+// The list and pair layout of Qt 4's debug stream: "(QPair("a","b") ,  QPair(...) ) ".
+ConsoleMessage &ConsoleMessage::operator<<(const QList<QPair<QByteArray, QByteArray>> &pairs)
+{
+    line += QLatin1Char('(');
+    for (int i = 0; i < pairs.size(); ++i) {
+        if (i > 0)
+            line += QLatin1String(",  ");
+        line += QLatin1String("QPair(") + quoted(pairs.at(i).first) + QLatin1Char(',')
+                + quoted(pairs.at(i).second) + QLatin1String(") ");
+    }
+    line += QLatin1Char(')');
+    if (!pairs.isEmpty())
+        line += QLatin1Char(' ');
+    line += QLatin1Char(' ');
+    return *this;
+}
+
+// The whole array, a zero byte included: the message output writes the line
+// as a C string, so it ends there, as it always has.
+QString ConsoleMessage::quoted(const QByteArray &bytes)
+{
+    return QLatin1Char('"') + QString::fromUtf8(bytes.constData(), bytes.size()) + QLatin1Char('"');
+}

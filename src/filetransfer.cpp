@@ -1,0 +1,167 @@
+#include "filetransfer.h"
+
+#include "consolemessage.h"
+#include "jsonscript.h"
+#include "uploadarguments.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QUrl>
+
+#include <limits>
+
+// A byte array holds its size, a header and a terminating zero within an int.
+const qint64 FileTransfer::maximumBodySize = std::numeric_limits<int>::max() - qint64(sizeof(QArrayData)) - 1;
+
+FileTransfer::FileTransfer(QObject *parent)
+    : QObject(parent)
+    , manager(new QNetworkAccessManager(this))
+{
+}
+
+FileTransfer::~FileTransfer()
+{
+    if (reply) {
+        if (reply->error() != QNetworkReply::NoError)
+            ConsoleMessage() << " >> Exit with error!";
+        else
+            printTransferReport(timer.elapsed(), bodySize);
+        reply->deleteLater();
+    }
+    delete manager;
+}
+
+bool FileTransfer::upload(const char *url, const char *api_token, const char *file_path,
+                          qint64 start_offset, qint64 end_offset,
+                          const char *proxy_host, const char *proxy_port, const char *use_proxy)
+{
+    QNetworkRequest request(QUrl(QString::fromUtf8(url)));
+
+    // TLS 1.0 is refused by the platform's TLS library; verification stays on.
+    QSslConfiguration sslConfiguration = QSslConfiguration::defaultConfiguration();
+    sslConfiguration.setProtocol(QSsl::TlsV1_2OrLater);
+    request.setSslConfiguration(sslConfiguration);
+
+    if (qstrcmp(use_proxy, "true") == 0) {
+        qint64 port = 0;
+        UploadArguments::parseDecimal(proxy_port, &port);
+        manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(proxy_host), quint16(port)));
+    }
+
+    const QFileInfo fileInfo(QFile::decodeName(file_path));
+    fileSize = fileInfo.size();
+    ConsoleMessage() << " >> File size =" << fileSize << "Byte";
+
+    QFile file(fileInfo.absoluteFilePath());
+    ConsoleMessage() << " >> Reading File: " << fileInfo.absoluteFilePath();
+
+    // Wraps instead of overflowing; such a range is refused below anyway.
+    bodySize = qint64(quint64(end_offset) - quint64(start_offset));
+    ConsoleMessage() << " >> Chunk size =" << bodySize << "Byte";
+
+    request.setRawHeader("X_ZORV_API_TOKEN", api_token);
+    request.setRawHeader("X_ZORV_LOCAL_TS_OFFSET", localTimeZoneOffset().toLatin1());
+    request.setRawHeader("USER-AGENT", "tovanel/5.0.0");
+    // Accept-Encoding is left to Qt: it advertises gzip and deflate itself and
+    // then hands back the reply decompressed, which it does not when we set it.
+    request.setRawHeader("Content-Type", "application/octet-stream");
+    request.setRawHeader("Content-Length", QByteArray::number(bodySize));
+    request.setRawHeader("Connection", "Keep-Alive");
+    request.setRawHeader("Keep-Alive", "timeout=20000");
+    // Without it Qt thins the progress signals and most ten-percent steps never show.
+    request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
+
+    // Opening a FIFO or a device would block or read forever.
+    if (!fileInfo.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        ConsoleMessage() << " >> Cannot Open input file.";
+        return false;
+    }
+    if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize || bodySize > maximumBodySize) {
+        ConsoleMessage() << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
+        return false;
+    }
+
+    // One buffer of the final size: the post shares it, nothing copies it.
+    QByteArray body(int(bodySize), Qt::Uninitialized);
+    if (!file.seek(start_offset) || file.read(body.data(), bodySize) != bodySize) {
+        ConsoleMessage() << " >> Cannot read input file.";
+        return false;
+    }
+    file.close();
+
+    ConsoleMessage() << " >> Uploading Start...";
+    timer.start();
+    reply = manager->post(request, body);
+    reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
+    connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
+    connect(reply, SIGNAL(finished()), this, SLOT(httpPostDataReply()));
+    connect(reply, SIGNAL(finished()), parent(), SLOT(quit()), Qt::QueuedConnection);
+    return true;
+}
+
+bool FileTransfer::hasFailed() const
+{
+    return reply && reply->error() != QNetworkReply::NoError;
+}
+
+QString FileTransfer::localTimeZoneOffset()
+{
+    QDateTime local = QDateTime::currentDateTime();
+    const QDateTime utc = local.toTimeSpec(Qt::UTC);
+    local.setTimeSpec(Qt::UTC);
+    // Truncates toward zero: UTC-3:30 is -3, never -4.
+    const qint64 hours = utc.secsTo(local) / 3600;
+    return hours > 0 ? QStringLiteral("+%1").arg(hours) : QStringLiteral("%1").arg(hours);
+}
+
+void FileTransfer::printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize)
+{
+    const double seconds = elapsedMilliseconds / 1000.0;
+    const double speed = bodySize * 8.0 / seconds / 1000000.0;
+    ConsoleMessage() << "\n >> The uploading process took" << seconds << "Seconds";
+    ConsoleMessage() << " >> The uploading Speed is" << speed << "Mb/Sec";
+    ConsoleMessage() << " >> Bye...";
+}
+
+void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
+{
+    static int lastPercent = 0;
+    if (bytes_sent <= 0 || bytes_total <= 0)
+        return;
+    // 128 bits: bytes_sent * 100 must not overflow for any value a caller passes.
+    const __int128 percent = static_cast<__int128>(bytes_sent) * 100 / bytes_total;
+    if (percent <= lastPercent)
+        return;
+    lastPercent = int(percent);
+    if (lastPercent % 10 != 0)
+        return;
+    ConsoleMessage() << " >> Progress: " << lastPercent;
+}
+
+void FileTransfer::httpPostDataReply()
+{
+    if (reply->error() != QNetworkReply::NoError) {
+        ConsoleMessage() << " >> Reply Error #:" << int(reply->error());
+        reply->abort();
+        return;
+    }
+
+    const QByteArray body = reply->readAll();
+    ConsoleMessage() << body;
+    if (body.isNull()) {
+        ConsoleMessage() << " >> Reply is Empty.";
+    } else {
+        const int zero = body.indexOf('\0');
+        const QString text = QString::fromUtf8(body.constData(), zero < 0 ? body.size() : zero);
+        const QVariantMap map = JsonScript::instance().parse(text);
+        ConsoleMessage() << " >> status_code = " << map.value(QStringLiteral("status_code")).toInt();
+    }
+    ConsoleMessage() << " >> reply header pairs: " << reply->rawHeaderPairs();
+}

@@ -1,0 +1,45 @@
+#ifndef FILETRANSFER_H
+#define FILETRANSFER_H
+
+#include <QElapsedTimer>
+#include <QObject>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Carries one upload: reads a byte range of a file, posts it, reports progress
+// and the reply, and prints the final report when destroyed.
+class FileTransfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FileTransfer(QObject *parent);
+    ~FileTransfer() override;
+
+    bool upload(const char *url, const char *api_token, const char *file_path,
+                qint64 start_offset, qint64 end_offset,
+                const char *proxy_host, const char *proxy_port, const char *use_proxy);
+
+    // True once a posted request has finished with an error; the exit status says so.
+    bool hasFailed() const;
+
+    static QString localTimeZoneOffset();
+    static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
+
+    // The largest range that fits in one byte array.
+    static const qint64 maximumBodySize;
+
+public slots:
+    void showProgress(qint64 bytes_sent = 0, qint64 bytes_total = 1);
+    void httpPostDataReply();
+
+private:
+    QElapsedTimer timer;
+    qint64 fileSize = 0;
+    qint64 bodySize = 0;
+    QNetworkAccessManager *manager;
+    QNetworkReply *reply = nullptr;
+};
+
+#endif // FILETRANSFER_H

@@ -1,0 +1,31 @@
+#ifndef JSONSCRIPT_H
+#define JSONSCRIPT_H
+
+#include <QScopedPointer>
+#include <QString>
+#include <QVariant>
+
+class JsonScriptPrivate;
+class QScriptEngine;
+class QScriptValue;
+
+// JSON through the script engine's JSON.parse and JSON.stringify; one per process.
+class JsonScript
+{
+public:
+    static JsonScript &instance();
+
+    QVariantMap parse(const QString &text);
+    QString serialize(const QVariant &value);
+
+private:
+    JsonScript();
+    ~JsonScript();
+    Q_DISABLE_COPY(JsonScript)
+
+    static QScriptValue variantToScriptValue(const QVariant &value, QScriptEngine *engine);
+
+    QScopedPointer<JsonScriptPrivate> d;
+};
+
+#endif // JSONSCRIPT_H

@@ -1,0 +1,97 @@
+#include "uploadarguments.h"
+
+#include "consolemessage.h"
+
+#include <limits>
+
+namespace {
+
+bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+} // namespace
+
+bool UploadArguments::parse(int argc, const char *const *argv)
+{
+    if (argc < 9) {
+        ConsoleMessage() << " >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy";
+        return false;
+    }
+    url = argv[1];
+    api_token = argv[2];
+    file_path = argv[3];
+    proxy_host = argv[6];
+    proxy_port = argv[7];
+    use_proxy = argv[8];
+
+    // The token is a secret: never echo it.
+    if (!isValidToken(api_token)) {
+        ConsoleMessage() << " >> Invalid api_token.";
+        return false;
+    }
+    if (!parseDecimal(argv[4], &start_offset)) {
+        ConsoleMessage() << " >> Invalid start_offset:" << QString::fromLocal8Bit(argv[4]);
+        return false;
+    }
+    if (!parseDecimal(argv[5], &end_offset)) {
+        ConsoleMessage() << " >> Invalid end_offset:" << QString::fromLocal8Bit(argv[5]);
+        return false;
+    }
+    if (use_proxy == "true" && !isValidPort(proxy_port)) {
+        ConsoleMessage() << " >> Invalid proxy_port:" << QString::fromLocal8Bit(argv[7]);
+        return false;
+    }
+    return true;
+}
+
+// Strict decimal: "12ab" must not quietly become 12 and send bytes nobody asked for.
+bool UploadArguments::parseDecimal(const QByteArray &text, qint64 *value)
+{
+    const char *c = text.constData();
+    while (isSpace(*c))
+        ++c;
+    const bool negative = *c == '-';
+    if (*c == '-' || *c == '+')
+        ++c;
+    if (*c < '0' || *c > '9')
+        return false;
+    // Accumulate downwards so that the lowest 64-bit value fits too.
+    const qint64 lowest = std::numeric_limits<qint64>::min();
+    qint64 result = 0;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        const int digit = *c - '0';
+        if (result < (lowest + digit) / 10)
+            return false;
+        result = result * 10 - digit;
+    }
+    while (isSpace(*c))
+        ++c;
+    if (c != text.constData() + text.size())
+        return false;
+    if (!negative) {
+        if (result == lowest)
+            return false;
+        result = -result;
+    }
+    *value = result;
+    return true;
+}
+
+bool UploadArguments::isValidPort(const QByteArray &text)
+{
+    qint64 port = 0;
+    return parseDecimal(text, &port) && port >= 1 && port <= 65535;
+}
+
+// A control character would let the token end its header and add others.
+bool UploadArguments::isValidToken(const QByteArray &token)
+{
+    for (const char c : token) {
+        const uchar byte = uchar(c);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7f)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,27 @@
+#ifndef UPLOADARGUMENTS_H
+#define UPLOADARGUMENTS_H
+
+#include <QByteArray>
+
+// The eight positional arguments, checked before anything is read or sent.
+class UploadArguments
+{
+public:
+    // Prints one line and answers false when the command line is unusable.
+    bool parse(int argc, const char *const *argv);
+
+    static bool parseDecimal(const QByteArray &text, qint64 *value);
+    static bool isValidPort(const QByteArray &text);
+    static bool isValidToken(const QByteArray &token);
+
+    QByteArray url;
+    QByteArray api_token;
+    QByteArray file_path;
+    qint64 start_offset = 0;
+    qint64 end_offset = 0;
+    QByteArray proxy_host;
+    QByteArray proxy_port;
+    QByteArray use_proxy;
+};
+
+#endif // UPLOADARGUMENTS_H
