@@ -1,0 +1,36 @@
+// Runs single calls of FileTransfer in a fresh process.
+//   probe tz                      prints localTimeZoneOffset() on standard output
+//   probe progress ARG...         invokes showProgress by name once per ARG:
+//                                 "s/t" with two arguments, "s" with one, "-" with none
+#include "filetransfer.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments().mid(1);
+    FileTransfer transfer(&application);
+
+    if (arguments.value(0) == QLatin1String("tz")) {
+        QTextStream(stdout) << FileTransfer::localTimeZoneOffset() << '\n';
+        return 0;
+    }
+    if (arguments.value(0) != QLatin1String("progress"))
+        return 2;
+    for (const QString &report : arguments.mid(1)) {
+        const QStringList values = report.split(QLatin1Char('/'));
+        bool invoked = false;
+        if (report == QLatin1String("-"))
+            invoked = QMetaObject::invokeMethod(&transfer, "showProgress");
+        else if (values.size() == 1)
+            invoked = QMetaObject::invokeMethod(&transfer, "showProgress", Q_ARG(qint64, values.at(0).toLongLong()));
+        else
+            invoked = QMetaObject::invokeMethod(&transfer, "showProgress", Q_ARG(qint64, values.at(0).toLongLong()),
+                                                Q_ARG(qint64, values.at(1).toLongLong()));
+        if (!invoked)
+            return 3;
+    }
+    return 0;
+}

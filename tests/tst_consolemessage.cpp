@@ -1,0 +1,113 @@
+#include "consolemessage.h"
+#include "filetransfer.h"
+
+#include <QtTest>
+
+namespace {
+
+QStringList capturedLines;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    capturedLines << message;
+}
+
+} // namespace
+
+class TestConsoleMessage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        capturedLines.clear();
+        qInstallMessageHandler(captureMessage);
+    }
+    void cleanup() { qInstallMessageHandler(nullptr); }
+
+    void itemLayout_data();
+    void itemLayout();
+    void headerPairs_data();
+    void headerPairs();
+    void transferReport_data();
+    void transferReport();
+};
+
+void TestConsoleMessage::itemLayout_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("literals and numbers") << 0 << QStringLiteral(" >> File size = 1234 Byte ");
+    QTest::newRow("literal ending in a space, then a quoted text") << 1 << QStringLiteral(" >> Reading File:  \"/tmp/a \"b\\c\" ");
+    QTest::newRow("bytes are UTF-8, nothing escaped") << 2 << QStringLiteral("\"caf\u00e9 \\n\t\" ");
+    QTest::newRow("negative 64-bit number") << 3 << QStringLiteral(" >> Chunk size = -9223372036854775808 Byte ");
+    QTest::newRow("leading line feed") << 4 << QStringLiteral("\n >> x ");
+}
+
+void TestConsoleMessage::itemLayout()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, expected);
+    switch (kind) {
+    case 0: ConsoleMessage() << " >> File size =" << qint64(1234) << "Byte"; break;
+    case 1: ConsoleMessage() << " >> Reading File: " << QStringLiteral("/tmp/a \"b\\c"); break;
+    case 2: ConsoleMessage() << QByteArray("caf\xc3\xa9 \\n\t"); break;
+    case 3: ConsoleMessage() << " >> Chunk size =" << std::numeric_limits<qint64>::min() << "Byte"; break;
+    case 4: ConsoleMessage() << "\n >> x"; break;
+    }
+    QCOMPARE(capturedLines, QStringList() << expected);
+}
+
+void TestConsoleMessage::headerPairs_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("none") << 0 << QStringLiteral(" >> reply header pairs:  () ");
+    QTest::newRow("one") << 1 << QStringLiteral(" >> reply header pairs:  (QPair(\"N0\",\"V0\") )  ");
+    QTest::newRow("three")
+        << 3 << QStringLiteral(" >> reply header pairs:  (QPair(\"N0\",\"V0\") ,  QPair(\"N1\",\"V1\") ,  QPair(\"N2\",\"V2\") )  ");
+}
+
+void TestConsoleMessage::headerPairs()
+{
+    QFETCH(int, count);
+    QFETCH(QString, expected);
+    QList<QPair<QByteArray, QByteArray>> pairs;
+    for (int i = 0; i < count; ++i)
+        pairs << qMakePair("N" + QByteArray::number(i), "V" + QByteArray::number(i));
+    ConsoleMessage() << " >> reply header pairs: " << pairs;
+    QCOMPARE(capturedLines, QStringList() << expected);
+}
+
+void TestConsoleMessage::transferReport_data()
+{
+    QTest::addColumn<qint64>("milliseconds");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<QString>("speed");
+
+    QTest::newRow("2.5 s for a megabyte") << qint64(2500) << qint64(1000000) << "2.5" << "3.2";
+    QTest::newRow("six significant digits") << qint64(123456) << qint64(1000000) << "123.456" << "0.0648004";
+    QTest::newRow("exponent form") << qint64(1000000) << qint64(1) << "1000" << "8e-09";
+    QTest::newRow("large speed") << qint64(1) << qint64(2000000000) << "0.001" << "1.6e+07";
+    QTest::newRow("no time") << qint64(0) << qint64(5) << "0" << "inf";
+    QTest::newRow("no time, no bytes") << qint64(0) << qint64(0) << "0" << "nan";
+}
+
+void TestConsoleMessage::transferReport()
+{
+    QFETCH(qint64, milliseconds);
+    QFETCH(qint64, bytes);
+    QFETCH(QString, seconds);
+    QFETCH(QString, speed);
+    FileTransfer::printTransferReport(milliseconds, bytes);
+    QCOMPARE(capturedLines, QStringList() << QStringLiteral("\n >> The uploading process took %1 Seconds ").arg(seconds)
+                                          << QStringLiteral(" >> The uploading Speed is %1 Mb/Sec ").arg(speed)
+                                          << QStringLiteral(" >> Bye... "));
+}
+
+QTEST_GUILESS_MAIN(TestConsoleMessage)
+#include "tst_consolemessage.moc"

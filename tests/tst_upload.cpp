@@ -1,0 +1,217 @@
+#include "receiverprocess.h"
+#include "uploaderrun.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray sizeLines(const QString &path, qint64 fileSize, qint64 chunkSize)
+{
+    return " >> File size = " + QByteArray::number(fileSize) + " Byte \n"
+           " >> Reading File:  \"" + QFileInfo(path).absoluteFilePath().toUtf8() + "\" \n"
+           " >> Chunk size = " + QByteArray::number(chunkSize) + " Byte \n";
+}
+
+QStringList arguments(const QString &url, const QString &path, qint64 start, qint64 end)
+{
+    return QStringList() << url << QStringLiteral("secret-token") << path << QString::number(start) << QString::number(end)
+                         << QStringLiteral("127.0.0.1") << QStringLiteral("9") << QStringLiteral("false");
+}
+
+} // namespace
+
+class TestUpload : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void requestOnTheWire_data();
+    void requestOnTheWire();
+    void everyProgressStep();
+    void commandLineErrors_data();
+    void commandLineErrors();
+    void fileErrors_data();
+    void fileErrors();
+
+private:
+    QTemporaryDir directory;
+    QString binaryPath;
+    QByteArray binaryContent;
+};
+
+void TestUpload::initTestCase()
+{
+    QVERIFY(directory.isValid());
+    // Every byte value, zero bytes among them, and a non-ASCII name with spaces.
+    for (int round = 0; round < 40; ++round)
+        for (int value = 0; value < 256; ++value)
+            binaryContent += char((value * (round + 1)) & 0xff);
+    binaryPath = directory.filePath(QStringLiteral("données à envoyer.bin"));
+    QFile file(binaryPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(binaryContent);
+}
+
+void TestUpload::requestOnTheWire_data()
+{
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("end");
+    const qint64 size = binaryContent.size();
+    QTest::newRow("start of the file") << qint64(0) << qint64(1000);
+    QTest::newRow("middle") << qint64(100) << qint64(200);
+    QTest::newRow("up to the end") << size - 777 << size;
+    QTest::newRow("whole file") << qint64(0) << size;
+    QTest::newRow("empty range") << qint64(300) << qint64(300);
+    QTest::newRow("empty range at the end") << size << size;
+}
+
+void TestUpload::requestOnTheWire()
+{
+    QFETCH(qint64, start);
+    QFETCH(qint64, end);
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+
+    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), binaryPath, start, end));
+    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), 1);
+    QCOMPARE(receiver.storedBody(1), binaryContent.mid(int(start), int(end - start)));
+
+    const QList<QByteArray> lines = receiver.storedHeaderLines(1);
+    QCOMPARE(lines.value(0), QByteArray("POST /upload HTTP/1.1"));
+    const QList<QByteArray> ours = { "X_ZORV_API_TOKEN: secret-token", "X_ZORV_LOCAL_TS_OFFSET: 0",
+                                     "USER-AGENT: tovanel/5.0.0", "Content-Type: application/octet-stream",
+                                     "Connection: Keep-Alive", "Keep-Alive: timeout=20000" };
+    int previous = -1;
+    for (const QByteArray &header : ours) {
+        const int index = lines.indexOf(header);
+        QVERIFY2(index > previous, header.constData());
+        previous = index;
+    }
+    QVERIFY(lines.contains("Content-Length: " + QByteArray::number(end - start)));
+    // Qt's own, which makes it decompress the reply.
+    QVERIFY(lines.contains("Accept-Encoding: gzip, deflate"));
+    const auto count = [&lines](const QByteArray &name) {
+        return std::count_if(lines.cbegin(), lines.cend(), [&name](const QByteArray &line) { return line.startsWith(name); });
+    };
+    QCOMPARE(count("Content-Length:"), 1);
+    QCOMPARE(count("Accept-Encoding:"), 1);
+
+    const QByteArray head = sizeLines(binaryPath, binaryContent.size(), end - start)
+                            + " >> Uploading Start... \n >> Successful Upload. \n";
+    QVERIFY2(run.errorOutput.startsWith(head), run.errorOutput.constData());
+    QVERIFY(run.errorOutput.endsWith(" >> Bye... \n"));
+}
+
+void TestUpload::everyProgressStep()
+{
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    const QByteArray block(1 << 20, 'x');
+    for (int i = 0; i < 24; ++i)
+        file.write(block);
+    file.flush();
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+
+    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), file.fileName(), 512, 24 << 20));
+    QCOMPARE(run.exitCode, 0);
+    QByteArray expected;
+    for (int percent = 10; percent <= 100; percent += 10)
+        expected += " >> Progress:  " + QByteArray::number(percent) + " \n";
+    QList<QByteArray> progress;
+    for (const QByteArray &line : run.errorOutput.split('\n'))
+        if (line.startsWith(" >> Progress:"))
+            progress << line + '\n';
+    QCOMPARE(progress.join(), expected);
+    QCOMPARE(receiver.storedBody(1).size(), (24 << 20) - 512);
+}
+
+void TestUpload::commandLineErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+
+    QStringList good = arguments(QStringLiteral("http://127.0.0.1:9/"), QStringLiteral("f"), 0, 1);
+    auto with = [&good](int index, const QString &value) {
+        QStringList changed = good;
+        changed[index] = value;
+        return changed;
+    };
+    QTest::newRow("no arguments") << QStringList()
+        << QByteArray(" >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy \n");
+    QTest::newRow("seven arguments") << QStringList(good.mid(0, 7))
+        << QByteArray(" >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy \n");
+    QTest::newRow("token injecting a header") << with(1, QStringLiteral("t\r\nX-Injected: yes"))
+                                              << QByteArray(" >> Invalid api_token. \n");
+    QTest::newRow("start with letters") << with(3, QStringLiteral("12ab")) << QByteArray(" >> Invalid start_offset: \"12ab\" \n");
+    QTest::newRow("end past 64 bits") << with(4, QStringLiteral("18446744073709551616"))
+                                      << QByteArray(" >> Invalid end_offset: \"18446744073709551616\" \n");
+    QStringList proxy = with(7, QStringLiteral("true"));
+    proxy[6] = QStringLiteral("65616");
+    QTest::newRow("proxy port above 16 bits") << proxy << QByteArray(" >> Invalid proxy_port: \"65616\" \n");
+}
+
+// Nothing is read or sent, and the status tells a command-line error.
+void TestUpload::commandLineErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+    const UploaderRun run = UploaderRun::run(arguments);
+    QCOMPARE(run.errorOutput, message);
+    QCOMPARE(run.exitCode, 2);
+}
+
+void TestUpload::fileErrors_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<QByteArray>("message");
+
+    const qint64 size = binaryContent.size();
+    const QByteArray cannotOpen = " >> Cannot Open input file. \n";
+    const QString fifo = directory.filePath(QStringLiteral("fifo"));
+    QVERIFY(QFile::exists(fifo) || mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+
+    QTest::newRow("missing file") << directory.filePath(QStringLiteral("missing")) << qint64(0) << qint64(10) << cannotOpen;
+    QTest::newRow("directory") << directory.path() << qint64(0) << qint64(0) << cannotOpen;
+    QTest::newRow("fifo") << fifo << qint64(0) << qint64(10) << cannotOpen;
+    QTest::newRow("negative start") << binaryPath << qint64(-5) << qint64(10)
+                                    << " >> Invalid range: -5 - 10 of " + QByteArray::number(size) + " Byte \n";
+    QTest::newRow("end below start") << binaryPath << qint64(10) << qint64(9)
+                                     << " >> Invalid range: 10 - 9 of " + QByteArray::number(size) + " Byte \n";
+    QTest::newRow("end past the file") << binaryPath << qint64(0) << size + 1
+                                       << " >> Invalid range: 0 - " + QByteArray::number(size + 1) + " of "
+                                              + QByteArray::number(size) + " Byte \n";
+    QTest::newRow("start past the file") << binaryPath << size + 1 << size + 1
+                                         << " >> Invalid range: " + QByteArray::number(size + 1) + " - "
+                                                + QByteArray::number(size + 1) + " of " + QByteArray::number(size) + " Byte \n";
+    QTest::newRow("64-bit extremes") << binaryPath << std::numeric_limits<qint64>::min() << std::numeric_limits<qint64>::max()
+                                     << " >> Invalid range: -9223372036854775808 - 9223372036854775807 of "
+                                            + QByteArray::number(size) + " Byte \n";
+}
+
+// Nothing is posted, and the status tells a failed upload.
+void TestUpload::fileErrors()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, start);
+    QFETCH(qint64, end);
+    QFETCH(QByteArray, message);
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+
+    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, start, end));
+    QVERIFY(run.finished);
+    QCOMPARE(run.errorOutput,
+             sizeLines(path, QFileInfo(path).size(), qint64(quint64(end) - quint64(start))) + message + " >> Failed Upload. \n");
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(receiver.storedCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestUpload)
+#include "tst_upload.moc"

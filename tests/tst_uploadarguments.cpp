@@ -1,0 +1,126 @@
+#include "uploadarguments.h"
+
+#include <QtTest>
+
+namespace {
+
+QStringList capturedLines;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    capturedLines << message;
+}
+
+} // namespace
+
+class TestUploadArguments : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        capturedLines.clear();
+        qInstallMessageHandler(captureMessage);
+    }
+    void cleanup() { qInstallMessageHandler(nullptr); }
+
+    void decimal_data();
+    void decimal();
+    void commandLine_data();
+    void commandLine();
+};
+
+void TestUploadArguments::decimal_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<qint64>("value");
+
+    QTest::newRow("digits") << QByteArray("12") << true << qint64(12);
+    QTest::newRow("white space and minus") << QByteArray(" \t-5 \n") << true << qint64(-5);
+    QTest::newRow("plus") << QByteArray("+7") << true << qint64(7);
+    QTest::newRow("leading zeros") << QByteArray("0007") << true << qint64(7);
+    QTest::newRow("highest") << QByteArray("9223372036854775807") << true << std::numeric_limits<qint64>::max();
+    QTest::newRow("lowest") << QByteArray("-9223372036854775808") << true << std::numeric_limits<qint64>::min();
+    QTest::newRow("one past highest") << QByteArray("9223372036854775808") << false << qint64(0);
+    QTest::newRow("one past lowest") << QByteArray("-9223372036854775809") << false << qint64(0);
+    QTest::newRow("huge") << QByteArray("99999999999999999999999") << false << qint64(0);
+    QTest::newRow("trailing letters") << QByteArray("12ab") << false << qint64(0);
+    QTest::newRow("letters") << QByteArray("abc") << false << qint64(0);
+    QTest::newRow("empty") << QByteArray("") << false << qint64(0);
+    QTest::newRow("sign only") << QByteArray("-") << false << qint64(0);
+    QTest::newRow("two signs") << QByteArray("--5") << false << qint64(0);
+    QTest::newRow("inner space") << QByteArray("1 2") << false << qint64(0);
+    QTest::newRow("hexadecimal") << QByteArray("0x10") << false << qint64(0);
+    QTest::newRow("fraction") << QByteArray("1.5") << false << qint64(0);
+}
+
+void TestUploadArguments::decimal()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(qint64, value);
+    qint64 parsed = 42;
+    QCOMPARE(UploadArguments::parseDecimal(text, &parsed), valid);
+    QCOMPARE(parsed, valid ? value : qint64(42));
+}
+
+void TestUploadArguments::commandLine_data()
+{
+    QTest::addColumn<QList<QByteArray>>("arguments");
+    QTest::addColumn<QString>("message");
+
+    const QList<QByteArray> good = { "uploader", "http://127.0.0.1:1/", "token", "file", "0", "10", "proxy", "3128", "true" };
+    auto with = [&good](int index, const QByteArray &value) {
+        QList<QByteArray> arguments = good;
+        arguments[index] = value;
+        return arguments;
+    };
+    const QString usage = QStringLiteral(
+        " >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy ");
+
+    QTest::newRow("valid") << good << QString();
+    QTest::newRow("ninth argument ignored") << (QList<QByteArray>(good) << "extra") << QString();
+    QTest::newRow("none") << QList<QByteArray>{ "uploader" } << usage;
+    QTest::newRow("seven") << good.mid(0, 8) << usage;
+    QTest::newRow("token with CR LF") << with(2, "a\r\nX-Evil: 1") << QStringLiteral(" >> Invalid api_token. ");
+    QTest::newRow("token with DEL") << with(2, "a\x7f") << QStringLiteral(" >> Invalid api_token. ");
+    QTest::newRow("token with tab and UTF-8") << with(2, "a\tb\xc3\xa9") << QString();
+    QTest::newRow("start with letters") << with(4, "12ab") << QStringLiteral(" >> Invalid start_offset: \"12ab\" ");
+    QTest::newRow("empty start") << with(4, "") << QStringLiteral(" >> Invalid start_offset: \"\" ");
+    QTest::newRow("end too large") << with(5, "9223372036854775808")
+                                   << QStringLiteral(" >> Invalid end_offset: \"9223372036854775808\" ");
+    QTest::newRow("port above 16 bits") << with(7, "65616") << QStringLiteral(" >> Invalid proxy_port: \"65616\" ");
+    QTest::newRow("port zero") << with(7, "0") << QStringLiteral(" >> Invalid proxy_port: \"0\" ");
+    QTest::newRow("port letters") << with(7, "http") << QStringLiteral(" >> Invalid proxy_port: \"http\" ");
+    QTest::newRow("port unused without proxy") << with(8, "True") << QString();
+    QList<QByteArray> unusedPort = with(7, "junk");
+    unusedPort[8] = "false";
+    QTest::newRow("bad port, proxy off") << unusedPort << QString();
+    QList<QByteArray> twoBad = with(4, "x");
+    twoBad[2] = "\n";
+    QTest::newRow("first bad one is reported") << twoBad << QStringLiteral(" >> Invalid api_token. ");
+}
+
+void TestUploadArguments::commandLine()
+{
+    QFETCH(QList<QByteArray>, arguments);
+    QFETCH(QString, message);
+    QVector<const char *> argv;
+    for (const QByteArray &argument : arguments)
+        argv << argument.constData();
+    argv << nullptr;
+
+    UploadArguments parsed;
+    QCOMPARE(parsed.parse(arguments.size(), argv.constData()), message.isEmpty());
+    QCOMPARE(capturedLines, message.isEmpty() ? QStringList() : QStringList() << message);
+    if (message.isEmpty()) {
+        QCOMPARE(parsed.api_token, arguments.at(2));
+        QCOMPARE(parsed.start_offset, qint64(0));
+        QCOMPARE(parsed.end_offset, qint64(10));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestUploadArguments)
+#include "tst_uploadarguments.moc"
