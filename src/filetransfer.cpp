@@ -145,6 +145,14 @@ void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
     ConsoleMessage() << " >> Progress: " << lastPercent;
 }
 
+// The JSON text ends at the first zero byte; the reply's bytes are UTF-8.
+int FileTransfer::statusCode(const QByteArray &body)
+{
+    const int zero = body.indexOf('\0');
+    const QString text = QString::fromUtf8(body.constData(), zero < 0 ? body.size() : zero);
+    return JsonScript::instance().parse(text).value(QStringLiteral("status_code")).toInt();
+}
+
 void FileTransfer::httpPostDataReply()
 {
     if (reply->error() != QNetworkReply::NoError) {
@@ -158,10 +166,7 @@ void FileTransfer::httpPostDataReply()
     if (body.isNull()) {
         ConsoleMessage() << " >> Reply is Empty.";
     } else {
-        const int zero = body.indexOf('\0');
-        const QString text = QString::fromUtf8(body.constData(), zero < 0 ? body.size() : zero);
-        const QVariantMap map = JsonScript::instance().parse(text);
-        ConsoleMessage() << " >> status_code = " << map.value(QStringLiteral("status_code")).toInt();
+        ConsoleMessage() << " >> status_code = " << statusCode(body);
     }
     ConsoleMessage() << " >> reply header pairs: " << reply->rawHeaderPairs();
 }

@@ -26,6 +26,8 @@ public:
 
     static QString localTimeZoneOffset();
     static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
+    // The integer under "status_code" of a JSON object reply, else 0.
+    static int statusCode(const QByteArray &body);
 
     // The largest range that fits in one byte array.
     static const qint64 maximumBodySize;

@@ -32,9 +32,40 @@ JsonScript &JsonScript::instance()
     return jsonScript;
 }
 
+// Converting a parsed value recurses once per level of nesting, so a reply
+// nested deeply enough would overflow the stack. Valid JSON is scanned
+// exactly: brackets inside strings do not count.
+static bool nestsDeeperThan(const QString &text, int limit)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const QChar c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == QLatin1Char('\\'))
+                escaped = true;
+            else if (c == QLatin1Char('"'))
+                inString = false;
+        } else if (c == QLatin1Char('"')) {
+            inString = true;
+        } else if (c == QLatin1Char('[') || c == QLatin1Char('{')) {
+            if (++depth > limit)
+                return true;
+        } else if (c == QLatin1Char(']') || c == QLatin1Char('}')) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 // Rejected text returns the engine's error object; its conversion is the result.
+// Text nested too deeply is treated like rejected text.
 QVariantMap JsonScript::parse(const QString &text)
 {
+    if (nestsDeeperThan(text, maximumDepth))
+        return QVariantMap();
     return d->parseFunction.call(QScriptValue(), QScriptValueList() << QScriptValue(text)).toVariant().toMap();
 }
 

@@ -18,6 +18,9 @@ public:
     QVariantMap parse(const QString &text);
     QString serialize(const QVariant &value);
 
+    // Deeper text is not converted: its conversion would exhaust the stack.
+    static const int maximumDepth = 1000;
+
 private:
     JsonScript();
     ~JsonScript();

@@ -10,6 +10,7 @@ private slots:
     void singleInstance();
     void parseObject();
     void parseNested();
+    void parseNestingLimit();
     void parseNonObjects_data();
     void parseNonObjects();
     void serialize_data();
@@ -51,6 +52,18 @@ void TestJsonScript::parseNested()
     QCOMPARE(array.at(2).type(), QVariant::List);
 }
 
+void TestJsonScript::parseNestingLimit()
+{
+    const int depth = JsonScript::maximumDepth;
+    const QString nested = QStringLiteral("{\"status_code\":3,\"a\":") + QStringLiteral("[").repeated(depth - 1)
+                           + QStringLiteral("]").repeated(depth - 1) + QLatin1Char('}');
+    QCOMPARE(JsonScript::instance().parse(nested).value(QStringLiteral("status_code")).toInt(), 3);
+    // Brackets inside strings, escaped quotes among them, are not nesting.
+    const QString quoted = QStringLiteral("{\"status_code\":4,\"a\":\"\\\"") + QStringLiteral("[").repeated(depth * 2)
+                           + QStringLiteral("\"}");
+    QCOMPARE(JsonScript::instance().parse(quoted).value(QStringLiteral("status_code")).toInt(), 4);
+}
+
 void TestJsonScript::parseNonObjects_data()
 {
     QTest::addColumn<QString>("text");
@@ -62,7 +75,9 @@ void TestJsonScript::parseNonObjects_data()
     QTest::newRow("null") << QStringLiteral("null");
     QTest::newRow("malformed") << QStringLiteral("{\"status_code\": ");
     QTest::newRow("empty") << QString();
-    QTest::newRow("deep nesting") << QString(QStringLiteral("[").repeated(20000));
+    QTest::newRow("deep unterminated nesting") << QString(QStringLiteral("[").repeated(20000));
+    QTest::newRow("deep nesting") << QStringLiteral("{\"status_code\":1,\"a\":") + QStringLiteral("[").repeated(200000)
+                                         + QStringLiteral("]").repeated(200000) + QLatin1Char('}');
 }
 
 // Rejected text must come back normally; status_code is then never found.
