@@ -16,8 +16,13 @@ import os
 import socket
 import socketserver
 import ssl
+import struct
 import sys
 import threading
+import time
+import warnings
+
+MAXIMUM_LINE = 1 << 20
 
 
 class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
@@ -35,10 +40,13 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.tls.load_cert_chain(options.tls_cert, options.tls_key)
             if options.tls_max:
+                # Offering TLS 1.0 and 1.1 is the point of those choices.
+                warnings.simplefilter("ignore", DeprecationWarning)
                 self.tls.minimum_version = ssl.TLSVersion[options.tls_max]
                 self.tls.maximum_version = ssl.TLSVersion[options.tls_max]
-                # Old protocol versions need the lowest security level of OpenSSL.
-                self.tls.set_ciphers("ALL:@SECLEVEL=0")
+                if options.tls_max in ("TLSv1", "TLSv1_1"):
+                    # OpenSSL offers the old versions only at its lowest security level.
+                    self.tls.set_ciphers("ALL:@SECLEVEL=0")
 
     def get_request(self):
         connection, address = super().get_request()
@@ -63,7 +71,7 @@ class Handler(socketserver.StreamRequestHandler):
 
     def handle_one(self):
         try:
-            request_line = self.rfile.readline(65537)
+            request_line = self.rfile.readline(MAXIMUM_LINE)
         except (ssl.SSLError, OSError):
             return False
         if not request_line:
@@ -71,7 +79,7 @@ class Handler(socketserver.StreamRequestHandler):
         header_lines = []
         length = 0
         while True:
-            line = self.rfile.readline(65537)
+            line = self.rfile.readline(MAXIMUM_LINE)
             if line in (b"\r\n", b"\n", b""):
                 break
             header_lines.append(line.rstrip(b"\r\n"))
@@ -80,17 +88,27 @@ class Handler(socketserver.StreamRequestHandler):
                 length = int(value.strip())
 
         options = self.server.options
-        index = self.server.next_index()
+        fault = options.fault
+        if fault == "early-413":
+            self.reply(0, 413, "Payload Too Large")
+            return False
         body = bytearray()
         remaining = length
         store = options.store
+        piece_size = 65536 if fault == "slow-read" else 1 << 20
         while remaining > 0:
-            piece = self.rfile.read(min(remaining, 1 << 20))
+            if fault == "reset-mid-body" and remaining <= length // 2:
+                self.reset()
+                return False
+            piece = self.rfile.read(min(remaining, piece_size))
             if not piece:
                 return False
             remaining -= len(piece)
             if store:
                 body += piece
+            if fault == "slow-read":
+                time.sleep(0.01)
+        index = self.server.next_index()
         if store:
             prefix = os.path.join(store, "%04d" % index)
             with open(prefix + ".headers", "wb") as headers:
@@ -100,26 +118,40 @@ class Handler(socketserver.StreamRequestHandler):
             with open(prefix + ".body", "wb") as chunk:
                 chunk.write(body)
 
+        if fault == "close-no-reply":
+            return False
         self.reply(length)
         return True
 
-    def reply(self, received):
+    def reset(self):
+        # Linger with a zero time-out: close sends a reset, not an orderly end.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+
+    def reply(self, received, status=None, reason=None):
         options = self.server.options
+        status = status or options.status
+        reason = reason or options.reason
         if options.body_file:
             with open(options.body_file, "rb") as source:
                 body = source.read()
         elif options.body is not None:
             body = options.body.encode("utf-8")
         else:
-            body = b'{"status_code":%d,"received":%d}' % (options.status, received)
+            body = b'{"status_code":%d,"received":%d}' % (status, received)
         headers = [] if options.bare else [b"Content-Type: application/json"]
         if options.gzip:
             body = gzip.compress(body)
             headers.append(b"Content-Encoding: gzip")
         headers += [h.encode("utf-8") for h in options.header]
         headers.append(b"Content-Length: %d" % len(body))
-        status = b"HTTP/1.1 %d %s\r\n" % (options.status, options.reason.encode("ascii"))
-        self.wfile.write(status + b"".join(h + b"\r\n" for h in headers) + b"\r\n" + body)
+        message = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers) + b"\r\n" + body
+        if options.fault == "trickle-reply":
+            for i in range(0, len(message), 8):
+                self.wfile.write(message[i:i + 8])
+                self.wfile.flush()
+                time.sleep(0.005)
+        else:
+            self.wfile.write(message)
         self.wfile.flush()
 
 
@@ -139,6 +171,9 @@ def main():
     parser.add_argument("--header", action="append", default=[], help="extra reply header line")
     parser.add_argument("--gzip", action="store_true", help="compress the reply body")
     parser.add_argument("--bare", action="store_true", help="no header beyond Content-Length")
+    parser.add_argument("--fault", choices=["reset-mid-body", "early-413", "close-no-reply", "slow-read", "trickle-reply"],
+                        help="misbehave: reset the connection halfway through the body, answer 413 without reading "
+                             "the body, close without answering, read slowly, or answer a few bytes at a time")
     options = parser.parse_args()
     if options.store:
         os.makedirs(options.store, exist_ok=True)

@@ -1,0 +1,279 @@
+#include "filetransfer.h"
+#include "receiverprocess.h"
+#include "tinyproxyprocess.h"
+#include "uploaderrun.h"
+
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTcpServer>
+#include <QtTest>
+
+namespace {
+
+QStringList capturedLines;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    capturedLines << message;
+}
+
+struct InProcessRun
+{
+    QStringList lines;
+    bool failed = true;
+};
+
+// What main() does, in this process, whose default TLS configuration trusts the test authority.
+InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 start, qint64 end,
+                             const QByteArray &proxyPort = QByteArray(), const char *useProxy = "false")
+{
+    capturedLines.clear();
+    qInstallMessageHandler(captureMessage);
+    InProcessRun run;
+    FileTransfer *transfer = new FileTransfer(QCoreApplication::instance());
+    const bool posted = transfer->upload(url.toUtf8().constData(), "token", QFile::encodeName(path).constData(), start, end,
+                                         "127.0.0.1", proxyPort.constData(), useProxy);
+    if (posted) {
+        QTimer guard;
+        QObject::connect(&guard, &QTimer::timeout, QCoreApplication::instance(), &QCoreApplication::quit);
+        guard.start(60000);
+        QCoreApplication::exec();
+    }
+    run.failed = !posted || transfer->hasFailed();
+    delete transfer;
+    qInstallMessageHandler(nullptr);
+    run.lines = capturedLines;
+    return run;
+}
+
+bool openssl(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("openssl"), arguments);
+    const bool succeeded = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                           && process.exitCode() == 0;
+    if (!succeeded)
+        qWarning("%s", process.readAll().constData());
+    return succeeded;
+}
+
+} // namespace
+
+class TestNetwork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void tlsAccepted_data();
+    void tlsAccepted();
+    void tlsRefused_data();
+    void tlsRefused();
+    void httpThroughProxy();
+    void httpsThroughProxy();
+    void proxySwitchOff_data();
+    void proxySwitchOff();
+    void proxyFailures_data();
+    void proxyFailures();
+
+private:
+    QString pki(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
+    bool signServerCertificate(const char *name, const char *request, const char *subjectAltName, const char *days);
+
+    QTemporaryDir directory;
+    QString path;
+    QByteArray content;
+};
+
+bool TestNetwork::signServerCertificate(const char *name, const char *request, const char *subjectAltName,
+                                        const char *days)
+{
+    QFile extensions(pki("extensions"));
+    if (!extensions.open(QIODevice::WriteOnly))
+        return false;
+    extensions.write(QByteArray("subjectAltName=") + subjectAltName + '\n');
+    extensions.close();
+    return openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), pki(request),
+                     QStringLiteral("-CA"), pki("ca.pem"), QStringLiteral("-CAkey"), pki("ca.key"),
+                     QStringLiteral("-CAcreateserial"), QStringLiteral("-days"), QString::fromLatin1(days),
+                     QStringLiteral("-extfile"), extensions.fileName(), QStringLiteral("-out"), pki(name) });
+}
+
+void TestNetwork::initTestCase()
+{
+    QVERIFY(directory.isValid());
+    QVERIFY(QSslSocket::supportsSsl());
+    const QString subject = QStringLiteral("-subj");
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                      QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("ca.key"), QStringLiteral("-out"), pki("ca.pem"),
+                      QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Uploader Test Authority") }));
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                      QStringLiteral("-keyout"), pki("server.key"), QStringLiteral("-out"), pki("server.csr"), subject,
+                      QStringLiteral("/CN=127.0.0.1") }));
+    // Qt also matches the common name, so the other host's name is in both.
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-key"), pki("server.key"),
+                      QStringLiteral("-out"), pki("other.csr"), subject, QStringLiteral("/CN=other.invalid") }));
+    QVERIFY(signServerCertificate("good.pem", "server.csr", "IP:127.0.0.1,DNS:localhost", "2"));
+    QVERIFY(signServerCertificate("expired.pem", "server.csr", "IP:127.0.0.1,DNS:localhost", "-1"));
+    QVERIFY(signServerCertificate("otherhost.pem", "other.csr", "DNS:other.invalid", "2"));
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-key"), pki("server.key"),
+                      QStringLiteral("-out"), pki("selfsigned.pem"), QStringLiteral("-days"), QStringLiteral("2"), subject,
+                      QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1") }));
+
+    // The program keeps the default configuration; here that default trusts the test authority.
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setCaCertificates(configuration.caCertificates() << QSslCertificate::fromPath(pki("ca.pem")));
+    QSslConfiguration::setDefaultConfiguration(configuration);
+
+    for (int i = 0; i < 300000; ++i)
+        content += char(i * 7 + (i >> 9));
+    path = directory.filePath(QStringLiteral("data.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+void TestNetwork::tlsAccepted_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::newRow("TLS 1.2") << QStringLiteral("TLSv1_2");
+    QTest::newRow("TLS 1.3") << QStringLiteral("TLSv1_3");
+}
+
+void TestNetwork::tlsAccepted()
+{
+    QFETCH(QString, version);
+    ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key"),
+                               QStringLiteral("--tls-max"), version });
+    QVERIFY(receiver.isListening());
+    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 1234, 250000);
+    QVERIFY2(!run.failed, qPrintable(run.lines.join(QLatin1Char('\n'))));
+    QVERIFY(run.lines.contains(QStringLiteral(" >> status_code =  201 ")));
+    QCOMPARE(run.lines.last(), QStringLiteral(" >> Bye... "));
+    QCOMPARE(receiver.storedBody(1), content.mid(1234, 250000 - 1234));
+}
+
+void TestNetwork::tlsRefused_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("version");
+    QTest::newRow("self-signed") << QStringLiteral("selfsigned.pem") << QString();
+    QTest::newRow("expired") << QStringLiteral("expired.pem") << QString();
+    QTest::newRow("other host name") << QStringLiteral("otherhost.pem") << QString();
+    QTest::newRow("TLS 1.0 only") << QStringLiteral("good.pem") << QStringLiteral("TLSv1");
+    QTest::newRow("TLS 1.1 only") << QStringLiteral("good.pem") << QStringLiteral("TLSv1_1");
+}
+
+// Refused before any byte of the body reaches the server, reported as a failure.
+void TestNetwork::tlsRefused()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QString, version);
+    QStringList options = { QStringLiteral("--tls-cert"), directory.filePath(certificate), QStringLiteral("--tls-key"),
+                            pki("server.key") };
+    if (!version.isEmpty())
+        options << QStringLiteral("--tls-max") << version;
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 0, 1000);
+    QVERIFY(run.failed);
+    QCOMPARE(run.lines.mid(4).join(QLatin1Char('\n')), QStringLiteral(" >> Reply Error #: 6 \n >> Exit with error! "));
+    QCOMPARE(receiver.storedCount(), 0);
+}
+
+void TestNetwork::httpThroughProxy()
+{
+    TinyproxyProcess proxy;
+    QVERIFY(proxy.isListening());
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("10"),
+                                               QStringLiteral("290000"), QStringLiteral("127.0.0.1"),
+                                               QString::number(proxy.port()), QStringLiteral("true") });
+    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
+    QCOMPARE(receiver.storedBody(1), content.mid(10, 290000 - 10));
+    const QList<QByteArray> headers = receiver.storedHeaderLines(1);
+    QVERIFY2(std::any_of(headers.cbegin(), headers.cend(),
+                         [](const QByteArray &line) { return line.startsWith("Via:") && line.contains("tinyproxy"); }),
+             headers.join('\n').constData());
+}
+
+void TestNetwork::httpsThroughProxy()
+{
+    TinyproxyProcess proxy;
+    QVERIFY(proxy.isListening());
+    ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
+    QVERIFY(receiver.isListening());
+    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 5, 299999,
+                                             QByteArray::number(proxy.port()), "true");
+    QVERIFY2(!run.failed, qPrintable(run.lines.join(QLatin1Char('\n'))));
+    QCOMPARE(receiver.storedBody(1), content.mid(5, 299999 - 5));
+    QVERIFY2(proxy.log().contains("CONNECT"), proxy.log().constData());
+}
+
+void TestNetwork::proxySwitchOff_data()
+{
+    QTest::addColumn<QString>("useProxy");
+    QTest::newRow("True") << QStringLiteral("True");
+    QTest::newRow("false") << QStringLiteral("false");
+    QTest::newRow("yes") << QStringLiteral("yes");
+    QTest::newRow("empty") << QString();
+}
+
+void TestNetwork::proxySwitchOff()
+{
+    QFETCH(QString, useProxy);
+    TinyproxyProcess proxy;
+    QVERIFY(proxy.isListening());
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"),
+                                               QStringLiteral("100"), QStringLiteral("127.0.0.1"),
+                                               QString::number(proxy.port()), useProxy });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(receiver.storedCount(), 1);
+    const QList<QByteArray> headers = receiver.storedHeaderLines(1);
+    QVERIFY(std::none_of(headers.cbegin(), headers.cend(), [](const QByteArray &line) { return line.startsWith("Via:"); }));
+    QVERIFY(!proxy.log().contains("Established connection"));
+}
+
+void TestNetwork::proxyFailures_data()
+{
+    QTest::addColumn<bool>("proxyUp");
+    QTest::addColumn<QString>("scheme");
+    QTest::newRow("proxy down, http") << false << QStringLiteral("http");
+    QTest::newRow("proxy down, https") << false << QStringLiteral("https");
+    QTest::newRow("proxy refuses the target, http") << true << QStringLiteral("http");
+    QTest::newRow("proxy refuses the target, https") << true << QStringLiteral("https");
+}
+
+void TestNetwork::proxyFailures()
+{
+    QFETCH(bool, proxyUp);
+    QFETCH(QString, scheme);
+    QScopedPointer<TinyproxyProcess> proxy;
+    QByteArray proxyPort;
+    if (proxyUp) {
+        proxy.reset(new TinyproxyProcess(TinyproxyProcess::DenyAll));
+        QVERIFY(proxy->isListening());
+        proxyPort = QByteArray::number(proxy->port());
+    } else {
+        // A port that was free a moment ago: nothing listens there.
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        proxyPort = QByteArray::number(server.serverPort());
+    }
+    ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
+    QVERIFY(receiver.isListening());
+    const InProcessRun run = uploadInProcess(receiver.url(scheme), path, 0, 1000, proxyPort, "true");
+    QVERIFY(run.failed);
+    // Which code Qt gives depends on where the proxy stopped the request.
+    const QString ending = run.lines.mid(run.lines.size() - 2).join(QLatin1Char('\n'));
+    QVERIFY2(QRegularExpression(QStringLiteral("^ >> Reply Error #: [1-9][0-9]* \n >> Exit with error! $")).match(ending).hasMatch(),
+             qPrintable(ending));
+    QCOMPARE(receiver.storedCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestNetwork)
+#include "tst_network.moc"
