@@ -69,7 +69,8 @@ void TestFaults::serverFaults_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("error");
 
-    QTest::newRow("reset halfway through the body") << QStringList{ QStringLiteral("--fault"), QStringLiteral("reset-mid-body") } << 2;
+    // Qt reports a reset as closed (2) or as unknown (99), depending on when it reads it.
+    QTest::newRow("reset halfway through the body") << QStringList{ QStringLiteral("--fault"), QStringLiteral("reset-mid-body") } << -1;
     QTest::newRow("413 before reading the body") << QStringList{ QStringLiteral("--fault"), QStringLiteral("early-413") } << -1;
     QTest::newRow("401") << QStringList{ QStringLiteral("--status"), QStringLiteral("401") } << 204;
     QTest::newRow("403") << QStringList{ QStringLiteral("--status"), QStringLiteral("403") } << 201;
@@ -87,7 +88,9 @@ void TestFaults::serverFaults()
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 0, content.size()));
     QVERIFY(run.finished);
-    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.exitCode == 1, run.errorOutput.constData());
+    // The status replies come after a body read in full; the faults cut it short.
+    QCOMPARE(receiver.storedCount(), options.first() == QLatin1String("--status") ? 1 : 0);
     const QByteArray ending = lastLines(run.errorOutput, 2);
     if (error < 0)
         QVERIFY2(QRegularExpression(QStringLiteral("^ >> Reply Error #: [1-9][0-9]* \n >> Exit with error! \n$"))
