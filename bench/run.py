@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+"""Benchmark: this program beside the Qt floor and curl, on loopback.
+
+Runs each client alternately, five times after a warm-up, for ranges of
+64 MiB and 512 MiB over http and https (TLS 1.3, a test authority made for
+the run), and prints median wall time (min to max), MB/s of body bytes,
+user+system CPU seconds per GiB, peak RSS and each client's ratio to this
+program. Also measures the loopback ceiling (iperf3, one stream), the start-up
+cost of a run that fails at the range check beside `curl --version`, and the
+largest ranges. Writes the table to bench/results.md.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build")
+MIB = 1 << 20
+START = 4096
+
+
+def run(command):
+    """Runs one command; answers (exit status, wall seconds, cpu seconds, peak RSS in KiB).
+
+    Through GNU time: a child forked from this Python process would count the
+    parent's pages in its peak RSS.
+    """
+    with tempfile.NamedTemporaryFile("r") as report:
+        begin = time.perf_counter()
+        completed = subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%x %U %S %M"] + command,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wall = time.perf_counter() - begin
+        fields = report.read().split()[-4:]
+    status, user, system, rss = int(fields[0]), float(fields[1]), float(fields[2]), int(fields[3])
+    return status if completed.returncode == status else completed.returncode, wall, user + system, rss
+
+
+def openssl(*arguments):
+    subprocess.run(["openssl", *arguments], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_authority(folder):
+    ca, key = os.path.join(folder, "ca.pem"), os.path.join(folder, "ca.key")
+    server_key, request = os.path.join(folder, "server.key"), os.path.join(folder, "server.csr")
+    server, extensions = os.path.join(folder, "server.pem"), os.path.join(folder, "extensions")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", ca, "-days", "2",
+            "-subj", "/CN=Benchmark Authority")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", server_key, "-out", request, "-subj", "/CN=127.0.0.1")
+    with open(extensions, "w") as out:
+        out.write("subjectAltName=IP:127.0.0.1\n")
+    openssl("x509", "-req", "-in", request, "-CA", ca, "-CAkey", key, "-CAcreateserial", "-days", "2",
+            "-extfile", extensions, "-out", server)
+    return ca, server, server_key
+
+
+class Sink:
+    def __init__(self, folder, name, tls=None):
+        self.port_file = os.path.join(folder, name + ".port")
+        self.log_path = os.path.join(folder, name + ".log")
+        self.log = open(self.log_path, "w")
+        command = [os.path.join(BUILD, "bench", "sink"), self.port_file] + (list(tls) if tls else [])
+        self.process = subprocess.Popen(command, stdout=self.log, stderr=subprocess.DEVNULL)
+        for _ in range(200):
+            if os.path.exists(self.port_file) and open(self.port_file).read().strip():
+                break
+            time.sleep(0.05)
+        self.port = int(open(self.port_file).read())
+
+    def last_count(self):
+        with open(self.log_path) as log:
+            lines = log.read().splitlines()
+        return lines[-1] if lines else ""
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def loopback_ceiling():
+    server = subprocess.Popen(["iperf3", "-s", "-1", "-p", "5299", "-B", "127.0.0.1"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    try:
+        result = subprocess.run(["iperf3", "-c", "127.0.0.1", "-p", "5299", "-t", "3", "-J"],
+                                capture_output=True, text=True, timeout=60)
+        return json.loads(result.stdout)["end"]["sum_received"]["bits_per_second"] / 8 / 1e6
+    except (subprocess.SubprocessError, KeyError, ValueError):
+        return float("nan")
+    finally:
+        server.kill()
+        server.wait()
+
+
+def clients(scheme, port, data, range_file, size, ca):
+    url = "%s://127.0.0.1:%d/upload" % (scheme, port)
+    end = str(START + size)
+    uploader = ([os.path.join(BUILD, "uploader")] if scheme == "http"
+                else [os.path.join(BUILD, "bench", "uploader_ca"), ca])
+    tls = ["--cacert", ca] if scheme == "https" else []
+    return {
+        "uploader": uploader + [url, "token", data, str(START), end, "", "", "false"],
+        "Qt floor": [os.path.join(BUILD, "bench", "floor"), url, data, str(START), end] + ([ca] if scheme == "https" else []),
+        "curl --data-binary": ["curl", "-sS", "-f", "-o", "/dev/null", "--data-binary", "@" + range_file,
+                               "-H", "Content-Type: application/octet-stream"] + tls + [url],
+        "curl -T": ["curl", "-sS", "-f", "-o", "/dev/null", "-T", range_file, "-X", "POST"] + tls + [url],
+    }
+
+
+def median_run(command, runs):
+    walls = []
+    for _ in range(runs):
+        status, wall, _, _ = run(command)
+        walls.append(wall)
+    return statistics.median(walls), status
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", default="64,512", help="range sizes in MiB")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--output", default=os.path.join(ROOT, "bench", "results.md"))
+    parser.add_argument("--skip-large", action="store_true", help="skip the 1.9 GiB range")
+    options = parser.parse_args()
+    sizes = [int(s) * MIB for s in options.sizes.split(",")]
+
+    folder = tempfile.mkdtemp(prefix="uploader-bench-")
+    ca, cert, key = make_authority(folder)
+    data = os.path.join(folder, "data.bin")
+    with open(data, "wb") as out:
+        for _ in range((max(sizes) + 2 * START) // MIB + 1):
+            out.write(os.urandom(MIB))
+    sinks = {"http": Sink(folder, "http"), "https": Sink(folder, "https", (cert, key))}
+
+    lines = []
+
+    def say(text=""):
+        print(text, flush=True)
+        lines.append(text)
+
+    ceiling = loopback_ceiling()
+    say("# Benchmark results")
+    say()
+    say("Machine: %d cores, %s. Loopback ceiling, one TCP stream (iperf3): %.0f MB/s." %
+        (os.cpu_count(), subprocess.run(["uname", "-srm"], capture_output=True, text=True).stdout.strip(), ceiling))
+    say("Medians of %d alternating runs after a warm-up; MB is 10^6 bytes of body; CPU is user+system." % options.runs)
+    say()
+    say("| scheme | range | client | wall s, median (min-max) | MB/s | CPU s/GiB | peak RSS MiB | wall / uploader | CPU / uploader |")
+    say("|---|---|---|---|---|---|---|---|---|")
+    summary = {}
+    try:
+        for scheme in ("http", "https"):
+            for size in sizes:
+                range_file = os.path.join(folder, "range.bin")
+                with open(data, "rb") as source, open(range_file, "wb") as out:
+                    source.seek(START)
+                    for _ in range(size // MIB):
+                        out.write(source.read(MIB))
+                commands = clients(scheme, sinks[scheme].port, data, range_file, size, ca)
+                results = {name: [] for name in commands}
+                for round_number in range(options.runs + 1):
+                    for name, command in commands.items():
+                        status, wall, cpu, rss = run(command)
+                        count = sinks[scheme].last_count()
+                        if status != 0 or count != "received %d of %d" % (size, size):
+                            sys.exit("%s failed (%s, sink: %s): %s" % (name, status, count, " ".join(command)))
+                        if round_number > 0:
+                            results[name].append((wall, cpu, rss))
+                base = results["uploader"]
+                base_wall = statistics.median(r[0] for r in base)
+                base_cpu = statistics.median(r[1] for r in base)
+                for name, samples in results.items():
+                    walls = [r[0] for r in samples]
+                    wall, cpu = statistics.median(walls), statistics.median(r[1] for r in samples)
+                    rss = max(r[2] for r in samples) / 1024
+                    summary[(scheme, size, name)] = (wall, cpu, rss)
+                    say("| %s | %d MiB | %s | %.3f (%.3f-%.3f) | %.0f | %.2f | %.0f | %.2f | %.2f |" %
+                        (scheme, size // MIB, name, wall, min(walls), max(walls), size / wall / 1e6,
+                         cpu / (size / (1 << 30)), rss, wall / base_wall, cpu / base_cpu))
+                os.remove(range_file)
+
+        say()
+        say("## Goals at %d MiB" % (max(sizes) // MIB))
+        for scheme in ("http", "https"):
+            ours, floor = summary[(scheme, max(sizes), "uploader")], summary[(scheme, max(sizes), "Qt floor")]
+            say("- %s: wall %.2f x the floor, CPU %.2f x the floor, peak RSS floor %+.1f MiB (range %d MiB)." %
+                (scheme, ours[0] / floor[0], ours[1] / floor[1], ours[2] - floor[2], max(sizes) // MIB))
+
+        say()
+        say("## Start-up: a run refused at the range check, beside `curl --version` (median of 30)")
+        refused, refused_status = median_run([os.path.join(BUILD, "uploader"), "http://127.0.0.1:9/", "t", data,
+                                              "10", "5", "", "", "false"], 30)
+        curl_version, _ = median_run(["curl", "--version"], 30)
+        floor_start, _ = median_run([os.path.join(BUILD, "bench", "floor"), "http://127.0.0.1:9/", data, "10", "5"], 30)
+        say("- uploader %.1f ms (exit %d), Qt floor doing the same %.1f ms, curl --version %.1f ms: %.2f x curl." %
+            (refused * 1000, refused_status, floor_start * 1000, curl_version * 1000, refused / curl_version))
+
+        if not options.skip_large:
+            say()
+            say("## Largest ranges (http, one run each, sparse file)")
+            large = os.path.join(folder, "large.bin")
+            with open(large, "wb") as out:
+                out.truncate((1 << 31) + MIB)
+            for label, size in (("1.9 GiB", int(1.9 * (1 << 30))), ("2 GiB - 25 B (largest)", (1 << 31) - 26),
+                                ("2 GiB - 24 B (refused)", (1 << 31) - 25)):
+                command = [os.path.join(BUILD, "uploader"), "http://127.0.0.1:%d/" % sinks["http"].port, "t", large,
+                           "0", str(size), "", "", "false"]
+                status, wall, cpu, rss = run(command)
+                say("- %s: exit %d, %.2f s, peak RSS %.0f MiB, sink: %s" %
+                    (label, status, wall, rss / 1024, sinks["http"].last_count() if status == 0 else "-"))
+            os.remove(large)
+    finally:
+        for sink in sinks.values():
+            sink.stop()
+        subprocess.run(["rm", "-rf", folder])
+
+    with open(options.output, "w") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
