@@ -43,11 +43,14 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
                           const char *proxy_host, const char *proxy_port, const char *use_proxy)
 {
     QNetworkRequest request(QUrl(QString::fromUtf8(url)));
-
-    // TLS 1.0 is refused by the platform's TLS library; verification stays on.
-    QSslConfiguration sslConfiguration = QSslConfiguration::defaultConfiguration();
-    sslConfiguration.setProtocol(QSsl::TlsV1_2OrLater);
-    request.setSslConfiguration(sslConfiguration);
+    // Only https uses TLS: loading the TLS library for http would cost memory and start-up time.
+    const bool secure = request.url().scheme() == QLatin1String("https");
+    if (secure) {
+        // TLS 1.0 is refused by the platform's TLS library; verification stays on.
+        QSslConfiguration sslConfiguration = QSslConfiguration::defaultConfiguration();
+        sslConfiguration.setProtocol(QSsl::TlsV1_2OrLater);
+        request.setSslConfiguration(sslConfiguration);
+    }
 
     if (qstrcmp(use_proxy, "true") == 0) {
         qint64 port = 0;
@@ -99,7 +102,8 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     ConsoleMessage() << " >> Uploading Start...";
     timer.start();
     reply = manager->post(request, body);
-    reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
+    if (secure)
+        reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
     connect(reply, SIGNAL(finished()), this, SLOT(httpPostDataReply()));
     connect(reply, SIGNAL(finished()), parent(), SLOT(quit()), Qt::QueuedConnection);
