@@ -16,6 +16,7 @@ int main(int argc, char *argv[])
         return 2;
     if (argc > 5)
         QSslSocket::addDefaultCaCertificates(QString::fromLocal8Bit(argv[5]));
+    QNetworkAccessManager manager;
     const qint64 start = QByteArray(argv[3]).toLongLong();
     const qint64 size = QByteArray(argv[4]).toLongLong() - start;
     QFile file(QString::fromLocal8Bit(argv[2]));
@@ -26,7 +27,6 @@ int main(int argc, char *argv[])
         return 1;
     file.close();
 
-    QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(QString::fromLocal8Bit(argv[1])));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/octet-stream"));
     QNetworkReply *reply = manager.post(request, body);

@@ -200,7 +200,7 @@ def main():
                                               "10", "5", "", "", "false"], 30)
         curl_version, _ = median_run(["curl", "--version"], 30)
         floor_start, _ = median_run([os.path.join(BUILD, "bench", "floor"), "http://127.0.0.1:9/", data, "10", "5"], 30)
-        say("- uploader %.1f ms (exit %d), Qt floor doing the same %.1f ms, curl --version %.1f ms: %.2f x curl." %
+        say("- uploader %.1f ms (exit %d), Qt floor failing at its read %.1f ms, curl --version %.1f ms: %.2f x curl." %
             (refused * 1000, refused_status, floor_start * 1000, curl_version * 1000, refused / curl_version))
 
         if not options.skip_large:

@@ -16,7 +16,7 @@ QByteArray sizeLines(const QString &path, qint64 fileSize, qint64 chunkSize)
 
 QStringList arguments(const QString &url, const QString &path, qint64 start, qint64 end)
 {
-    return QStringList() << url << QStringLiteral("secret-token") << path << QString::number(start) << QString::number(end)
+    return QStringList() << url << QStringLiteral("secret-t\u00f8ken\tx") << path << QString::number(start) << QString::number(end)
                          << QStringLiteral("127.0.0.1") << QStringLiteral("9") << QStringLiteral("false");
 }
 
@@ -82,7 +82,8 @@ void TestUpload::requestOnTheWire()
 
     const QList<QByteArray> lines = receiver.storedHeaderLines(1);
     QCOMPARE(lines.value(0), QByteArray("POST /upload HTTP/1.1"));
-    const QList<QByteArray> ours = { "X_ZORV_API_TOKEN: secret-token", "X_ZORV_LOCAL_TS_OFFSET: 0",
+    // The token's bytes reach the header unchanged, UTF-8 and tab included.
+    const QList<QByteArray> ours = { "X_ZORV_API_TOKEN: secret-t\xc3\xb8ken\tx", "X_ZORV_LOCAL_TS_OFFSET: 0",
                                      "USER-AGENT: tovanel/5.0.0", "Content-Type: application/octet-stream",
                                      "Connection: Keep-Alive", "Keep-Alive: timeout=20000" };
     int previous = -1;
