@@ -1,30 +1,16 @@
 #include "consolemessage.h"
 #include "filetransfer.h"
+#include "messagecapture.h"
 
 #include <QtTest>
-
-namespace {
-
-QStringList capturedLines;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLines << message;
-}
-
-} // namespace
 
 class TestConsoleMessage : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        capturedLines.clear();
-        qInstallMessageHandler(captureMessage);
-    }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void init() { capture.reset(new MessageCapture); }
+    void cleanup() { capture.reset(); }
 
     void itemLayout_data();
     void itemLayout();
@@ -32,6 +18,9 @@ private slots:
     void headerPairs();
     void transferReport_data();
     void transferReport();
+
+private:
+    QScopedPointer<MessageCapture> capture;
 };
 
 void TestConsoleMessage::itemLayout_data()
@@ -57,7 +46,7 @@ void TestConsoleMessage::itemLayout()
     case 3: ConsoleMessage() << " >> Chunk size =" << std::numeric_limits<qint64>::min() << "Byte"; break;
     case 4: ConsoleMessage() << "\n >> x"; break;
     }
-    QCOMPARE(capturedLines, QStringList() << expected);
+    QCOMPARE(capture->lines(), QStringList() << expected);
 }
 
 void TestConsoleMessage::headerPairs_data()
@@ -79,7 +68,7 @@ void TestConsoleMessage::headerPairs()
     for (int i = 0; i < count; ++i)
         pairs << qMakePair("N" + QByteArray::number(i), "V" + QByteArray::number(i));
     ConsoleMessage() << " >> reply header pairs: " << pairs;
-    QCOMPARE(capturedLines, QStringList() << expected);
+    QCOMPARE(capture->lines(), QStringList() << expected);
 }
 
 void TestConsoleMessage::transferReport_data()
@@ -104,7 +93,7 @@ void TestConsoleMessage::transferReport()
     QFETCH(QString, seconds);
     QFETCH(QString, speed);
     FileTransfer::printTransferReport(milliseconds, bytes);
-    QCOMPARE(capturedLines, QStringList() << QStringLiteral("\n >> The uploading process took %1 Seconds ").arg(seconds)
+    QCOMPARE(capture->lines(), QStringList() << QStringLiteral("\n >> The uploading process took %1 Seconds ").arg(seconds)
                                           << QStringLiteral(" >> The uploading Speed is %1 Mb/Sec ").arg(speed)
                                           << QStringLiteral(" >> Bye... "));
 }

@@ -1,4 +1,5 @@
 #include "receiverprocess.h"
+#include "testfiles.h"
 #include "uploaderrun.h"
 
 #include <QCryptographicHash>
@@ -59,9 +60,7 @@ void TestFaults::initTestCase()
     QRandomGenerator generator(7);
     generator.fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
     path = directory.filePath(QStringLiteral("data.bin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    QVERIFY(writeTestFile(path, content));
 }
 
 void TestFaults::serverFaults_data()
@@ -126,11 +125,9 @@ void TestFaults::largeReply()
     QFETCH(QString, mode);
     QFETCH(int, padding);
     const QByteArray body = "{\"status_code\":201,\"pad\":\"" + QByteArray(padding, 'p') + "\"}";
-    QFile reply(directory.filePath(QStringLiteral("reply.json")));
-    QVERIFY(reply.open(QIODevice::WriteOnly));
-    reply.write(body);
-    reply.close();
-    ReceiverProcess receiver({ QStringLiteral("--body-file"), reply.fileName(), mode });
+    const QString reply = directory.filePath(QStringLiteral("reply.json"));
+    QVERIFY(writeTestFile(reply, body));
+    ReceiverProcess receiver({ QStringLiteral("--body-file"), reply, mode });
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 0, 1000));
     QCOMPARE(run.exitCode, 0);

@@ -1,5 +1,7 @@
 #include "filetransfer.h"
+#include "messagecapture.h"
 #include "receiverprocess.h"
+#include "testfiles.h"
 #include "tinyproxyprocess.h"
 #include "uploaderrun.h"
 
@@ -9,13 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-QStringList capturedLines;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLines << message;
-}
 
 struct InProcessRun
 {
@@ -27,8 +22,7 @@ struct InProcessRun
 InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 start, qint64 end,
                              const QByteArray &proxyPort = QByteArray(), const char *useProxy = "false")
 {
-    capturedLines.clear();
-    qInstallMessageHandler(captureMessage);
+    MessageCapture capture;
     InProcessRun run;
     FileTransfer *transfer = new FileTransfer(QCoreApplication::instance());
     const bool posted = transfer->upload(url.toUtf8().constData(), "token", QFile::encodeName(path).constData(), start, end,
@@ -41,8 +35,7 @@ InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 sta
     }
     run.failed = !posted || transfer->hasFailed();
     delete transfer;
-    qInstallMessageHandler(nullptr);
-    run.lines = capturedLines;
+    run.lines = capture.lines();
     return run;
 }
 
@@ -129,9 +122,7 @@ void TestNetwork::initTestCase()
     for (int i = 0; i < 300000; ++i)
         content += char(i * 7 + (i >> 9));
     path = directory.filePath(QStringLiteral("data.bin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    QVERIFY(writeTestFile(path, content));
 }
 
 void TestNetwork::tlsAccepted_data()

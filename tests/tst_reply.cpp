@@ -1,4 +1,5 @@
 #include "receiverprocess.h"
+#include "testfiles.h"
 #include "uploaderrun.h"
 
 #include <QtTest>
@@ -38,10 +39,7 @@ void TestReply::initTestCase()
 {
     QVERIFY(directory.isValid());
     path = directory.filePath(QStringLiteral("chunk.bin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("0123456789abcdefghij");
-    file.close();
+    QVERIFY(writeTestFile(path, "0123456789abcdefghij"));
     head = " >> File size = 20 Byte \n"
            " >> Reading File:  \"" + path.toUtf8() + "\" \n"
            " >> Chunk size = 10 Byte \n"
@@ -91,10 +89,7 @@ void TestReply::report_data()
                + done << 0;
     // The console line ends at the zero byte; the JSON text ends there too.
     const QString zeroFile = directory.filePath(QStringLiteral("zero.json"));
-    QFile zero(zeroFile);
-    QVERIFY(zero.open(QIODevice::WriteOnly));
-    zero.write(QByteArray("{\"status_code\":7}\0{\"x\":1}", 25));
-    zero.close();
+    QVERIFY(writeTestFile(zeroFile, QByteArray("{\"status_code\":7}\0{\"x\":1}", 25)));
     QTest::newRow("zero byte in the body") << (QStringList() << QStringLiteral("--body-file") << zeroFile)
         << "\"{\"status_code\":7}\n >> status_code =  7 \n >> reply header pairs: " + json
                + "QPair(\"Content-Length\",\"25\") )  \n" + done << 0;

@@ -1,4 +1,5 @@
 #include "receiverprocess.h"
+#include "testfiles.h"
 #include "uploaderrun.h"
 
 #include <QtTest>
@@ -50,9 +51,7 @@ void TestUpload::initTestCase()
         for (int value = 0; value < 256; ++value)
             binaryContent += char((value * (round + 1)) & 0xff);
     binaryPath = directory.filePath(QStringLiteral("données à envoyer.bin"));
-    QFile file(binaryPath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(binaryContent);
+    QVERIFY(writeTestFile(binaryPath, binaryContent));
 }
 
 void TestUpload::requestOnTheWire_data()

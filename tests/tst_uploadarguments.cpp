@@ -1,34 +1,23 @@
 #include "uploadarguments.h"
+#include "messagecapture.h"
 
 #include <QtTest>
-
-namespace {
-
-QStringList capturedLines;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLines << message;
-}
-
-} // namespace
 
 class TestUploadArguments : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        capturedLines.clear();
-        qInstallMessageHandler(captureMessage);
-    }
-    void cleanup() { qInstallMessageHandler(nullptr); }
+    void init() { capture.reset(new MessageCapture); }
+    void cleanup() { capture.reset(); }
 
     void decimal_data();
     void decimal();
     void commandLine_data();
     void commandLine();
+
+private:
+    QScopedPointer<MessageCapture> capture;
 };
 
 void TestUploadArguments::decimal_data()
@@ -114,7 +103,7 @@ void TestUploadArguments::commandLine()
 
     UploadArguments parsed;
     QCOMPARE(parsed.parse(arguments.size(), argv.constData()), message.isEmpty());
-    QCOMPARE(capturedLines, message.isEmpty() ? QStringList() : QStringList() << message);
+    QCOMPARE(capture->lines(), message.isEmpty() ? QStringList() : QStringList() << message);
     if (message.isEmpty()) {
         QCOMPARE(parsed.api_token, arguments.at(2));
         QCOMPARE(parsed.start_offset, qint64(0));
