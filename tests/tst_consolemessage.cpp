@@ -12,8 +12,6 @@ private slots:
     void init() { capture.reset(new MessageCapture); }
     void cleanup() { capture.reset(); }
 
-    void itemLayout_data();
-    void itemLayout();
     void headerPairs_data();
     void headerPairs();
     void transferReport_data();
@@ -22,32 +20,6 @@ private slots:
 private:
     QScopedPointer<MessageCapture> capture;
 };
-
-void TestConsoleMessage::itemLayout_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("literals and numbers") << 0 << QStringLiteral(" >> File size = 1234 Byte ");
-    QTest::newRow("literal ending in a space, then a quoted text") << 1 << QStringLiteral(" >> Reading File:  \"/tmp/a \"b\\c\" ");
-    QTest::newRow("bytes are UTF-8, nothing escaped") << 2 << QStringLiteral("\"caf\u00e9 \\n\t\" ");
-    QTest::newRow("negative 64-bit number") << 3 << QStringLiteral(" >> Chunk size = -9223372036854775808 Byte ");
-    QTest::newRow("leading line feed") << 4 << QStringLiteral("\n >> x ");
-}
-
-void TestConsoleMessage::itemLayout()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, expected);
-    switch (kind) {
-    case 0: ConsoleMessage() << " >> File size =" << qint64(1234) << "Byte"; break;
-    case 1: ConsoleMessage() << " >> Reading File: " << QStringLiteral("/tmp/a \"b\\c"); break;
-    case 2: ConsoleMessage() << QByteArray("caf\xc3\xa9 \\n\t"); break;
-    case 3: ConsoleMessage() << " >> Chunk size =" << std::numeric_limits<qint64>::min() << "Byte"; break;
-    case 4: ConsoleMessage() << "\n >> x"; break;
-    }
-    QCOMPARE(capture->lines(), QStringList() << expected);
-}
 
 void TestConsoleMessage::headerPairs_data()
 {
