@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     UploadArguments parsed;
     if (parsed.parse(argv.size() - 1, argv.constData())) {
         // What passes must be a usable range and, with the proxy on, a usable port.
-        qint64 port = 0;
-        if (parsed.use_proxy == "true" && !(UploadArguments::parseDecimal(parsed.proxy_port, &port) && port >= 1 && port <= 65535))
+        if (parsed.use_proxy == "true" && !UploadArguments::isValidPort(parsed.proxy_port))
             __builtin_trap();
         if (!UploadArguments::isValidToken(parsed.api_token))
             __builtin_trap();
