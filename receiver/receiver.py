@@ -39,12 +39,12 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         if options.tls_cert:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.tls.load_cert_chain(options.tls_cert, options.tls_key)
-            if options.tls_max:
+            if options.tls_version:
                 # Offering TLS 1.0 and 1.1 is the point of those choices.
                 warnings.simplefilter("ignore", DeprecationWarning)
-                self.tls.minimum_version = ssl.TLSVersion[options.tls_max]
-                self.tls.maximum_version = ssl.TLSVersion[options.tls_max]
-                if options.tls_max in ("TLSv1", "TLSv1_1"):
+                self.tls.minimum_version = ssl.TLSVersion[options.tls_version]
+                self.tls.maximum_version = ssl.TLSVersion[options.tls_version]
+                if options.tls_version in ("TLSv1", "TLSv1_1"):
                     # OpenSSL offers the old versions only at its lowest security level.
                     self.tls.set_ciphers("ALL:@SECLEVEL=0")
 
@@ -162,8 +162,8 @@ def main():
     parser.add_argument("--store", help="folder for NNNN.body and NNNN.headers of each request")
     parser.add_argument("--tls-cert", help="serve HTTPS with this certificate chain (PEM)")
     parser.add_argument("--tls-key", help="private key of the certificate (PEM)")
-    parser.add_argument("--tls-max", choices=["TLSv1", "TLSv1_1", "TLSv1_2", "TLSv1_3"],
-                        help="offer only this TLS version")
+    parser.add_argument("--tls-version", choices=["TLSv1", "TLSv1_1", "TLSv1_2", "TLSv1_3"],
+                        help="offer this TLS version only")
     parser.add_argument("--status", type=int, default=201, help="HTTP status of every reply")
     parser.add_argument("--reason", default="Created")
     parser.add_argument("--body", help="reply body text instead of the JSON summary")

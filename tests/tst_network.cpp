@@ -63,10 +63,9 @@ private slots:
     void tlsAccepted();
     void tlsRefused_data();
     void tlsRefused();
-    void httpThroughProxy();
+    void proxySwitch_data();
+    void proxySwitch();
     void httpsThroughProxy();
-    void proxySwitchOff_data();
-    void proxySwitchOff();
     void proxyFailures_data();
     void proxyFailures();
 
@@ -136,7 +135,7 @@ void TestNetwork::tlsAccepted()
 {
     QFETCH(QString, version);
     ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key"),
-                               QStringLiteral("--tls-max"), version });
+                               QStringLiteral("--tls-version"), version });
     QVERIFY(receiver.isListening());
     const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 1234, 250000);
     QVERIFY2(!run.failed, qPrintable(run.lines.join(QLatin1Char('\n'))));
@@ -164,30 +163,13 @@ void TestNetwork::tlsRefused()
     QStringList options = { QStringLiteral("--tls-cert"), directory.filePath(certificate), QStringLiteral("--tls-key"),
                             pki("server.key") };
     if (!version.isEmpty())
-        options << QStringLiteral("--tls-max") << version;
+        options << QStringLiteral("--tls-version") << version;
     ReceiverProcess receiver(options);
     QVERIFY(receiver.isListening());
     const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 0, 1000);
     QVERIFY(run.failed);
     QCOMPARE(run.lines.mid(4).join(QLatin1Char('\n')), QStringLiteral(" >> Reply Error #: 6 \n >> Exit with error! "));
     QCOMPARE(receiver.storedCount(), 0);
-}
-
-void TestNetwork::httpThroughProxy()
-{
-    TinyproxyProcess proxy;
-    QVERIFY(proxy.isListening());
-    ReceiverProcess receiver;
-    QVERIFY(receiver.isListening());
-    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("10"),
-                                               QStringLiteral("290000"), QStringLiteral("127.0.0.1"),
-                                               QString::number(proxy.port()), QStringLiteral("true") });
-    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
-    QCOMPARE(receiver.storedBody(1), content.mid(10, 290000 - 10));
-    const QList<QByteArray> headers = receiver.storedHeaderLines(1);
-    QVERIFY2(std::any_of(headers.cbegin(), headers.cend(),
-                         [](const QByteArray &line) { return line.startsWith("Via:") && line.contains("tinyproxy"); }),
-             headers.join('\n').constData());
 }
 
 void TestNetwork::httpsThroughProxy()
@@ -203,30 +185,38 @@ void TestNetwork::httpsThroughProxy()
     QVERIFY2(proxy.log().contains("CONNECT"), proxy.log().constData());
 }
 
-void TestNetwork::proxySwitchOff_data()
+void TestNetwork::proxySwitch_data()
 {
     QTest::addColumn<QString>("useProxy");
-    QTest::newRow("True") << QStringLiteral("True");
-    QTest::newRow("false") << QStringLiteral("false");
-    QTest::newRow("yes") << QStringLiteral("yes");
-    QTest::newRow("empty") << QString();
+    QTest::addColumn<bool>("proxied");
+    QTest::newRow("true") << QStringLiteral("true") << true;
+    QTest::newRow("True") << QStringLiteral("True") << false;
+    QTest::newRow("false") << QStringLiteral("false") << false;
+    QTest::newRow("yes") << QStringLiteral("yes") << false;
+    QTest::newRow("empty") << QString() << false;
 }
 
-void TestNetwork::proxySwitchOff()
+// Only "true" sends an http upload through the proxy, which marks it with its Via header.
+void TestNetwork::proxySwitch()
 {
     QFETCH(QString, useProxy);
+    QFETCH(bool, proxied);
     TinyproxyProcess proxy;
     QVERIFY(proxy.isListening());
     ReceiverProcess receiver;
     QVERIFY(receiver.isListening());
-    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"),
-                                               QStringLiteral("100"), QStringLiteral("127.0.0.1"),
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("10"),
+                                               QStringLiteral("290000"), QStringLiteral("127.0.0.1"),
                                                QString::number(proxy.port()), useProxy });
-    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), 1);
+    QCOMPARE(receiver.storedBody(1), content.mid(10, 290000 - 10));
     const QList<QByteArray> headers = receiver.storedHeaderLines(1);
-    QVERIFY(std::none_of(headers.cbegin(), headers.cend(), [](const QByteArray &line) { return line.startsWith("Via:"); }));
-    QVERIFY(!proxy.log().contains("Established connection"));
+    const bool via = std::any_of(headers.cbegin(), headers.cend(), [](const QByteArray &line) {
+        return line.startsWith("Via:") && line.contains("tinyproxy");
+    });
+    QVERIFY2(via == proxied, headers.join('\n').constData());
+    QCOMPARE(proxy.log().contains("Established connection"), proxied);
 }
 
 void TestNetwork::proxyFailures_data()
