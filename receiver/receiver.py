@@ -23,6 +23,8 @@ import time
 import warnings
 
 MAXIMUM_LINE = 1 << 20
+# Bounds every wait of a fault mode; the tests stop the receiver long before.
+LONGEST_WAIT = 300
 
 
 class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
@@ -76,6 +78,10 @@ class Handler(socketserver.StreamRequestHandler):
             return False
         if not request_line:
             return False
+        if not request_line.rstrip().split(b" ")[-1].startswith(b"HTTP/"):
+            # Not HTTP, a TLS greeting for one: say nothing, as a plain server waiting for a line would.
+            self.wait_for_close()
+            return False
         header_lines = []
         length = 0
         while True:
@@ -100,7 +106,13 @@ class Handler(socketserver.StreamRequestHandler):
             if fault == "reset-mid-body" and remaining <= length // 2:
                 self.reset()
                 return False
-            piece = self.rfile.read(min(remaining, piece_size))
+            if options.stop_after is not None and length - remaining >= options.stop_after:
+                time.sleep(LONGEST_WAIT)
+                return False
+            wanted = min(remaining, piece_size)
+            if options.stop_after is not None:
+                wanted = min(wanted, max(1, options.stop_after - (length - remaining)))
+            piece = self.rfile.read(wanted)
             if not piece:
                 return False
             remaining -= len(piece)
@@ -120,8 +132,21 @@ class Handler(socketserver.StreamRequestHandler):
 
         if fault == "close-no-reply":
             return False
+        if fault == "hold":
+            self.wait_for_close()
+            return False
+        if fault == "interim":
+            self.wfile.write(b"HTTP/1.1 102 Processing\r\n\r\n")
         self.reply(length)
-        return True
+        return not options.no_length
+
+    def wait_for_close(self):
+        self.connection.settimeout(LONGEST_WAIT)
+        try:
+            while self.rfile.read1(65536):
+                pass
+        except (OSError, ValueError):
+            pass
 
     def reset(self):
         # Linger with a zero time-out: close sends a reset, not an orderly end.
@@ -134,6 +159,8 @@ class Handler(socketserver.StreamRequestHandler):
         if options.body_file:
             with open(options.body_file, "rb") as source:
                 body = source.read()
+        elif options.reply_size is not None:
+            body = None
         elif options.body is not None:
             body = options.body.encode("utf-8")
         else:
@@ -143,16 +170,26 @@ class Handler(socketserver.StreamRequestHandler):
             body = gzip.compress(body)
             headers.append(b"Content-Encoding: gzip")
         headers += [h.encode("utf-8") for h in options.header]
-        headers.append(b"Content-Length: %d" % len(body))
-        message = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers) + b"\r\n" + body
-        if options.fault == "trickle-reply":
-            for i in range(0, len(message), 8):
-                self.wfile.write(message[i:i + 8])
-                self.wfile.flush()
-                time.sleep(0.005)
-        else:
-            self.wfile.write(message)
+        size = options.reply_size if body is None else len(body)
+        headers.append(b"Connection: close" if options.no_length else b"Content-Length: %d" % size)
+        head = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers) + b"\r\n"
+        self.wfile.write(head)
         self.wfile.flush()
+        try:
+            if body is None:
+                piece = b"x" * (1 << 20)
+                for offset in range(0, size, len(piece)):
+                    self.wfile.write(piece[:size - offset])
+            elif options.fault == "trickle-reply":
+                for i in range(0, len(body), options.trickle_size):
+                    self.wfile.write(body[i:i + options.trickle_size])
+                    self.wfile.flush()
+                    time.sleep(options.trickle_delay)
+            else:
+                self.wfile.write(body)
+            self.wfile.flush()
+        except OSError:
+            pass
 
 
 def main():
@@ -171,9 +208,16 @@ def main():
     parser.add_argument("--header", action="append", default=[], help="extra reply header line")
     parser.add_argument("--gzip", action="store_true", help="compress the reply body")
     parser.add_argument("--bare", action="store_true", help="no header beyond Content-Length")
-    parser.add_argument("--fault", choices=["reset-mid-body", "early-413", "close-no-reply", "slow-read", "trickle-reply"],
+    parser.add_argument("--fault", choices=["reset-mid-body", "early-413", "close-no-reply", "slow-read", "trickle-reply",
+                                            "hold", "interim"],
                         help="misbehave: reset the connection halfway through the body, answer 413 without reading "
-                             "the body, close without answering, read slowly, or answer a few bytes at a time")
+                             "the body, close without answering, read slowly, send the reply body a few bytes at a time, "
+                             "read the body and never answer, or send 102 Processing before the answer")
+    parser.add_argument("--trickle-size", type=int, default=8, help="bytes per piece of a trickled reply body")
+    parser.add_argument("--trickle-delay", type=float, default=0.005, help="seconds between the pieces")
+    parser.add_argument("--stop-after", type=int, help="stop reading the body after this many bytes")
+    parser.add_argument("--reply-size", type=int, help="answer this many bytes of 'x' as the body")
+    parser.add_argument("--no-length", action="store_true", help="end the reply body by closing the connection")
     options = parser.parse_args()
     if options.store:
         os.makedirs(options.store, exist_ok=True)

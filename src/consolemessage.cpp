@@ -1,11 +1,22 @@
 #include "consolemessage.h"
 
-#include <QDebug>
 #include <QTextStream>
 
+#include <cstdio>
+
+// Written straight to standard error, not through Qt's message output: its
+// logging rules, message pattern and journald routing would hide or reshape
+// the lines. The line ends at a zero byte, as a C string does, and is UTF-8
+// whatever the locale.
 ConsoleMessage::~ConsoleMessage()
 {
-    qDebug().noquote().nospace() << line;
+    QByteArray bytes = line.toUtf8();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    bytes += '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const char *literal)
@@ -63,8 +74,7 @@ ConsoleMessage &ConsoleMessage::operator<<(const QList<QPair<QByteArray, QByteAr
     return *this;
 }
 
-// The whole array, a zero byte included: the message output writes the line
-// as a C string, so it ends there, as it always has.
+// The whole array, a zero byte included: the line ends there when written.
 QString ConsoleMessage::quoted(const QByteArray &bytes)
 {
     return QLatin1Char('"') + QString::fromUtf8(bytes.constData(), bytes.size()) + QLatin1Char('"');

@@ -8,9 +8,7 @@
 
 // One console line in the layout that calling scripts parse: one space after
 // every item, texts and byte arrays between double quotes with nothing
-// escaped, the line handed to Qt's debug output when the statement ends.
-// Qt 5's QDebug escapes inside quotes and drops the final space, so the line
-// is assembled here and written verbatim.
+// escaped, the line written to standard error when the statement ends.
 class ConsoleMessage
 {
 public:

@@ -17,8 +17,13 @@
 
 #include <limits>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // A byte array holds its size, a header and a terminating zero within an int.
 const qint64 FileTransfer::maximumBodySize = std::numeric_limits<int>::max() - qint64(sizeof(QArrayData)) - 1;
+const qint64 FileTransfer::maximumReplySize = 64 << 20;
 
 FileTransfer::FileTransfer(QObject *parent)
     : QObject(parent)
@@ -29,7 +34,7 @@ FileTransfer::FileTransfer(QObject *parent)
 FileTransfer::~FileTransfer()
 {
     if (reply) {
-        if (reply->error() != QNetworkReply::NoError)
+        if (hasFailed())
             ConsoleMessage() << " >> Exit with error!";
         else
             printTransferReport(timer.elapsed(), bodySize);
@@ -58,12 +63,13 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
         manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(proxy_host), quint16(port)));
     }
 
-    const QFileInfo fileInfo(QFile::decodeName(file_path));
-    fileSize = fileInfo.size();
+    // The name is used by its own bytes; it is decoded only to be shown, since
+    // a name that is not valid UTF-8 would not survive the way back.
+    struct stat status = {};
+    const bool found = ::stat(file_path, &status) == 0;
+    fileSize = found ? status.st_size : 0;
     ConsoleMessage() << " >> File size =" << fileSize << "Byte";
-
-    QFile file(fileInfo.absoluteFilePath());
-    ConsoleMessage() << " >> Reading File: " << fileInfo.absoluteFilePath();
+    ConsoleMessage() << " >> Reading File: " << QFileInfo(QFile::decodeName(file_path)).absoluteFilePath();
 
     // Wraps instead of overflowing; such a range is refused below anyway.
     bodySize = qint64(quint64(end_offset) - quint64(start_offset));
@@ -80,12 +86,16 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     request.setRawHeader("Keep-Alive", "timeout=20000");
     // Without it Qt thins the progress signals and most ten-percent steps never show.
     request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
+    // Qt restarts it whenever bytes move either way, so only silence ends the request.
+    request.setTransferTimeout(idleTimeout * 1000);
 
     // Opening a FIFO or a device would block or read forever.
-    if (!fileInfo.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    QFile file;
+    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, &file)) {
         ConsoleMessage() << " >> Cannot Open input file.";
         return false;
     }
+    fileSize = file.size();
     if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize || bodySize > maximumBodySize) {
         ConsoleMessage() << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
         return false;
@@ -105,6 +115,8 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
+    connect(reply, &QNetworkReply::metaDataChanged, this, &FileTransfer::limitReplySize);
+    connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::limitReplySize);
     connect(reply, SIGNAL(finished()), this, SLOT(httpPostDataReply()));
     connect(reply, SIGNAL(finished()), parent(), SLOT(quit()), Qt::QueuedConnection);
     return true;
@@ -112,7 +124,40 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
 
 bool FileTransfer::hasFailed() const
 {
-    return reply && reply->error() != QNetworkReply::NoError;
+    return reply && (reply->error() != QNetworkReply::NoError || unexpectedStatus);
+}
+
+void FileTransfer::setIdleTimeout(int seconds)
+{
+    idleTimeout = seconds;
+}
+
+// A non-blocking open: the name may have become a FIFO since it was looked at.
+bool FileTransfer::openRegularFile(const char *path, QFile *file)
+{
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        return false;
+    struct stat status = {};
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)
+        || !file->open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return false;
+    }
+    return true;
+}
+
+// A reply larger than any answer this program reads would only exhaust memory.
+void FileTransfer::limitReplySize()
+{
+    if (replyTooLarge || reply->isFinished())
+        return;
+    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() <= maximumReplySize
+        && reply->bytesAvailable() <= maximumReplySize)
+        return;
+    replyTooLarge = true;
+    ConsoleMessage() << " >> Reply too large: more than" << maximumReplySize << "Byte";
+    reply->abort();
 }
 
 QString FileTransfer::localTimeZoneOffset()
@@ -160,6 +205,9 @@ int FileTransfer::statusCode(const QByteArray &body)
 void FileTransfer::httpPostDataReply()
 {
     if (reply->error() != QNetworkReply::NoError) {
+        // Qt reports its transfer time-out as a cancelled reply; the only other cancel is ours.
+        if (reply->error() == QNetworkReply::OperationCanceledError && !replyTooLarge && idleTimeout > 0)
+            ConsoleMessage() << " >> Timed out: no data moved for" << idleTimeout << "seconds";
         ConsoleMessage() << " >> Reply Error #:" << int(reply->error());
         reply->abort();
         return;
@@ -173,4 +221,12 @@ void FileTransfer::httpPostDataReply()
         ConsoleMessage() << " >> status_code = " << statusCode(body);
     }
     ConsoleMessage() << " >> reply header pairs: " << reply->rawHeaderPairs();
+
+    // Only a 2xx status says the server took the chunk: an interim reply or an
+    // unfollowed redirect does not.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status > 299) {
+        unexpectedStatus = true;
+        ConsoleMessage() << " >> Unexpected HTTP status:" << status;
+    }
 }

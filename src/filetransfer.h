@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -21,8 +22,11 @@ public:
                 qint64 start_offset, qint64 end_offset,
                 const char *proxy_host, const char *proxy_port, const char *use_proxy);
 
-    // True once a posted request has finished with an error; the exit status says so.
+    // True once a posted request has finished with an error or without a 2xx
+    // status; the exit status says so.
     bool hasFailed() const;
+    // Seconds without a byte moving before the request is given up; 0 waits for ever.
+    void setIdleTimeout(int seconds);
 
     static QString localTimeZoneOffset();
     static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
@@ -31,17 +35,24 @@ public:
 
     // The largest range that fits in one byte array.
     static const qint64 maximumBodySize;
+    static const qint64 maximumReplySize;
 
 public slots:
     void showProgress(qint64 bytes_sent = 0, qint64 bytes_total = 1);
     void httpPostDataReply();
 
 private:
+    static bool openRegularFile(const char *path, QFile *file);
+    void limitReplySize();
+
     QElapsedTimer timer;
     qint64 fileSize = 0;
     qint64 bodySize = 0;
     QNetworkAccessManager *manager;
     QNetworkReply *reply = nullptr;
+    int idleTimeout = 0;
+    bool replyTooLarge = false;
+    bool unexpectedStatus = false;
 };
 
 #endif // FILETRANSFER_H

@@ -21,6 +21,9 @@ bool UploadArguments::parse(int argc, const char *const *argv)
     }
     url = argv[1];
     api_token = argv[2];
+    // The process list shows arguments to every local user; the environment it does not.
+    if (api_token.isEmpty() && qEnvironmentVariableIsSet("UPLOADER_API_TOKEN"))
+        api_token = qgetenv("UPLOADER_API_TOKEN");
     file_path = argv[3];
     proxy_host = argv[6];
     proxy_port = argv[7];
@@ -41,6 +44,11 @@ bool UploadArguments::parse(int argc, const char *const *argv)
     }
     if (use_proxy == "true" && !isValidPort(proxy_port)) {
         ConsoleMessage() << " >> Invalid proxy_port:" << QString::fromLocal8Bit(argv[7]);
+        return false;
+    }
+    const QByteArray timeout = qgetenv("UPLOADER_IDLE_TIMEOUT");
+    if (!timeout.isEmpty() && !parseIdleTimeout(timeout, &idle_timeout)) {
+        ConsoleMessage() << " >> Invalid UPLOADER_IDLE_TIMEOUT:" << QString::fromLocal8Bit(timeout);
         return false;
     }
     return true;
@@ -76,6 +84,16 @@ bool UploadArguments::parseDecimal(const QByteArray &text, qint64 *value)
         result = -result;
     }
     *value = result;
+    return true;
+}
+
+// Whole seconds; Qt takes the time-out in milliseconds as an int.
+bool UploadArguments::parseIdleTimeout(const QByteArray &text, int *seconds)
+{
+    qint64 value = 0;
+    if (!parseDecimal(text, &value) || value < 0 || value > std::numeric_limits<int>::max() / 1000)
+        return false;
+    *seconds = int(value);
     return true;
 }
 

@@ -3,7 +3,7 @@
 
 #include <QByteArray>
 
-// The eight positional arguments, checked before anything is read or sent.
+// The eight positional arguments and the environment's settings, checked before anything is read or sent.
 class UploadArguments
 {
 public:
@@ -11,6 +11,7 @@ public:
     bool parse(int argc, const char *const *argv);
 
     static bool parseDecimal(const QByteArray &text, qint64 *value);
+    static bool parseIdleTimeout(const QByteArray &text, int *seconds);
     static bool isValidPort(const QByteArray &text);
     static bool isValidToken(const QByteArray &token);
 
@@ -22,6 +23,8 @@ public:
     QByteArray proxy_host;
     QByteArray proxy_port;
     QByteArray use_proxy;
+    // From UPLOADER_IDLE_TIMEOUT; 0 waits for ever.
+    int idle_timeout = 900;
 };
 
 #endif // UPLOADARGUMENTS_H

@@ -1,26 +1,29 @@
 #include "messagecapture.h"
 
-#include <QtGlobal>
-
-static QStringList capturedLines;
-
-static void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLines << message;
-}
+#include <cstdio>
+#include <unistd.h>
 
 MessageCapture::MessageCapture()
 {
-    capturedLines.clear();
-    qInstallMessageHandler(captureMessage);
+    std::fflush(stderr);
+    if (!file.open())
+        qFatal("Cannot open a file to capture standard error");
+    savedStandardError = dup(STDERR_FILENO);
+    dup2(file.handle(), STDERR_FILENO);
 }
 
 MessageCapture::~MessageCapture()
 {
-    qInstallMessageHandler(nullptr);
+    std::fflush(stderr);
+    dup2(savedStandardError, STDERR_FILENO);
+    close(savedStandardError);
 }
 
-QStringList MessageCapture::lines() const
+QStringList MessageCapture::lines()
 {
-    return capturedLines;
+    std::fflush(stderr);
+    file.seek(0);
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    lines.removeLast();
+    return lines;
 }

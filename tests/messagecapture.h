@@ -2,8 +2,9 @@
 #define MESSAGECAPTURE_H
 
 #include <QStringList>
+#include <QTemporaryFile>
 
-// Collects the program's console messages in this process while it lives.
+// Collects what this process writes to standard error while it lives.
 class MessageCapture
 {
 public:
@@ -13,7 +14,12 @@ public:
     MessageCapture(const MessageCapture &) = delete;
     MessageCapture &operator=(const MessageCapture &) = delete;
 
-    QStringList lines() const;
+    // One entry per line feed written.
+    QStringList lines();
+
+private:
+    QTemporaryFile file;
+    int savedStandardError = -1;
 };
 
 #endif // MESSAGECAPTURE_H

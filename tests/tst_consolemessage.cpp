@@ -65,7 +65,7 @@ void TestConsoleMessage::transferReport()
     QFETCH(QString, seconds);
     QFETCH(QString, speed);
     FileTransfer::printTransferReport(milliseconds, bytes);
-    QCOMPARE(capture->lines(), QStringList() << QStringLiteral("\n >> The uploading process took %1 Seconds ").arg(seconds)
+    QCOMPARE(capture->lines(), QStringList() << QString() << QStringLiteral(" >> The uploading process took %1 Seconds ").arg(seconds)
                                           << QStringLiteral(" >> The uploading Speed is %1 Mb/Sec ").arg(speed)
                                           << QStringLiteral(" >> Bye... "));
 }

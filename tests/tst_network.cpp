@@ -109,6 +109,17 @@ void TestNetwork::initTestCase()
     QVERIFY(signServerCertificate("good.pem", "server.csr", "IP:127.0.0.1,DNS:localhost", "2"));
     QVERIFY(signServerCertificate("expired.pem", "server.csr", "IP:127.0.0.1,DNS:localhost", "-1"));
     QVERIFY(signServerCertificate("otherhost.pem", "other.csr", "DNS:other.invalid", "2"));
+    // The signature closes the certificate: its last byte changed, the rest still matches the key.
+    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-in"), pki("good.pem"), QStringLiteral("-outform"), QStringLiteral("DER"),
+                      QStringLiteral("-out"), pki("good.der") }));
+    QFile der(pki("good.der"));
+    QVERIFY(der.open(QIODevice::ReadWrite));
+    QByteArray bytes = der.readAll();
+    bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x5a);
+    QVERIFY(der.seek(0) && der.write(bytes) == bytes.size());
+    der.close();
+    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-inform"), QStringLiteral("DER"), QStringLiteral("-in"), pki("good.der"),
+                      QStringLiteral("-out"), pki("badsignature.pem") }));
     QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-key"), pki("server.key"),
                       QStringLiteral("-out"), pki("selfsigned.pem"), QStringLiteral("-days"), QStringLiteral("2"), subject,
                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1") }));
@@ -151,6 +162,9 @@ void TestNetwork::tlsRefused_data()
     QTest::newRow("self-signed") << QStringLiteral("selfsigned.pem") << QString();
     QTest::newRow("expired") << QStringLiteral("expired.pem") << QString();
     QTest::newRow("other host name") << QStringLiteral("otherhost.pem") << QString();
+    // The one error the program ignores is "unable to decrypt the signature", which
+    // OpenSSL no longer reports: a corrupted signature is still refused.
+    QTest::newRow("corrupted signature") << QStringLiteral("badsignature.pem") << QString();
     QTest::newRow("TLS 1.0 only") << QStringLiteral("good.pem") << QStringLiteral("TLSv1");
     QTest::newRow("TLS 1.1 only") << QStringLiteral("good.pem") << QStringLiteral("TLSv1_1");
 }

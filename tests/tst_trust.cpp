@@ -1,0 +1,200 @@
+#include "receiverprocess.h"
+#include "testfiles.h"
+#include "testpaths.h"
+#include "uploaderrun.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The last lines of the output, as many as the expected text holds.
+QByteArray ending(const QByteArray &output, const QByteArray &expected)
+{
+    const QList<QByteArray> lines = output.split('\n');
+    return QList<QByteArray>(lines.mid(lines.size() - expected.count('\n') - 1)).join('\n');
+}
+
+} // namespace
+
+class TestTrust : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void outcome_data();
+    void outcome();
+    void exactFileName();
+    void addressSpaceLimit_data();
+    void addressSpaceLimit();
+
+private:
+    QTemporaryDir directory;
+    QString path;
+    QByteArray content;
+};
+
+void TestTrust::initTestCase()
+{
+    QVERIFY(directory.isValid());
+    // Large enough to fill the socket buffers of a server that stops reading.
+    content.resize(32 << 20);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
+    path = directory.filePath(QStringLiteral("chunk.bin"));
+    QVERIFY(writeTestFile(path, content));
+    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("QtProject")));
+    QVERIFY(writeTestFile(directory.filePath(QStringLiteral("QtProject/qtlogging.ini")), "[Rules]\n*.debug=false\n"));
+    QVERIFY(writeTestFile(directory.filePath(QStringLiteral("reply.json")), "{\"status_code\":201,\"pad\":\"0123456789abcdef\"}"));
+}
+
+void TestTrust::outcome_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("lastLines");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QByteArray>("tokenHeader");
+
+    const QString http = QStringLiteral("http");
+    const QString token = QStringLiteral("t");
+    const QByteArray bye = " >> Bye... \n";
+    const QByteArray timedOut = " >> Timed out: no data moved for 2 seconds \n >> Reply Error #: 5 \n >> Exit with error! \n";
+    const QByteArray tooLarge = " >> Reply too large: more than 67108864 Byte \n >> Reply Error #: 5 \n >> Exit with error! \n";
+    const QStringList quick = { QStringLiteral("UPLOADER_IDLE_TIMEOUT=2") };
+    auto split = [](const QString &text) { return text.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+
+    QTest::newRow("Qt logging rules and message pattern")
+        << QStringList() << QStringList{ QStringLiteral("QT_LOGGING_RULES=*.debug=false"), QStringLiteral("QT_MESSAGE_PATTERN=[%{type}] %{message}") }
+        << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
+    QTest::newRow("Qt logging configuration files")
+        << QStringList() << QStringList{ QStringLiteral("XDG_CONFIG_HOME=") + directory.path(),
+                                         QStringLiteral("QT_LOGGING_CONF=") + directory.filePath(QStringLiteral("QtProject/qtlogging.ini")) }
+        << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
+    QTest::newRow("interim reply before a 500")
+        << split(QStringLiteral("--fault interim --status 500 --reason Error")) << QStringList() << http << token << qint64(10) << 1
+        << QByteArray(" >> Reply is Empty. \n >> reply header pairs:  () \n >> Unexpected HTTP status: 102 \n >> Exit with error! \n") << 1 << QByteArray();
+    QTest::newRow("redirect")
+        << split(QStringLiteral("--status 308 --reason Permanent --header Location:https://127.0.0.1/")) << QStringList() << http << token
+        << qint64(10) << 1 << QByteArray(" >> Unexpected HTTP status: 308 \n >> Exit with error! \n") << 1 << QByteArray();
+    QTest::newRow("body taken, no answer") << split(QStringLiteral("--fault hold")) << quick << http << token << qint64(10) << 1
+                                           << timedOut << 1 << QByteArray();
+    QTest::newRow("stops reading the body") << split(QStringLiteral("--stop-after 100000")) << quick << http << token
+                                            << qint64(content.size()) << 1 << timedOut << 0 << QByteArray();
+    QTest::newRow("https to a plain-text server") << QStringList() << quick << QStringLiteral("https") << token << qint64(10) << 1
+                                                  << timedOut << 0 << QByteArray();
+    QTest::newRow("slow but steady answer")
+        << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=8"), QStringLiteral("--trickle-delay=1"),
+                        QStringLiteral("--body-file"), directory.filePath(QStringLiteral("reply.json")) }
+        << quick << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
+    QTest::newRow("time-out not a number") << QStringList() << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=2m") } << http << token
+                                           << qint64(10) << 2 << QByteArray(" >> Invalid UPLOADER_IDLE_TIMEOUT: \"2m\" \n") << 0 << QByteArray();
+    QTest::newRow("time-out beyond Qt's range")
+        << QStringList() << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=2147484") } << http << token << qint64(10) << 2
+        << QByteArray(" >> Invalid UPLOADER_IDLE_TIMEOUT: \"2147484\" \n") << 0 << QByteArray();
+    QTest::newRow("reply declared too large") << split(QStringLiteral("--reply-size 67108865")) << QStringList() << http << token
+                                              << qint64(10) << 1 << tooLarge << 1 << QByteArray();
+    QTest::newRow("reply too large, no length") << split(QStringLiteral("--reply-size 67108865 --no-length")) << QStringList() << http
+                                                << token << qint64(10) << 1 << tooLarge << 1 << QByteArray();
+    QTest::newRow("token from the environment")
+        << QStringList() << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=from environment") } << http << QString() << qint64(10) << 0
+        << bye << 1 << QByteArray("X_ZORV_API_TOKEN: from environment");
+    QTest::newRow("token argument wins")
+        << QStringList() << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=from environment") } << http << QStringLiteral("argument")
+        << qint64(10) << 0 << bye << 1 << QByteArray("X_ZORV_API_TOKEN: argument");
+    QTest::newRow("token from the environment, with a line feed")
+        << QStringList() << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=a\nX-Injected: 1") } << http << QString() << qint64(10) << 2
+        << QByteArray(" >> Invalid api_token. \n") << 0 << QByteArray();
+}
+
+void TestTrust::outcome()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, environment);
+    QFETCH(QString, scheme);
+    QFETCH(QString, token);
+    QFETCH(qint64, size);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, lastLines);
+    QFETCH(int, stored);
+    QFETCH(QByteArray, tokenHeader);
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment variables = UploaderRun::defaultEnvironment();
+    for (const QString &setting : environment)
+        variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+
+    const UploaderRun run = UploaderRun::run({ receiver.url(scheme), token, path, QStringLiteral("0"), QString::number(size),
+                                               QString(), QString(), QStringLiteral("false") }, variables);
+    QVERIFY(run.finished);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.right(2000).constData());
+    QCOMPARE(ending(run.errorOutput, lastLines), lastLines);
+    if (exitCode == 0)
+        QVERIFY(run.errorOutput.startsWith(" >> File size = "));
+    QCOMPARE(receiver.storedCount(), stored);
+    if (!tokenHeader.isEmpty())
+        QVERIFY(receiver.storedHeaderLines(1).contains(tokenHeader));
+}
+
+// A name that is not valid UTF-8 names that file, not the one its decoding would name.
+void TestTrust::exactFileName()
+{
+    const QByteArray folder = QFile::encodeName(directory.path());
+    QVERIFY(writeTestFile(QFile::decodeName(folder + "/lat\xef\xbf\xbd.bin"), "the decoy"));
+    QFile latin1;
+    const int descriptor = ::open((folder + "/lat\xe9.bin").constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(descriptor >= 0 && latin1.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    QCOMPARE(latin1.write("Latin-1 named"), qint64(13));
+    latin1.close();
+
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    // QProcess would encode a name as UTF-8; the shell passes its bytes.
+    const UploaderRun run = UploaderRun::run(
+        { QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1\" t \"$2/$(printf 'lat\\351.bin')\" 0 13 '' '' false"),
+          QStringLiteral(UPLOADER_BINARY), receiver.url(), directory.path() },
+        UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
+    // QTemporaryDir cannot remove a name that does not decode.
+    ::unlink((folder + "/lat\xe9.bin").constData());
+    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
+    QCOMPARE(receiver.storedBody(1), QByteArray("Latin-1 named"));
+}
+
+void TestTrust::addressSpaceLimit_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("stored");
+    QTest::newRow("soft limit, raised") << QStringLiteral("-S -v 1000000") << 0 << 1;
+    QTest::newRow("hard limit, refused before sending") << QStringLiteral("-v 1000000") << 1 << 0;
+}
+
+// The script engine reserves 2 GiB when the reply comes: it must never crash there.
+void TestTrust::addressSpaceLimit()
+{
+#ifdef UPLOADER_SANITIZE
+    QSKIP("The sanitizers' shadow memory does not fit under an address-space limit.");
+#endif
+    QFETCH(QString, limit);
+    QFETCH(int, exitCode);
+    QFETCH(int, stored);
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = UploaderRun::run(
+        { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" \"$1\" t \"$2\" 0 10 '' '' false").arg(limit),
+          QStringLiteral(UPLOADER_BINARY), receiver.url(), path },
+        UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), stored);
+    if (exitCode != 0)
+        QCOMPARE(run.errorOutput, QByteArray(" >> Address space limit too low: 1000000 kB, the upload needs 3145728 kB \n"));
+}
+
+QTEST_GUILESS_MAIN(TestTrust)
+#include "tst_trust.moc"
