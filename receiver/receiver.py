@@ -116,6 +116,8 @@ class Handler(socketserver.StreamRequestHandler):
             if not piece:
                 return False
             remaining -= len(piece)
+            if options.truncate and length - remaining >= options.truncate_after:
+                os.truncate(options.truncate, 0)
             if store:
                 body += piece
             if fault == "slow-read":
@@ -216,6 +218,8 @@ def main():
     parser.add_argument("--trickle-size", type=int, default=8, help="bytes per piece of a trickled reply body")
     parser.add_argument("--trickle-delay", type=float, default=0.005, help="seconds between the pieces")
     parser.add_argument("--stop-after", type=int, help="stop reading the body after this many bytes")
+    parser.add_argument("--truncate", help="truncate this file to nothing once part of the body has arrived")
+    parser.add_argument("--truncate-after", type=int, default=1 << 20, help="bytes of the body before --truncate acts")
     parser.add_argument("--reply-size", type=int, help="answer this many bytes of 'x' as the body")
     parser.add_argument("--no-length", action="store_true", help="end the reply body by closing the connection")
     options = parser.parse_args()

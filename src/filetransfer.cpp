@@ -2,6 +2,7 @@
 
 #include "consolemessage.h"
 #include "jsonscript.h"
+#include "rangedevice.h"
 #include "uploadarguments.h"
 
 #include <QDateTime>
@@ -15,14 +16,10 @@
 #include <QSslError>
 #include <QUrl>
 
-#include <limits>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// A byte array holds its size, a header and a terminating zero within an int.
-const qint64 FileTransfer::maximumBodySize = std::numeric_limits<int>::max() - qint64(sizeof(QArrayData)) - 1;
 const qint64 FileTransfer::maximumReplySize = 64 << 20;
 
 FileTransfer::FileTransfer(QObject *parent)
@@ -90,28 +87,25 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     request.setTransferTimeout(idleTimeout * 1000);
 
     // Opening a FIFO or a device would block or read forever.
-    QFile file;
-    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, &file)) {
+    QFile *file = new QFile;
+    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file)) {
+        delete file;
         ConsoleMessage() << " >> Cannot Open input file.";
         return false;
     }
-    fileSize = file.size();
-    if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize || bodySize > maximumBodySize) {
+    fileSize = file->size();
+    if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize) {
+        delete file;
         ConsoleMessage() << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
         return false;
     }
-
-    // One buffer of the final size: the post shares it, nothing copies it.
-    QByteArray body(int(bodySize), Qt::Uninitialized);
-    if (!file.seek(start_offset) || file.read(body.data(), bodySize) != bodySize) {
-        ConsoleMessage() << " >> Cannot read input file.";
-        return false;
-    }
-    file.close();
+    // Read while it is sent: memory stays small whatever the range.
+    RangeDevice *body = new RangeDevice(file, start_offset, bodySize, this);
 
     ConsoleMessage() << " >> Uploading Start...";
     timer.start();
     reply = manager->post(request, body);
+    connect(body, &RangeDevice::readFailed, this, [] { ConsoleMessage() << " >> Cannot read input file."; });
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));

@@ -33,8 +33,6 @@ public:
     // The integer under "status_code" of a JSON object reply, else 0.
     static int statusCode(const QByteArray &body);
 
-    // The largest range that fits in one byte array.
-    static const qint64 maximumBodySize;
     static const qint64 maximumReplySize;
 
 public slots:

@@ -42,6 +42,8 @@ private slots:
     void largeReply_data();
     void largeReply();
     void closedWithoutReply();
+    void fileGivesLess_data();
+    void fileGivesLess();
     void wholeFileRoundTrip();
     void oddArguments_data();
     void oddArguments();
@@ -140,14 +142,47 @@ void TestFaults::closedWithoutReply()
 {
     ReceiverProcess receiver({ QStringLiteral("--fault"), QStringLiteral("close-no-reply") });
     QVERIFY(receiver.isListening());
-    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 0, 100000));
+    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 1000, 101000));
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(lastLines(run.errorOutput, 2), QByteArray(" >> Reply Error #: 2 \n >> Exit with error! \n"));
     const int received = receiver.storedCount();
     QVERIFY2(received >= 1 && received <= 3, QByteArray::number(received).constData());
+    // Sent again from the start of the range, not from where the file was left.
     for (int i = 1; i <= received; ++i)
-        QCOMPARE(receiver.storedBody(i), content.left(100000));
+        QCOMPARE(receiver.storedBody(i), content.mid(1000, 100000));
     qInfo("The body arrived %d times", received);
+}
+
+void TestFaults::fileGivesLess_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("end");
+    // The kernel states 4096 bytes for its attribute files and gives a few.
+    const QString pseudoFile = QStringLiteral("/sys/devices/system/cpu/online");
+    if (QFileInfo(pseudoFile).size() >= 100)
+        QTest::newRow("pseudo-file stating more than it gives") << pseudoFile << qint64(100);
+    QTest::newRow("file truncated while it is sent") << directory.filePath(QStringLiteral("shrinking.bin")) << qint64(32 << 20);
+}
+
+// The request is given up before the body is complete, and the run fails.
+void TestFaults::fileGivesLess()
+{
+    QFETCH(QString, file);
+    QFETCH(qint64, end);
+    QStringList options;
+    if (file.startsWith(directory.path())) {
+        QVERIFY(writeTestFile(file, QByteArray(int(end), 's')));
+        options << QStringLiteral("--truncate") << file;
+    }
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), file, 0, end));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray ending = lastLines(run.errorOutput, 3);
+    QVERIFY2(QRegularExpression(QStringLiteral("^ >> Cannot read input file. \n >> Reply Error #: [1-9][0-9]* \n >> Exit with error! \n$"))
+                 .match(QString::fromUtf8(ending)).hasMatch(), ending.constData());
+    QCOMPARE(receiver.storedCount(), 0);
 }
 
 void TestFaults::wholeFileRoundTrip()
