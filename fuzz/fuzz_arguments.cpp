@@ -1,4 +1,8 @@
-// A command line, arguments separated by zero bytes, through the argument checks.
+// A command line and the two environment variables through the argument
+// checks, against the rules restated here on their own: whatever the checks
+// accept or refuse, the restatement must agree.
+// Input: zero-separated fields, UPLOADER_IDLE_TIMEOUT, UPLOADER_API_TOKEN
+// (both unset when empty), then the arguments from argv[0] on.
 #include "uploadarguments.h"
 
 #include <QByteArray>
@@ -7,26 +11,86 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
-static void discardMessage(QtMsgType, const QMessageLogContext &, const QString &)
+namespace {
+
+bool isBlank(char c)
 {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
+
+// Optional blanks around an optional sign and at least one digit, within 64 bits.
+bool decimal(const QByteArray &text, long long *value)
+{
+    std::string s = text.toStdString();
+    while (!s.empty() && isBlank(s.front()))
+        s.erase(0, 1);
+    while (!s.empty() && isBlank(s.back()))
+        s.pop_back();
+    const bool negative = !s.empty() && s.front() == '-';
+    if (!s.empty() && (s.front() == '-' || s.front() == '+'))
+        s.erase(0, 1);
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    s.erase(0, s.find_first_not_of('0') == std::string::npos ? s.size() - 1 : s.find_first_not_of('0'));
+    const std::string limit = negative ? "9223372036854775808" : "9223372036854775807";
+    if (s.size() > limit.size() || (s.size() == limit.size() && s > limit))
+        return false;
+    unsigned long long magnitude = 0;
+    for (const char c : s)
+        magnitude = magnitude * 10 + unsigned(c - '0');
+    *value = negative ? static_cast<long long>(0 - magnitude) : static_cast<long long>(magnitude);
+    return true;
+}
+
+bool token(const QByteArray &text)
+{
+    for (const char c : text)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f)
+            return false;
+    return true;
+}
+
+void setVariable(const char *name, const QByteArray &value)
+{
+    if (value.isEmpty())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    qInstallMessageHandler(discardMessage);
-    const QList<QByteArray> arguments = QByteArray(reinterpret_cast<const char *>(data), int(size)).split('\0');
+    QList<QByteArray> fields = QByteArray(reinterpret_cast<const char *>(data), int(size)).split('\0');
+    const QByteArray timeout = fields.value(0);
+    const QByteArray environmentToken = fields.value(1);
+    fields = fields.mid(2);
+    setVariable("UPLOADER_IDLE_TIMEOUT", timeout);
+    setVariable("UPLOADER_API_TOKEN", environmentToken);
+
     QVector<const char *> argv;
-    for (const QByteArray &argument : arguments)
-        argv << argument.constData();
+    for (const QByteArray &field : fields)
+        argv << field.constData();
     argv << nullptr;
     UploadArguments parsed;
-    if (parsed.parse(argv.size() - 1, argv.constData())) {
-        // What passes must be a usable range and, with the proxy on, a usable port.
-        if (parsed.use_proxy == "true" && !UploadArguments::isValidPort(parsed.proxy_port))
-            __builtin_trap();
-        if (!UploadArguments::isValidToken(parsed.api_token))
-            __builtin_trap();
-    }
+    const bool accepted = parsed.parse(fields.size(), argv.constData());
+
+    long long start = 0;
+    long long end = 0;
+    long long port = 0;
+    long long seconds = 900;
+    const QByteArray expectedToken = fields.value(2).isEmpty() ? environmentToken : fields.value(2);
+    const bool valid = fields.size() >= 9 && token(expectedToken) && decimal(fields.at(4), &start)
+                       && decimal(fields.at(5), &end)
+                       && (fields.at(8) != "true" || (decimal(fields.at(7), &port) && port >= 1 && port <= 65535))
+                       && (timeout.isEmpty() || (decimal(timeout, &seconds) && seconds >= 0 && seconds <= 2147483));
+    if (accepted != valid)
+        __builtin_trap();
+    if (accepted && (parsed.start_offset != start || parsed.end_offset != end || parsed.idle_timeout != seconds
+                     || parsed.api_token != expectedToken))
+        __builtin_trap();
     return 0;
 }

@@ -2,5 +2,5 @@
 # Builds if needed and runs the benchmark; the table goes to bench/results.md.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh > /dev/null
+CMAKE_EXTRA_ARGS=-DUPLOADER_BENCH=ON scripts/setup.sh > /dev/null
 python3 bench/run.py "$@"

@@ -14,7 +14,10 @@
 #include <QNetworkRequest>
 #include <QSslConfiguration>
 #include <QSslError>
+#include <QTimer>
 #include <QUrl>
+
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,8 +86,6 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     request.setRawHeader("Keep-Alive", "timeout=20000");
     // Without it Qt thins the progress signals and most ten-percent steps never show.
     request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
-    // Qt restarts it whenever bytes move either way, so only silence ends the request.
-    request.setTransferTimeout(idleTimeout * 1000);
 
     // Opening a FIFO or a device would block or read forever.
     QFile *file = new QFile;
@@ -111,6 +112,17 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
     connect(reply, &QNetworkReply::metaDataChanged, this, &FileTransfer::limitReplySize);
     connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::limitReplySize);
+    if (idleTimeout > 0) {
+        // Qt's own transfer time-out posts an event to restart its timer for every
+        // 16 KiB sent; a clock read per piece and a check each second cost less.
+        lastActivity.start();
+        connect(reply, &QNetworkReply::uploadProgress, this, [this] { lastActivity.restart(); });
+        connect(reply, &QNetworkReply::downloadProgress, this, [this] { lastActivity.restart(); });
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this] { lastActivity.restart(); });
+        QTimer *idleCheck = new QTimer(reply);
+        connect(idleCheck, &QTimer::timeout, this, &FileTransfer::checkIdle);
+        idleCheck->start(1000);
+    }
     connect(reply, SIGNAL(finished()), this, SLOT(httpPostDataReply()));
     connect(reply, SIGNAL(finished()), parent(), SLOT(quit()), Qt::QueuedConnection);
     return true;
@@ -141,27 +153,31 @@ bool FileTransfer::openRegularFile(const char *path, QFile *file)
     return true;
 }
 
+void FileTransfer::checkIdle()
+{
+    if (reply->isFinished() || lastActivity.elapsed() < idleTimeout * qint64(1000))
+        return;
+    ConsoleMessage() << " >> Timed out: no data moved for" << idleTimeout << "seconds";
+    reply->abort();
+}
+
 // A reply larger than any answer this program reads would only exhaust memory.
 void FileTransfer::limitReplySize()
 {
-    if (replyTooLarge || reply->isFinished())
+    if (reply->isFinished())
         return;
     if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() <= maximumReplySize
         && reply->bytesAvailable() <= maximumReplySize)
         return;
-    replyTooLarge = true;
     ConsoleMessage() << " >> Reply too large: more than" << maximumReplySize << "Byte";
     reply->abort();
 }
 
 QString FileTransfer::localTimeZoneOffset()
 {
-    QDateTime local = QDateTime::currentDateTime();
-    const QDateTime utc = local.toTimeSpec(Qt::UTC);
-    local.setTimeSpec(Qt::UTC);
     // Truncates toward zero: UTC-3:30 is -3, never -4.
-    const qint64 hours = utc.secsTo(local) / 3600;
-    return hours > 0 ? QStringLiteral("+%1").arg(hours) : QStringLiteral("%1").arg(hours);
+    const int hours = QDateTime::currentDateTime().offsetFromUtc() / 3600;
+    return hours > 0 ? QStringLiteral("+%1").arg(hours) : QString::number(hours);
 }
 
 void FileTransfer::printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize)
@@ -173,13 +189,41 @@ void FileTransfer::printTransferReport(qint64 elapsedMilliseconds, qint64 bodySi
     ConsoleMessage() << " >> Bye...";
 }
 
+// 100 * part / whole without overflow, for 0 <= part < whole: the product is
+// built bit by bit in quotient and remainder, neither of which can exceed whole.
+static qint64 hundredths(qint64 part, qint64 whole)
+{
+    const quint64 divisor = quint64(whole);
+    quint64 quotient = 0;
+    quint64 remainder = 0;
+    for (int bit = 6; bit >= 0; --bit) {
+        quotient *= 2;
+        remainder *= 2;
+        if (remainder >= divisor) {
+            remainder -= divisor;
+            ++quotient;
+        }
+        if ((100 >> bit) & 1) {
+            remainder += quint64(part);
+            if (remainder >= divisor) {
+                remainder -= divisor;
+                ++quotient;
+            }
+        }
+    }
+    return qint64(quotient);
+}
+
 void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
 {
     static int lastPercent = 0;
     if (bytes_sent <= 0 || bytes_total <= 0)
         return;
-    // 128 bits: bytes_sent * 100 must not overflow for any value a caller passes.
-    const __int128 percent = static_cast<__int128>(bytes_sent) * 100 / bytes_total;
+    // bytes_sent * 100 would overflow for large counts; an int holds any percentage shown.
+    const qint64 wholes = bytes_sent / bytes_total;
+    const qint64 percent = wholes >= std::numeric_limits<int>::max() / 100
+                               ? std::numeric_limits<int>::max()
+                               : wholes * 100 + hundredths(bytes_sent % bytes_total, bytes_total);
     if (percent <= lastPercent)
         return;
     lastPercent = int(percent);
@@ -199,9 +243,6 @@ int FileTransfer::statusCode(const QByteArray &body)
 void FileTransfer::httpPostDataReply()
 {
     if (reply->error() != QNetworkReply::NoError) {
-        // Qt reports its transfer time-out as a cancelled reply; the only other cancel is ours.
-        if (reply->error() == QNetworkReply::OperationCanceledError && !replyTooLarge && idleTimeout > 0)
-            ConsoleMessage() << " >> Timed out: no data moved for" << idleTimeout << "seconds";
         ConsoleMessage() << " >> Reply Error #:" << int(reply->error());
         reply->abort();
         return;

@@ -42,6 +42,7 @@ public slots:
 private:
     static bool openRegularFile(const char *path, QFile *file);
     void limitReplySize();
+    void checkIdle();
 
     QElapsedTimer timer;
     qint64 fileSize = 0;
@@ -49,7 +50,7 @@ private:
     QNetworkAccessManager *manager;
     QNetworkReply *reply = nullptr;
     int idleTimeout = 0;
-    bool replyTooLarge = false;
+    QElapsedTimer lastActivity;
     bool unexpectedStatus = false;
 };
 

@@ -4,15 +4,6 @@
 
 #include <limits>
 
-namespace {
-
-bool isSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-} // namespace
-
 bool UploadArguments::parse(int argc, const char *const *argv)
 {
     if (argc < 9) {
@@ -57,34 +48,11 @@ bool UploadArguments::parse(int argc, const char *const *argv)
 // Strict decimal: "12ab" must not quietly become 12 and send bytes nobody asked for.
 bool UploadArguments::parseDecimal(const QByteArray &text, qint64 *value)
 {
-    const char *c = text.constData();
-    while (isSpace(*c))
-        ++c;
-    const bool negative = *c == '-';
-    if (*c == '-' || *c == '+')
-        ++c;
-    if (*c < '0' || *c > '9')
-        return false;
-    // Accumulate downwards so that the lowest 64-bit value fits too.
-    const qint64 lowest = std::numeric_limits<qint64>::min();
-    qint64 result = 0;
-    for (; *c >= '0' && *c <= '9'; ++c) {
-        const int digit = *c - '0';
-        if (result < (lowest + digit) / 10)
-            return false;
-        result = result * 10 - digit;
-    }
-    while (isSpace(*c))
-        ++c;
-    if (c != text.constData() + text.size())
-        return false;
-    if (!negative) {
-        if (result == lowest)
-            return false;
-        result = -result;
-    }
-    *value = result;
-    return true;
+    bool ok = false;
+    const qint64 parsed = text.toLongLong(&ok, 10);
+    if (ok)
+        *value = parsed;
+    return ok;
 }
 
 // Whole seconds; Qt takes the time-out in milliseconds as an int.

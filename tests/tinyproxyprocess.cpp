@@ -1,47 +1,47 @@
 #include "tinyproxyprocess.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
 
-static quint16 freeLoopbackPort()
+static quint16 unusedLoopbackPort()
 {
     QTcpServer server;
     return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
 }
 
+// tinyproxy cannot bind port 0 and tell which port it got, so it is given a
+// port that was free a moment ago; when another process took it meanwhile,
+// tinyproxy exits and is started again on another.
 TinyproxyProcess::TinyproxyProcess(Policy policy)
 {
-    listeningPort = freeLoopbackPort();
     QFile configuration(directory.filePath(QStringLiteral("tinyproxy.conf")));
-    if (listeningPort == 0 || !configuration.open(QIODevice::WriteOnly))
-        return;
-    QByteArray text = "Port " + QByteArray::number(listeningPort) + "\nListen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\n"
-                      "MaxClients 10\nLogLevel Info\nLogFile \"" + QFile::encodeName(directory.filePath(QStringLiteral("log"))) + "\"\n";
+    QFile log(directory.filePath(QStringLiteral("log")));
+    QByteArray rules = "Listen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 10\nLogLevel Info\nLogFile \""
+                       + QFile::encodeName(log.fileName()) + "\"\n";
     if (policy == DenyAll) {
         QFile filter(directory.filePath(QStringLiteral("filter")));
         filter.open(QIODevice::WriteOnly);
-        text += "Filter \"" + QFile::encodeName(filter.fileName()) + "\"\nFilterDefaultDeny Yes\n";
+        rules += "Filter \"" + QFile::encodeName(filter.fileName()) + "\"\nFilterDefaultDeny Yes\n";
     }
-    configuration.write(text);
-    configuration.close();
 
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(QStringLiteral("tinyproxy"), QStringList() << QStringLiteral("-d") << QStringLiteral("-c")
-                                                             << configuration.fileName());
-    if (!process.waitForStarted(10000))
-        return;
-    // Bounded wait until it accepts connections.
-    QElapsedTimer timer;
-    timer.start();
-    while (!listening && timer.elapsed() < 10000 && process.state() == QProcess::Running) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, listeningPort);
-        listening = probe.waitForConnected(1000);
-        if (!listening)
-            QThread::msleep(50);
+    for (int attempt = 0; attempt < 5 && !listening; ++attempt) {
+        listeningPort = unusedLoopbackPort();
+        log.remove();
+        if (listeningPort == 0 || !configuration.open(QIODevice::WriteOnly))
+            return;
+        configuration.write("Port " + QByteArray::number(listeningPort) + '\n' + rules);
+        configuration.close();
+        process.start(QStringLiteral("tinyproxy"), QStringList() << QStringLiteral("-d") << QStringLiteral("-c")
+                                                                 << configuration.fileName());
+        if (!process.waitForStarted(10000))
+            return;
+        // Until it says it accepts connections, or exits because the port was taken.
+        const QDeadlineTimer deadline(10000);
+        while (!listening && !deadline.hasExpired() && !process.waitForFinished(50))
+            listening = log.open(QIODevice::ReadOnly) && log.readAll().contains("Accepting connections");
+        log.close();
     }
 }
 

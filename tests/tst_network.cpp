@@ -1,13 +1,13 @@
 #include "filetransfer.h"
 #include "messagecapture.h"
 #include "receiverprocess.h"
+#include "refusingport.h"
 #include "testfiles.h"
 #include "tinyproxyprocess.h"
 #include "uploaderrun.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -248,16 +248,15 @@ void TestNetwork::proxyFailures()
     QFETCH(bool, proxyUp);
     QFETCH(QString, scheme);
     QScopedPointer<TinyproxyProcess> proxy;
+    const RefusingPort refusing;
     QByteArray proxyPort;
     if (proxyUp) {
         proxy.reset(new TinyproxyProcess(TinyproxyProcess::DenyAll));
         QVERIFY(proxy->isListening());
         proxyPort = QByteArray::number(proxy->port());
     } else {
-        // A port that was free a moment ago: nothing listens there.
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        proxyPort = QByteArray::number(server.serverPort());
+        QVERIFY(refusing.port() != 0);
+        proxyPort = QByteArray::number(refusing.port());
     }
     ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
     QVERIFY(receiver.isListening());

@@ -1,4 +1,5 @@
 #include "receiverprocess.h"
+#include "refusingport.h"
 #include "testfiles.h"
 #include "uploaderrun.h"
 
@@ -33,6 +34,7 @@ private:
     QTemporaryDir directory;
     QString path;
     QByteArray head;
+    RefusingPort refusing;
 };
 
 void TestReply::initTestCase()
@@ -119,8 +121,8 @@ void TestReply::unreachable_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QByteArray>("reply");
-    // Nothing listens on the discard port of loopback in a test machine.
-    QTest::newRow("refused connection") << QStringLiteral("http://127.0.0.1:9/upload")
+    QVERIFY(refusing.port() != 0);
+    QTest::newRow("refused connection") << QStringLiteral("http://127.0.0.1:%1/upload").arg(refusing.port())
                                         << QByteArray(" >> Reply Error #: 1 \n >> Exit with error! \n");
     QTest::newRow("unknown scheme") << QStringLiteral("gopher://127.0.0.1:9/upload")
                                     << QByteArray(" >> Reply Error #: 301 \n >> Exit with error! \n");
