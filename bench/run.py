@@ -27,15 +27,16 @@ MIB = 1 << 20
 START = 4096
 
 
-def run(command):
+def run(command, group=None):
     """Runs one command; answers (exit status, wall seconds, cpu seconds, peak RSS in KiB).
 
     Through GNU time: a child forked from this Python process would count the
-    parent's pages in its peak RSS.
+    parent's pages in its peak RSS. With a control group, in that group.
     """
+    enter = ["sh", "-c", 'echo $$ > "$0/cgroup.procs" && exec "$@"', group] if group else []
     with tempfile.NamedTemporaryFile("r") as report:
         begin = time.perf_counter()
-        completed = subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%x %U %S %M"] + command,
+        completed = subprocess.run(enter + ["/usr/bin/time", "-o", report.name, "-f", "%x %U %S %M"] + command,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wall = time.perf_counter() - begin
         fields = report.read().split()[-4:]
@@ -111,6 +112,23 @@ def drop_page_cache(path):
         os.close(descriptor)
 
 
+def slow_disk(path, bytes_per_second):
+    """A blkio control group that reads the file's disk at a hard disk's speed, or None.
+
+    A loopback upload here is slower than a cold read of this machine's disk, so
+    only a slower disk shows what reading while sending gains.
+    """
+    group = "/sys/fs/cgroup/blkio/uploader-bench"
+    device = os.stat(path).st_dev
+    try:
+        os.makedirs(group, exist_ok=True)
+        with open(os.path.join(group, "blkio.throttle.read_bps_device"), "w") as limit:
+            limit.write("%d:%d %d\n" % (os.major(device), os.minor(device), bytes_per_second))
+        return group
+    except OSError:
+        return None
+
+
 def clients(scheme, port, data, range_file, size, ca):
     url = "%s://127.0.0.1:%d/upload" % (scheme, port)
     end = str(START + size)
@@ -142,6 +160,8 @@ def main():
     parser.add_argument("--sizes", default="64,512", help="range sizes in MiB")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--output", default=os.path.join(ROOT, "bench", "results.md"))
+    parser.add_argument("--cold-disk-mb", type=int, default=150,
+                        help="read limit of the disk in the cold runs, MB/s (0: none)")
     parser.add_argument("--skip-large", action="store_true", help="skip the 5 GiB range")
     options = parser.parse_args()
     sizes = [int(s) * MIB for s in options.sizes.split(",")]
@@ -166,7 +186,9 @@ def main():
     say("Machine: %d cores, %s. Loopback ceiling, one TCP stream (iperf3): %.0f MB/s." %
         (os.cpu_count(), subprocess.run(["uname", "-srm"], capture_output=True, text=True).stdout.strip(), ceiling))
     say("Medians of %d alternating runs after a warm-up; MB is 10^6 bytes of body; CPU is user+system." % options.runs)
-    say("Cold: the page cache dropped before each run (curl reads a copy of the range, dropped too).")
+    group = slow_disk(data, options.cold_disk_mb * 1000000) if options.cold_disk_mb else None
+    say("Cold: the page cache dropped before each run (curl reads a copy of the range, dropped too)%s." %
+        (", the disk read at %d MB/s at most (blkio throttle)" % options.cold_disk_mb if group else ""))
     say()
     say("| scheme | range | cache | client | wall s, median (min-max) | MB/s | CPU s/GiB | peak RSS MiB | wall / stream floor | CPU / stream floor |")
     say("|---|---|---|---|---|---|---|---|---|---|")
@@ -186,7 +208,7 @@ def main():
                 for name, command in commands.items():
                     if cache == "cold":
                         drop_page_cache(range_file if name.startswith("curl") else data)
-                    status, wall, cpu, rss = run(command)
+                    status, wall, cpu, rss = run(command, group if cache == "cold" else None)
                     count = sinks[scheme].last_count()
                     if status != 0 or count != "received %d of %d" % (size, size):
                         sys.exit("%s failed (%s, sink: %s): %s" % (name, status, count, " ".join(command)))
@@ -246,6 +268,8 @@ def main():
         for sink in sinks.values():
             sink.stop()
         subprocess.run(["rm", "-rf", folder])
+        if group:
+            os.rmdir(group)
 
     with open(options.output, "w") as out:
         out.write("\n".join(lines) + "\n")

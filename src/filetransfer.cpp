@@ -12,6 +12,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QScopedPointer>
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QTimer>
@@ -88,25 +89,23 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
 
     // Opening a FIFO or a device would block or read forever.
-    QFile *file = new QFile;
-    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file)) {
-        delete file;
+    QScopedPointer<QFile> file(new QFile);
+    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file.data())) {
         ConsoleMessage() << " >> Cannot Open input file.";
         return false;
     }
     fileSize = file->size();
     if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize) {
-        delete file;
         ConsoleMessage() << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
         return false;
     }
     // Read while it is sent: memory stays small whatever the range.
-    RangeDevice *body = new RangeDevice(file, start_offset, bodySize, this);
+    RangeDevice *body = new RangeDevice(file.take(), start_offset, bodySize, this);
+    connect(body, &RangeDevice::readFailed, this, [] { ConsoleMessage() << " >> Cannot read input file."; });
 
     ConsoleMessage() << " >> Uploading Start...";
     timer.start();
     reply = manager->post(request, body);
-    connect(body, &RangeDevice::readFailed, this, [] { ConsoleMessage() << " >> Cannot read input file."; });
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
@@ -116,9 +115,10 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
         // Qt's own transfer time-out posts an event to restart its timer for every
         // 16 KiB sent; a clock read per piece and a check each second cost less.
         lastActivity.start();
-        connect(reply, &QNetworkReply::uploadProgress, this, [this] { lastActivity.restart(); });
-        connect(reply, &QNetworkReply::downloadProgress, this, [this] { lastActivity.restart(); });
-        connect(reply, &QNetworkReply::metaDataChanged, this, [this] { lastActivity.restart(); });
+        const auto moved = [this] { lastActivity.restart(); };
+        connect(reply, &QNetworkReply::uploadProgress, this, moved);
+        connect(reply, &QNetworkReply::downloadProgress, this, moved);
+        connect(reply, &QNetworkReply::metaDataChanged, this, moved);
         QTimer *idleCheck = new QTimer(reply);
         connect(idleCheck, &QTimer::timeout, this, &FileTransfer::checkIdle);
         idleCheck->start(1000);
