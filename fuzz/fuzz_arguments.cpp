@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool valid = fields.size() >= 9 && token(expectedToken) && decimal(fields.at(4), &start)
                        && decimal(fields.at(5), &end)
                        && (fields.at(8) != "true" || (decimal(fields.at(7), &port) && port >= 1 && port <= 65535))
-                       && (timeout.isEmpty() || (decimal(timeout, &seconds) && seconds >= 0 && seconds <= 2147483));
+                       && (timeout.isEmpty() || (decimal(timeout, &seconds) && seconds >= 0 && seconds <= 2147483647));
     if (accepted != valid)
         __builtin_trap();
     if (accepted && (parsed.start_offset != start || parsed.end_offset != end || parsed.idle_timeout != seconds

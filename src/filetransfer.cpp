@@ -145,7 +145,7 @@ bool FileTransfer::openRegularFile(const char *path, QFile *file)
     if (descriptor < 0)
         return false;
     struct stat status = {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || fcntl(descriptor, F_SETFL, 0) != 0
         || !file->open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);
         return false;

@@ -55,11 +55,11 @@ bool UploadArguments::parseDecimal(const QByteArray &text, qint64 *value)
     return ok;
 }
 
-// Whole seconds; Qt takes the time-out in milliseconds as an int.
+// Whole seconds, as many as an int holds.
 bool UploadArguments::parseIdleTimeout(const QByteArray &text, int *seconds)
 {
     qint64 value = 0;
-    if (!parseDecimal(text, &value) || value < 0 || value > std::numeric_limits<int>::max() / 1000)
+    if (!parseDecimal(text, &value) || value < 0 || value > std::numeric_limits<int>::max())
         return false;
     *seconds = int(value);
     return true;
