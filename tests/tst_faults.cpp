@@ -22,12 +22,6 @@ QList<QByteArray> progressLines(const QByteArray &output)
     return lines;
 }
 
-QByteArray lastLines(const QByteArray &output, int count)
-{
-    const QList<QByteArray> lines = output.split('\n');
-    return QList<QByteArray>(lines.mid(lines.size() - count - 1)).join('\n');
-}
-
 } // namespace
 
 class TestFaults : public QObject
@@ -92,7 +86,7 @@ void TestFaults::serverFaults()
     QVERIFY2(run.exitCode == 1, run.errorOutput.constData());
     // The status replies come after a body read in full; the faults cut it short.
     QCOMPARE(receiver.storedCount(), options.first() == QLatin1String("--status") ? 1 : 0);
-    const QByteArray ending = lastLines(run.errorOutput, 2);
+    const QByteArray ending = run.lastLines(2);
     if (error < 0)
         QVERIFY2(QRegularExpression(QStringLiteral("^ >> Reply Error #: [1-9][0-9]* \n >> Exit with error! \n$"))
                      .match(QString::fromUtf8(ending)).hasMatch(), ending.constData());
@@ -144,7 +138,7 @@ void TestFaults::closedWithoutReply()
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 1000, 101000));
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(lastLines(run.errorOutput, 2), QByteArray(" >> Reply Error #: 2 \n >> Exit with error! \n"));
+    QCOMPARE(run.lastLines(2), QByteArray(" >> Reply Error #: 2 \n >> Exit with error! \n"));
     const int received = receiver.storedCount();
     QVERIFY2(received >= 1 && received <= 3, QByteArray::number(received).constData());
     // Sent again from the start of the range, not from where the file was left.
@@ -179,7 +173,7 @@ void TestFaults::fileGivesLess()
     const UploaderRun run = UploaderRun::run(arguments(receiver.url(), file, 0, end));
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 1);
-    const QByteArray ending = lastLines(run.errorOutput, 3);
+    const QByteArray ending = run.lastLines(3);
     QVERIFY2(QRegularExpression(QStringLiteral("^ >> Cannot read input file. \n >> Reply Error #: [1-9][0-9]* \n >> Exit with error! \n$"))
                  .match(QString::fromUtf8(ending)).hasMatch(), ending.constData());
     QCOMPARE(receiver.storedCount(), 0);
@@ -258,7 +252,7 @@ void TestFaults::oddArguments()
     const UploaderRun run = UploaderRun::run(arguments);
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(lastLines(run.errorOutput, 1), lastLine + '\n');
+    QCOMPARE(run.lastLines(1), lastLine + '\n');
     QCOMPARE(receiver.storedCount(), stored);
     if (stored == 1 && arguments.at(1).size() > 1000) {
         const QList<QByteArray> headers = receiver.storedHeaderLines(1);

@@ -8,17 +8,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-// The last lines of the output, as many as the expected text holds.
-QByteArray ending(const QByteArray &output, const QByteArray &expected)
-{
-    const QList<QByteArray> lines = output.split('\n');
-    return QList<QByteArray>(lines.mid(lines.size() - expected.count('\n') - 1)).join('\n');
-}
-
-} // namespace
-
 class TestTrust : public QObject
 {
     Q_OBJECT
@@ -130,7 +119,7 @@ void TestTrust::outcome()
                                                QString(), QString(), QStringLiteral("false") }, variables);
     QVERIFY(run.finished);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.right(2000).constData());
-    QCOMPARE(ending(run.errorOutput, lastLines), lastLines);
+    QCOMPARE(run.lastLines(lastLines.count('\n')), lastLines);
     if (exitCode == 0)
         QVERIFY(run.errorOutput.startsWith(" >> File size = "));
     QCOMPARE(receiver.storedCount(), stored);

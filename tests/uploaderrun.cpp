@@ -22,6 +22,12 @@ UploaderRun UploaderRun::run(const QStringList &arguments, const QProcessEnviron
     return result;
 }
 
+QByteArray UploaderRun::lastLines(int count) const
+{
+    const QList<QByteArray> lines = errorOutput.split('\n');
+    return QList<QByteArray>(lines.mid(lines.size() - count - 1)).join('\n');
+}
+
 QProcessEnvironment UploaderRun::defaultEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

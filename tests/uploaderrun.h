@@ -13,6 +13,9 @@ struct UploaderRun
     QByteArray errorOutput;
     QByteArray standardOutput;
 
+    // The last lines of standard error, each with its line feed.
+    QByteArray lastLines(int count) const;
+
     static UploaderRun run(const QStringList &arguments,
                            const QProcessEnvironment &environment = defaultEnvironment(),
                            const QString &program = QString());
