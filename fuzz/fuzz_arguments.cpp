@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fields = fields.mid(2);
     setVariable("UPLOADER_IDLE_TIMEOUT", timeout);
     setVariable("UPLOADER_API_TOKEN", environmentToken);
+    qunsetenv("UPLOADER_RETRIES");
 
     QVector<const char *> argv;
     for (const QByteArray &field : fields)
@@ -85,7 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray expectedToken = fields.value(2).isEmpty() ? environmentToken : fields.value(2);
     const bool valid = fields.size() >= 9 && token(expectedToken) && decimal(fields.at(4), &start)
                        && decimal(fields.at(5), &end)
-                       && (fields.at(8) != "true" || (decimal(fields.at(7), &port) && port >= 1 && port <= 65535))
+                       && (fields.at(8) != "true" || (!fields.at(6).isEmpty() && decimal(fields.at(7), &port) && port >= 1 && port <= 65535))
+                       // The address's grammar is QUrl's own; restating it here would restate Qt.
+                       && UploadArguments::isValidUrl(fields.at(1))
                        && (timeout.isEmpty() || (decimal(timeout, &seconds) && seconds >= 0 && seconds <= 2147483647));
     if (accepted != valid)
         __builtin_trap();

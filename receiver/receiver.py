@@ -36,7 +36,10 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.counter = itertools.count(1)
         self.counter_lock = threading.Lock()
         self.address_family = socket.AF_INET6 if ":" in options.host else socket.AF_INET
-        super().__init__((options.host, options.port), Handler)
+        super().__init__((options.host, options.port), Handler, bind_and_activate=False)
+        self.server_bind()
+        if not options.listen_after:
+            self.server_activate()
         self.tls = None
         if options.tls_cert:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -139,7 +142,10 @@ class Handler(socketserver.StreamRequestHandler):
             return False
         if fault == "interim":
             self.wfile.write(b"HTTP/1.1 102 Processing\r\n\r\n")
-        self.reply(length)
+        if index <= options.fail_first:
+            self.reply(length, options.fail_status, "Failing", options.fail_header)
+        else:
+            self.reply(length)
         return not options.no_length
 
     def wait_for_close(self):
@@ -154,7 +160,7 @@ class Handler(socketserver.StreamRequestHandler):
         # Linger with a zero time-out: close sends a reset, not an orderly end.
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
-    def reply(self, received, status=None, reason=None):
+    def reply(self, received, status=None, reason=None, extra_headers=()):
         options = self.server.options
         status = status or options.status
         reason = reason or options.reason
@@ -171,7 +177,7 @@ class Handler(socketserver.StreamRequestHandler):
         if options.gzip:
             body = gzip.compress(body)
             headers.append(b"Content-Encoding: gzip")
-        headers += [h.encode("utf-8") for h in options.header]
+        headers += [h.encode("utf-8") for h in options.header + list(extra_headers)]
         size = options.reply_size if body is None else len(body)
         headers.append(b"Connection: close" if options.no_length else b"Content-Length: %d" % size)
         head = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers) + b"\r\n"
@@ -222,12 +228,21 @@ def main():
     parser.add_argument("--truncate-after", type=int, default=1 << 20, help="bytes of the body before --truncate acts")
     parser.add_argument("--reply-size", type=int, help="answer this many bytes of 'x' as the body")
     parser.add_argument("--no-length", action="store_true", help="end the reply body by closing the connection")
+    parser.add_argument("--fail-first", type=int, default=0, help="answer the first N requests with --fail-status")
+    parser.add_argument("--fail-status", type=int, default=503)
+    parser.add_argument("--fail-header", action="append", default=[], help="extra header line of the failing answers")
+    parser.add_argument("--listen-after", type=float, default=0,
+                        help="refuse connections for this many seconds after printing the port")
     options = parser.parse_args()
     if options.store:
         os.makedirs(options.store, exist_ok=True)
 
     server = Receiver(options)
     print("port %d" % server.server_address[1], flush=True)
+    if options.listen_after:
+        # Bound but not listening: the system refuses connections meanwhile.
+        time.sleep(options.listen_after)
+        server.server_activate()
     try:
         server.serve_forever()
     except KeyboardInterrupt:

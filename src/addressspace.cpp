@@ -4,7 +4,7 @@
 
 #include <sys/resource.h>
 
-bool AddressSpace::ensureRequired()
+bool AddressSpace::ensureRequired(QString *failure)
 {
     const rlim_t required = rlim_t(requiredKilobytes) * 1024;
     struct rlimit limit = {};
@@ -15,7 +15,7 @@ bool AddressSpace::ensureRequired()
         if (setrlimit(RLIMIT_AS, &limit) == 0)
             return true;
     }
-    ConsoleMessage() << " >> Address space limit too low:" << qint64(limit.rlim_max / 1024) << "kB, the upload needs"
+    ConsoleMessage(failure) << " >> Address space limit too low:" << qint64(limit.rlim_max / 1024) << "kB, the upload needs"
                      << requiredKilobytes << "kB";
     return false;
 }

@@ -1,7 +1,7 @@
 #ifndef ADDRESSSPACE_H
 #define ADDRESSSPACE_H
 
-#include <QtGlobal>
+#include <QString>
 
 // The script engine that reads the reply reserves 2 GiB of address space when
 // it starts, and crashes when it cannot: under a limit on the address space
@@ -10,8 +10,8 @@ class AddressSpace
 {
 public:
     // Raises the soft limit to the hard one when that is needed; answers false
-    // and prints one line when even the hard limit is too low.
-    static bool ensureRequired();
+    // and prints one line, also kept in *failure, when even the hard limit is too low.
+    static bool ensureRequired(QString *failure);
 
     // The engine's reservation and the rest of a run, with a margin.
     static const qint64 requiredKilobytes = 3 << 20;

@@ -8,8 +8,15 @@
 // logging rules, message pattern and journald routing would hide or reshape
 // the lines. The line ends at a zero byte, as a C string does, and is UTF-8
 // whatever the locale.
+ConsoleMessage::ConsoleMessage(QString *copy)
+    : copy(copy)
+{
+}
+
 ConsoleMessage::~ConsoleMessage()
 {
+    if (copy && copy->isEmpty())
+        *copy = line;
     QByteArray bytes = line.toUtf8();
     const int zero = bytes.indexOf('\0');
     if (zero >= 0)

@@ -13,6 +13,8 @@ class ConsoleMessage
 {
 public:
     ConsoleMessage() = default;
+    // Also keeps the line in *copy, unless it already holds one.
+    explicit ConsoleMessage(QString *copy);
     ~ConsoleMessage();
 
     ConsoleMessage(const ConsoleMessage &) = delete;
@@ -30,6 +32,7 @@ private:
     static QString quoted(const QByteArray &bytes);
 
     QString line;
+    QString *copy = nullptr;
 };
 
 #endif // CONSOLEMESSAGE_H

@@ -3,6 +3,7 @@
 #include "consolemessage.h"
 #include "jsonscript.h"
 #include "rangedevice.h"
+#include "retrypolicy.h"
 #include "uploadarguments.h"
 
 #include <QDateTime>
@@ -38,7 +39,7 @@ FileTransfer::~FileTransfer()
         if (hasFailed())
             ConsoleMessage() << " >> Exit with error!";
         else
-            printTransferReport(timer.elapsed(), bodySize);
+            printTransferReport(outcome.elapsedMilliseconds, bodySize);
         reply->deleteLater();
     }
     delete manager;
@@ -48,9 +49,9 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
                           qint64 start_offset, qint64 end_offset,
                           const char *proxy_host, const char *proxy_port, const char *use_proxy)
 {
-    QNetworkRequest request(QUrl(QString::fromUtf8(url)));
+    request.setUrl(QUrl(QString::fromUtf8(url)));
     // Only https uses TLS: loading the TLS library for http would cost memory and start-up time.
-    const bool secure = request.url().scheme() == QLatin1String("https");
+    secure = request.url().scheme() == QLatin1String("https");
     if (secure) {
         // TLS 1.0 is refused by the platform's TLS library; verification stays on.
         QSslConfiguration sslConfiguration = QSslConfiguration::defaultConfiguration();
@@ -74,6 +75,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
 
     // Wraps instead of overflowing; such a range is refused below anyway.
     bodySize = qint64(quint64(end_offset) - quint64(start_offset));
+    outcome.bytes = bodySize;
     ConsoleMessage() << " >> Chunk size =" << bodySize << "Byte";
 
     request.setRawHeader("X_ZORV_API_TOKEN", api_token);
@@ -91,17 +93,52 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     // Opening a FIFO or a device would block or read forever.
     QScopedPointer<QFile> file(new QFile);
     if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file.data())) {
-        ConsoleMessage() << " >> Cannot Open input file.";
+        ConsoleMessage(&outcome.failure) << " >> Cannot Open input file.";
         return false;
     }
     fileSize = file->size();
     if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize) {
-        ConsoleMessage() << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
+        ConsoleMessage(&outcome.failure) << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
         return false;
     }
     // Read while it is sent: memory stays small whatever the range.
-    RangeDevice *body = new RangeDevice(file.take(), start_offset, bodySize, this);
-    connect(body, &RangeDevice::readFailed, this, [] { ConsoleMessage() << " >> Cannot read input file."; });
+    body = new RangeDevice(file.take(), start_offset, bodySize, this);
+    connect(body, &RangeDevice::readFailed, this, [this] {
+        fileFailed = true;
+        ConsoleMessage(&outcome.failure) << " >> Cannot read input file.";
+    });
+    post();
+    return true;
+}
+
+bool FileTransfer::hasFailed() const
+{
+    return reply && (reply->error() != QNetworkReply::NoError || unexpectedStatus);
+}
+
+void FileTransfer::setIdleTimeout(int seconds)
+{
+    idleTimeout = seconds;
+}
+
+void FileTransfer::setRetries(int count)
+{
+    retries = count;
+}
+
+const UploadResult &FileTransfer::result() const
+{
+    return outcome;
+}
+
+// Every attempt sends the range from its start, with the same headers.
+void FileTransfer::post()
+{
+    outcome.startAttempt();
+    lastPercent = 0;
+    unexpectedStatus = false;
+    timedOut = false;
+    body->seek(0);
 
     ConsoleMessage() << " >> Uploading Start...";
     timer.start();
@@ -124,18 +161,27 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
         idleCheck->start(1000);
     }
     connect(reply, SIGNAL(finished()), this, SLOT(httpPostDataReply()));
-    connect(reply, SIGNAL(finished()), parent(), SLOT(quit()), Qt::QueuedConnection);
-    return true;
 }
 
-bool FileTransfer::hasFailed() const
+// Ends the run, or waits and posts again when the failure may pass.
+void FileTransfer::finishAttempt()
 {
-    return reply && (reply->error() != QNetworkReply::NoError || unexpectedStatus);
-}
-
-void FileTransfer::setIdleTimeout(int seconds)
-{
-    idleTimeout = seconds;
+    outcome.exitStatus = 0;
+    if (hasFailed()) {
+        const bool transient = timedOut || (!fileFailed && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
+        outcome.exitStatus = transient ? 75 : 1;
+        if (transient && outcome.attempts <= retries) {
+            const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
+            const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
+            ConsoleMessage() << " >> Retrying in" << wait << "seconds: attempt" << outcome.attempts + 1 << "of" << retries + 1;
+            QTimer::singleShot(wait * 1000, this, [this] {
+                delete reply;
+                post();
+            });
+            return;
+        }
+    }
+    QMetaObject::invokeMethod(parent(), "quit", Qt::QueuedConnection);
 }
 
 // A non-blocking open: the name may have become a FIFO since it was looked at.
@@ -157,7 +203,8 @@ void FileTransfer::checkIdle()
 {
     if (reply->isFinished() || lastActivity.elapsed() < idleTimeout * qint64(1000))
         return;
-    ConsoleMessage() << " >> Timed out: no data moved for" << idleTimeout << "seconds";
+    timedOut = true;
+    ConsoleMessage(&outcome.failure) << " >> Timed out: no data moved for" << idleTimeout << "seconds";
     reply->abort();
 }
 
@@ -169,7 +216,7 @@ void FileTransfer::limitReplySize()
     if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() <= maximumReplySize
         && reply->bytesAvailable() <= maximumReplySize)
         return;
-    ConsoleMessage() << " >> Reply too large: more than" << maximumReplySize << "Byte";
+    ConsoleMessage(&outcome.failure) << " >> Reply too large: more than" << maximumReplySize << "Byte";
     reply->abort();
 }
 
@@ -216,7 +263,6 @@ static qint64 hundredths(qint64 part, qint64 whole)
 
 void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
 {
-    static int lastPercent = 0;
     if (bytes_sent <= 0 || bytes_total <= 0)
         return;
     // bytes_sent * 100 would overflow for large counts; an int holds any percentage shown.
@@ -242,26 +288,37 @@ int FileTransfer::statusCode(const QByteArray &body)
 
 void FileTransfer::httpPostDataReply()
 {
+    outcome.elapsedMilliseconds = timer.elapsed();
+    outcome.error = int(reply->error());
+    outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    outcome.headers = reply->rawHeaderPairs();
     if (reply->error() != QNetworkReply::NoError) {
-        ConsoleMessage() << " >> Reply Error #:" << int(reply->error());
+        ConsoleMessage(&outcome.failure) << " >> Reply Error #:" << int(reply->error());
+        // Not shown, but an error status often says why in its body. An aborted reply has none.
+        if (reply->isOpen())
+            outcome.reply = reply->readAll();
         reply->abort();
+        finishAttempt();
         return;
     }
 
     const QByteArray body = reply->readAll();
+    outcome.reply = body;
     ConsoleMessage() << body;
     if (body.isNull()) {
         ConsoleMessage() << " >> Reply is Empty.";
     } else {
-        ConsoleMessage() << " >> status_code = " << statusCode(body);
+        outcome.statusCodeShown = true;
+        outcome.statusCode = statusCode(body);
+        ConsoleMessage() << " >> status_code = " << outcome.statusCode;
     }
     ConsoleMessage() << " >> reply header pairs: " << reply->rawHeaderPairs();
 
     // Only a 2xx status says the server took the chunk: an interim reply or an
     // unfollowed redirect does not.
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299) {
+    if (outcome.httpStatus < 200 || outcome.httpStatus > 299) {
         unexpectedStatus = true;
-        ConsoleMessage() << " >> Unexpected HTTP status:" << status;
+        ConsoleMessage(&outcome.failure) << " >> Unexpected HTTP status:" << outcome.httpStatus;
     }
+    finishAttempt();
 }

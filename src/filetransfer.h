@@ -1,12 +1,16 @@
 #ifndef FILETRANSFER_H
 #define FILETRANSFER_H
 
+#include "uploadresult.h"
+
 #include <QElapsedTimer>
+#include <QNetworkRequest>
 #include <QObject>
 
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
+class RangeDevice;
 
 // Carries one upload: reads a byte range of a file, posts it, reports progress
 // and the reply, and prints the final report when destroyed.
@@ -27,6 +31,9 @@ public:
     bool hasFailed() const;
     // Seconds without a byte moving before the request is given up; 0 waits for ever.
     void setIdleTimeout(int seconds);
+    // Posts after a failure that may pass when the chunk is sent again.
+    void setRetries(int count);
+    const UploadResult &result() const;
 
     static QString localTimeZoneOffset();
     static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
@@ -41,6 +48,8 @@ public slots:
 
 private:
     static bool openRegularFile(const char *path, QFile *file);
+    void post();
+    void finishAttempt();
     void limitReplySize();
     void checkIdle();
 
@@ -49,9 +58,17 @@ private:
     qint64 bodySize = 0;
     QNetworkAccessManager *manager;
     QNetworkReply *reply = nullptr;
+    QNetworkRequest request;
+    RangeDevice *body = nullptr;
+    bool secure = false;
     int idleTimeout = 0;
+    int retries = 0;
     QElapsedTimer lastActivity;
+    int lastPercent = 0;
     bool unexpectedStatus = false;
+    bool timedOut = false;
+    bool fileFailed = false;
+    UploadResult outcome;
 };
 
 #endif // FILETRANSFER_H

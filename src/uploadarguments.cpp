@@ -2,6 +2,8 @@
 
 #include "consolemessage.h"
 
+#include <QUrl>
+
 #include <limits>
 
 bool UploadArguments::parse(int argc, const char *const *argv)
@@ -33,15 +35,29 @@ bool UploadArguments::parse(int argc, const char *const *argv)
         ConsoleMessage() << " >> Invalid end_offset:" << QString::fromLocal8Bit(argv[5]);
         return false;
     }
+    if (use_proxy == "true" && proxy_host.isEmpty()) {
+        ConsoleMessage() << " >> Invalid proxy_host:" << QString::fromLocal8Bit(argv[6]);
+        return false;
+    }
     if (use_proxy == "true" && !isValidPort(proxy_port)) {
         ConsoleMessage() << " >> Invalid proxy_port:" << QString::fromLocal8Bit(argv[7]);
         return false;
     }
+    if (!isValidUrl(url)) {
+        ConsoleMessage() << " >> Invalid url:" << QString::fromLocal8Bit(argv[1]);
+        return false;
+    }
     const QByteArray timeout = qgetenv("UPLOADER_IDLE_TIMEOUT");
-    if (!timeout.isEmpty() && !parseIdleTimeout(timeout, &idle_timeout)) {
+    if (!timeout.isEmpty() && !parseSetting(timeout, std::numeric_limits<int>::max(), &idle_timeout)) {
         ConsoleMessage() << " >> Invalid UPLOADER_IDLE_TIMEOUT:" << QString::fromLocal8Bit(timeout);
         return false;
     }
+    const QByteArray retryCount = qgetenv("UPLOADER_RETRIES");
+    if (!retryCount.isEmpty() && !parseSetting(retryCount, 100, &retries)) {
+        ConsoleMessage() << " >> Invalid UPLOADER_RETRIES:" << QString::fromLocal8Bit(retryCount);
+        return false;
+    }
+    result_path = qgetenv("UPLOADER_RESULT");
     return true;
 }
 
@@ -55,14 +71,31 @@ bool UploadArguments::parseDecimal(const QByteArray &text, qint64 *value)
     return ok;
 }
 
-// Whole seconds, as many as an int holds.
-bool UploadArguments::parseIdleTimeout(const QByteArray &text, int *seconds)
+bool UploadArguments::parseSetting(const QByteArray &text, int maximum, int *value)
 {
-    qint64 value = 0;
-    if (!parseDecimal(text, &value) || value < 0 || value > std::numeric_limits<int>::max())
+    qint64 parsed = 0;
+    if (!parseDecimal(text, &parsed) || parsed < 0 || parsed > maximum)
         return false;
-    *seconds = int(value);
+    *value = int(parsed);
     return true;
+}
+
+// Qt's tolerant parsing would post a mistyped address somewhere else: it drops
+// a port it cannot read and replaces bytes that are not UTF-8.
+bool UploadArguments::isValidUrl(const QByteArray &text)
+{
+    if (!isValidUtf8(text))
+        return false;
+    const QUrl url(QString::fromUtf8(text), QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty()
+           && (url.port() == -1 || (url.port() >= 1 && url.port() <= 65535));
+}
+
+// Invalid sequences decode to replacement characters, which encode differently.
+bool UploadArguments::isValidUtf8(const QByteArray &bytes)
+{
+    return QString::fromUtf8(bytes.constData(), bytes.size()).toUtf8() == bytes;
 }
 
 bool UploadArguments::isValidPort(const QByteArray &text)

@@ -11,7 +11,10 @@ public:
     bool parse(int argc, const char *const *argv);
 
     static bool parseDecimal(const QByteArray &text, qint64 *value);
-    static bool parseIdleTimeout(const QByteArray &text, int *seconds);
+    // A decimal from 0 to maximum.
+    static bool parseSetting(const QByteArray &text, int maximum, int *value);
+    static bool isValidUrl(const QByteArray &text);
+    static bool isValidUtf8(const QByteArray &bytes);
     static bool isValidPort(const QByteArray &text);
     static bool isValidToken(const QByteArray &token);
 
@@ -25,6 +28,10 @@ public:
     QByteArray use_proxy;
     // From UPLOADER_IDLE_TIMEOUT; 0 waits for ever.
     int idle_timeout = 900;
+    // From UPLOADER_RETRIES: posts after a failure that may pass later.
+    int retries = 0;
+    // From UPLOADER_RESULT: a path, "-" for standard output, empty for none.
+    QByteArray result_path;
 };
 
 #endif // UPLOADARGUMENTS_H

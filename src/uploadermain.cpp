@@ -3,11 +3,25 @@
 #include "addressspace.h"
 #include "consolemessage.h"
 #include "filetransfer.h"
+#include "resultfile.h"
 #include "uploadarguments.h"
 
 #include <QCoreApplication>
 
 #include <cstdlib>
+
+namespace {
+
+// A result that cannot be written fails a run that had none, so that a script
+// never reads an older run's result as this one's.
+int reportResult(ResultFile *resultFile, const UploadResult &result)
+{
+    if (!resultFile->write(result.toJson()) && result.exitStatus == 0)
+        return 1;
+    return result.exitStatus;
+}
+
+} // namespace
 
 int uploaderMain(int argc, char *argv[])
 {
@@ -15,20 +29,32 @@ int uploaderMain(int argc, char *argv[])
     UploadArguments arguments;
     if (!arguments.parse(argc, argv))
         return 2;
-    if (!AddressSpace::ensureRequired())
-        return 1;
+    ResultFile resultFile;
+    if (!resultFile.open(arguments.result_path))
+        return 2;
+    UploadResult refused;
+    refused.exitStatus = 1;
+    refused.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
+    if (!AddressSpace::ensureRequired(&refused.failure))
+        return reportResult(&resultFile, refused);
 
     QCoreApplication application(argc, argv);
     FileTransfer *transfer = new FileTransfer(&application);
     transfer->setIdleTimeout(arguments.idle_timeout);
+    transfer->setRetries(arguments.retries);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                           arguments.proxy_port.constData(), arguments.use_proxy.constData())) {
         ConsoleMessage() << " >> Failed Upload.";
-        std::exit(1);
+        refused = transfer->result();
+        refused.exitStatus = 1;
+        std::exit(reportResult(&resultFile, refused));
     }
     ConsoleMessage() << " >> Successful Upload.";
 
-    const int status = application.exec();
-    return transfer->hasFailed() ? 1 : status;
+    application.exec();
+    const UploadResult result = transfer->result();
+    // The final report comes before the result, which says how the run ended.
+    delete transfer;
+    return reportResult(&resultFile, result);
 }

@@ -16,6 +16,7 @@ struct InProcessRun
 {
     QStringList lines;
     bool failed = true;
+    int exitStatus = 1;
 };
 
 // What main() does, in this process, whose default TLS configuration trusts the test authority.
@@ -34,6 +35,8 @@ InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 sta
         QCoreApplication::exec();
     }
     run.failed = !posted || transfer->hasFailed();
+    if (posted)
+        run.exitStatus = transfer->result().exitStatus;
     delete transfer;
     run.lines = capture.lines();
     return run;
@@ -183,6 +186,7 @@ void TestNetwork::tlsRefused()
     const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 0, 1000);
     QVERIFY(run.failed);
     QCOMPARE(run.lines.mid(4).join(QLatin1Char('\n')), QStringLiteral(" >> Reply Error #: 6 \n >> Exit with error! "));
+    QCOMPARE(run.exitStatus, 1);
     QCOMPARE(receiver.storedCount(), 0);
 }
 
@@ -237,16 +241,19 @@ void TestNetwork::proxyFailures_data()
 {
     QTest::addColumn<bool>("proxyUp");
     QTest::addColumn<QString>("scheme");
-    QTest::newRow("proxy down, http") << false << QStringLiteral("http");
-    QTest::newRow("proxy down, https") << false << QStringLiteral("https");
-    QTest::newRow("proxy refuses the target, http") << true << QStringLiteral("http");
-    QTest::newRow("proxy refuses the target, https") << true << QStringLiteral("https");
+    QTest::addColumn<int>("exitStatus");
+    QTest::newRow("proxy down, http") << false << QStringLiteral("http") << 75;
+    QTest::newRow("proxy down, https") << false << QStringLiteral("https") << 75;
+    QTest::newRow("proxy refuses the target, http") << true << QStringLiteral("http") << 1;
+    // A refused CONNECT reaches Qt as a refused proxy connection, with no HTTP status.
+    QTest::newRow("proxy refuses the target, https") << true << QStringLiteral("https") << 75;
 }
 
 void TestNetwork::proxyFailures()
 {
     QFETCH(bool, proxyUp);
     QFETCH(QString, scheme);
+    QFETCH(int, exitStatus);
     QScopedPointer<TinyproxyProcess> proxy;
     const RefusingPort refusing;
     QByteArray proxyPort;
@@ -266,6 +273,7 @@ void TestNetwork::proxyFailures()
     const QString ending = run.lines.mid(run.lines.size() - 2).join(QLatin1Char('\n'));
     QVERIFY2(QRegularExpression(QStringLiteral("^ >> Reply Error #: [1-9][0-9]* \n >> Exit with error! $")).match(ending).hasMatch(),
              qPrintable(ending));
+    QCOMPARE(run.exitStatus, exitStatus);
     QCOMPARE(receiver.storedCount(), 0);
 }
 

@@ -98,7 +98,7 @@ void TestReply::report_data()
     QTest::newRow("HTTP 404") << options("--status|404|--reason|Not Found")
         << QByteArray(" >> Reply Error #: 203 \n >> Exit with error! \n") << 1;
     QTest::newRow("HTTP 500") << options("--status|500|--reason|Internal Server Error")
-        << QByteArray(" >> Reply Error #: 401 \n >> Exit with error! \n") << 1;
+        << QByteArray(" >> Reply Error #: 401 \n >> Exit with error! \n") << 75;
 }
 
 void TestReply::report()
@@ -120,24 +120,24 @@ void TestReply::report()
 void TestReply::unreachable_data()
 {
     QTest::addColumn<QString>("url");
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<int>("exitCode");
     QVERIFY(refusing.port() != 0);
     QTest::newRow("refused connection") << QStringLiteral("http://127.0.0.1:%1/upload").arg(refusing.port())
-                                        << QByteArray(" >> Reply Error #: 1 \n >> Exit with error! \n");
+                                        << head + " >> Reply Error #: 1 \n >> Exit with error! \n" << 75;
     QTest::newRow("unknown scheme") << QStringLiteral("gopher://127.0.0.1:9/upload")
-                                    << QByteArray(" >> Reply Error #: 301 \n >> Exit with error! \n");
-    QTest::newRow("no scheme") << QStringLiteral("127.0.0.1:9/upload")
-                               << QByteArray(" >> Reply Error #: 301 \n >> Exit with error! \n");
+                                    << QByteArray(" >> Invalid url: \"gopher://127.0.0.1:9/upload\" \n") << 2;
 }
 
 void TestReply::unreachable()
 {
     QFETCH(QString, url);
-    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, output);
+    QFETCH(int, exitCode);
     const UploaderRun run = UploaderRun::run(QStringList() << url << QStringLiteral("t") << path << QStringLiteral("5")
                                                            << QStringLiteral("15") << QString() << QString() << QString());
-    QCOMPARE(run.errorOutput, head + reply);
-    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.errorOutput, output);
+    QCOMPARE(run.exitCode, exitCode);
 }
 
 QTEST_GUILESS_MAIN(TestReply)

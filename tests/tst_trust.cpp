@@ -71,11 +71,11 @@ void TestTrust::outcome_data()
     QTest::newRow("redirect")
         << split(QStringLiteral("--status 308 --reason Permanent --header Location:https://127.0.0.1/")) << QStringList() << http << token
         << qint64(10) << 1 << QByteArray(" >> Unexpected HTTP status: 308 \n >> Exit with error! \n") << 1 << QByteArray();
-    QTest::newRow("body taken, no answer") << split(QStringLiteral("--fault hold")) << quick << http << token << qint64(10) << 1
+    QTest::newRow("body taken, no answer") << split(QStringLiteral("--fault hold")) << quick << http << token << qint64(10) << 75
                                            << timedOut << 1 << QByteArray();
     QTest::newRow("stops reading the body") << split(QStringLiteral("--stop-after 100000")) << quick << http << token
-                                            << qint64(content.size()) << 1 << timedOut << 0 << QByteArray();
-    QTest::newRow("https to a plain-text server") << QStringList() << quick << QStringLiteral("https") << token << qint64(10) << 1
+                                            << qint64(content.size()) << 75 << timedOut << 0 << QByteArray();
+    QTest::newRow("https to a plain-text server") << QStringList() << quick << QStringLiteral("https") << token << qint64(10) << 75
                                                   << timedOut << 0 << QByteArray();
     QTest::newRow("slow but steady answer")
         << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=8"), QStringLiteral("--trickle-delay=1"),

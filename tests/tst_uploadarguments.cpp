@@ -87,6 +87,19 @@ void TestUploadArguments::commandLine_data()
     QList<QByteArray> unusedPort = with(7, "junk");
     unusedPort[8] = "false";
     QTest::newRow("bad port, proxy off") << unusedPort << QString();
+    // Qt's tolerant parsing would post these elsewhere or to nowhere.
+    auto badUrl = [](const QByteArray &url) { return QStringLiteral(" >> Invalid url: \"") + QString::fromLocal8Bit(url) + QStringLiteral("\" "); };
+    QTest::newRow("url port above 16 bits") << with(1, "http://127.0.0.1:99999/upload") << badUrl("http://127.0.0.1:99999/upload");
+    QTest::newRow("url port zero") << with(1, "http://127.0.0.1:0/") << badUrl("http://127.0.0.1:0/");
+    QTest::newRow("url port with letters") << with(1, "https://127.0.0.1:80x/") << badUrl("https://127.0.0.1:80x/");
+    QTest::newRow("url not UTF-8") << with(1, "http://h/\xff") << badUrl("http://h/\xff");
+    QTest::newRow("url with a space") << with(1, "http://exa mple.com/") << badUrl("http://exa mple.com/");
+    QTest::newRow("url bracket left open") << with(1, "http://[") << badUrl("http://[");
+    QTest::newRow("url other scheme") << with(1, "gopher://127.0.0.1/") << badUrl("gopher://127.0.0.1/");
+    QTest::newRow("url without scheme") << with(1, "127.0.0.1:9/upload") << badUrl("127.0.0.1:9/upload");
+    QTest::newRow("url without host") << with(1, "http:///upload") << badUrl("http:///upload");
+    QTest::newRow("url scheme in capitals") << with(1, "HTTPS://[::1]:65535/a%20b?c=d") << QString();
+    QTest::newRow("proxy host empty") << with(6, "") << QStringLiteral(" >> Invalid proxy_host: \"\" ");
     QList<QByteArray> twoBad = with(4, "x");
     twoBad[2] = "\n";
     QTest::newRow("first bad one is reported") << twoBad << QStringLiteral(" >> Invalid api_token. ");

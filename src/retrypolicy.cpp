@@ -1,0 +1,55 @@
+#include "retrypolicy.h"
+
+#include <algorithm>
+
+bool RetryPolicy::isTransient(int httpStatus, QNetworkReply::NetworkError error)
+{
+    if (httpStatus > 0 && (httpStatus < 200 || httpStatus > 299)) {
+        switch (httpStatus) {
+        case 408: // Request Timeout
+        case 425: // Too Early
+        case 429: // Too Many Requests
+        case 500:
+        case 502:
+        case 503:
+        case 504:
+            return true;
+        default:
+            return false;
+        }
+    }
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    // A connection reset while the body goes out.
+    case QNetworkReply::UnknownNetworkError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int RetryPolicy::waitSeconds(int retriesMade, const QByteArray &retryAfter, const QDateTime &now)
+{
+    const QByteArray value = retryAfter.trimmed();
+    const bool digits = !value.isEmpty() && std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    qint64 seconds = -1;
+    if (digits) {
+        seconds = value.size() > 9 ? longestRetryAfter : value.toLongLong();
+    } else if (!value.isEmpty()) {
+        const QDateTime date = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+        if (date.isValid())
+            seconds = qMax<qint64>(0, (now.msecsTo(date) + 999) / 1000);
+    }
+    if (seconds >= 0)
+        return int(qMin<qint64>(seconds, longestRetryAfter));
+    return qMin(longestBackoff, 1 << qMin(retriesMade, 6));
+}
