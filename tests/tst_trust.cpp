@@ -16,6 +16,10 @@ private slots:
     void initTestCase();
     void outcome_data();
     void outcome();
+    void retries_data();
+    void retries();
+    void resultFile_data();
+    void resultFile();
     void exactFileName();
     void addressSpaceLimit_data();
     void addressSpaceLimit();
@@ -83,6 +87,8 @@ void TestTrust::outcome_data()
         << quick << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
     QTest::newRow("time-out not a number") << QStringList() << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=2m") } << http << token
                                            << qint64(10) << 2 << QByteArray(" >> Invalid UPLOADER_IDLE_TIMEOUT: \"2m\" \n") << 0 << QByteArray();
+    QTest::newRow("retries not a number") << QStringList() << QStringList{ QStringLiteral("UPLOADER_RETRIES=101") } << http << token
+                                          << qint64(10) << 2 << QByteArray(" >> Invalid UPLOADER_RETRIES: \"101\" \n") << 0 << QByteArray();
     QTest::newRow("reply declared too large") << split(QStringLiteral("--reply-size 67108865")) << QStringList() << http << token
                                               << qint64(10) << 1 << tooLarge << 1 << QByteArray();
     QTest::newRow("reply too large, no length") << split(QStringLiteral("--reply-size 67108865 --no-length")) << QStringList() << http
@@ -125,6 +131,109 @@ void TestTrust::outcome()
     QCOMPARE(receiver.storedCount(), stored);
     if (!tokenHeader.isEmpty())
         QVERIFY(receiver.storedHeaderLines(1).contains(tokenHeader));
+}
+
+void TestTrust::retries_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("retries");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QByteArray>("firstRetry");
+
+    auto split = [](const QString &text) { return text.split(QLatin1Char('|')); };
+    QTest::newRow("503 with Retry-After, then 201") << split(QStringLiteral("--fail-first|1|--fail-header|Retry-After: 1")) << "2" << 0 << 2
+                                                    << QByteArray(" >> Retrying in 1 seconds: attempt 2 of 3 \n");
+    QTest::newRow("refused, then listening") << split(QStringLiteral("--listen-after|2")) << "3" << 0 << 1
+                                             << QByteArray(" >> Retrying in 1 seconds: attempt 2 of 4 \n");
+    QTest::newRow("401 is never retried") << split(QStringLiteral("--status|401")) << "3" << 1 << 1 << QByteArray();
+    QTest::newRow("retries exhausted, Retry-After a past date")
+        << split(QStringLiteral("--status|503|--header|Retry-After: Wed, 21 Oct 2015 07:28:00 GMT")) << "2" << 75 << 3
+        << QByteArray(" >> Retrying in 0 seconds: attempt 2 of 3 \n");
+    QTest::newRow("no retries by default") << split(QStringLiteral("--status|503")) << "" << 75 << 1 << QByteArray();
+}
+
+// Each attempt prints its own start, progress and reply; only the last one's report ends the run.
+void TestTrust::retries()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, retries);
+    QFETCH(int, exitCode);
+    QFETCH(int, stored);
+    QFETCH(QByteArray, firstRetry);
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_RETRIES"), retries);
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"), QStringLiteral("100000"),
+                                               QString(), QString(), QStringLiteral("false") }, environment);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), stored);
+    for (int i = 1; i <= stored; ++i)
+        QCOMPARE(receiver.storedBody(i), content.left(100000));
+    const int retry = run.errorOutput.indexOf(" >> Retrying in ");
+    QCOMPARE(retry < 0 ? QByteArray() : run.errorOutput.mid(retry, run.errorOutput.indexOf('\n', retry) - retry + 1), firstRetry);
+    QCOMPARE(run.errorOutput.count(" >> Uploading Start... \n"), run.errorOutput.count(" >> Retrying in ") + 1);
+    if (exitCode == 0)
+        QVERIFY(run.errorOutput.mid(run.errorOutput.lastIndexOf(" >> Uploading Start... ")).contains(" >> Progress:  100 \n"));
+    QCOMPARE(run.errorOutput.count(" >> Exit with error! \n") + run.errorOutput.count(" >> Bye... \n"), 1);
+}
+
+void TestTrust::resultFile_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("members");
+
+    const QString file = directory.filePath(QStringLiteral("result.json"));
+    const QString binary = directory.filePath(QStringLiteral("binary.reply"));
+    QVERIFY(writeTestFile(binary, QByteArray("\xff\0\"\n", 4)));
+    QTest::newRow("success, standard output") << QStringList() << "-" << path << 0
+        << QByteArray(R"({"exit":0,"attempts":1,"http_status":201,"error":0,"message":"","bytes":10,"status_code":201,)"
+                      R"("headers":[["Content-Type","application/json"],["Content-Length","33"]],"reply":"{\"status_code\":201,\"received\":10}","reply_base64":null})");
+    QTest::newRow("HTTP 404") << QStringList{ QStringLiteral("--status"), QStringLiteral("404") } << file << path << 1
+        << QByteArray(R"({"exit":1,"attempts":1,"http_status":404,"error":203,"message":"Reply Error #: 203","status_code":null,)"
+                      R"("reply":"{\"status_code\":404,\"received\":10}"})");
+    QTest::newRow("binary reply") << QStringList{ QStringLiteral("--body-file"), binary } << file << path << 0
+        << QByteArray(R"({"exit":0,"status_code":0,"reply":null,"reply_base64":"/wAiCg=="})");
+    QTest::newRow("missing file") << QStringList() << file << directory.filePath(QStringLiteral("missing")) << 1
+        << QByteArray(R"({"exit":1,"attempts":0,"http_status":null,"message":"Cannot Open input file.","seconds":null,"megabits_per_second":null,"reply":null})");
+    QTest::newRow("unwritable path") << QStringList() << directory.filePath(QStringLiteral("missing/result.json")) << path << 2
+        << QByteArray();
+}
+
+// The result is one JSON line, written whole at the end; an unusable path fails before anything is sent.
+void TestTrust::resultFile()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, result);
+    QFETCH(QString, file);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, members);
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_RESULT"), result);
+    QFile::remove(result);
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), file, QStringLiteral("0"), QStringLiteral("10"),
+                                               QString(), QString(), QStringLiteral("false") }, environment);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    if (exitCode == 2) {
+        QCOMPARE(run.errorOutput, " >> Cannot write UPLOADER_RESULT: \"" + result.toUtf8() + "\" \n");
+        QCOMPARE(receiver.storedCount(), 0);
+        return;
+    }
+    QFile written(result);
+    const QByteArray line = result == QLatin1String("-") ? run.standardOutput : (written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray());
+    QCOMPARE(line.count('\n'), 1);
+    QVERIFY(line.endsWith('\n'));
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    const QJsonObject expected = QJsonDocument::fromJson(members).object();
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        QVERIFY2(object.value(it.key()) == it.value(), qPrintable(it.key() + QLatin1String(" in ") + QString::fromUtf8(line)));
+    QCOMPARE(QDir(directory.path()).entryList(QStringList() << QStringLiteral("result.json.*")), QStringList());
 }
 
 // A name that is not valid UTF-8 names that file, not the one its decoding would name.
