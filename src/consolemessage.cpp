@@ -4,37 +4,36 @@
 
 #include <cstdio>
 
-// Written straight to standard error, not through Qt's message output: its
-// logging rules, message pattern and journald routing would hide or reshape
-// the lines. The line ends at a zero byte, as a C string does, and is UTF-8
-// whatever the locale.
 ConsoleMessage::ConsoleMessage(QString *copy)
     : copy(copy)
 {
 }
 
+// Written straight to standard error, not through Qt's message output: its
+// logging rules, message pattern and journald routing would hide or reshape
+// the lines. The line ends at a zero byte, as a C string does, and is UTF-8
+// whatever the locale.
 ConsoleMessage::~ConsoleMessage()
 {
     if (copy && copy->isEmpty())
-        *copy = line;
-    QByteArray bytes = line.toUtf8();
-    const int zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes.truncate(zero);
-    bytes += '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        *copy = QString::fromUtf8(line);
+    const int zero = line.indexOf('\0');
+    // Written in two parts: appending the line feed could copy a reply body.
+    std::fwrite(line.constData(), 1, size_t(zero < 0 ? line.size() : zero), stderr);
+    std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const char *literal)
 {
-    line += QString::fromUtf8(literal) + QLatin1Char(' ');
+    line += literal;
+    line += ' ';
     return *this;
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const QString &text)
 {
-    line += QLatin1Char('"') + text + QLatin1String("\" ");
+    line += '"' + text.toUtf8() + "\" ";
     return *this;
 }
 
@@ -42,7 +41,8 @@ ConsoleMessage &ConsoleMessage::operator<<(const QString &text)
 // as Latin-1 would double every non-ASCII character.
 ConsoleMessage &ConsoleMessage::operator<<(const QByteArray &bytes)
 {
-    line += quoted(bytes) + QLatin1Char(' ');
+    appendQuoted(bytes);
+    line += ' ';
     return *this;
 }
 
@@ -53,36 +53,56 @@ ConsoleMessage &ConsoleMessage::operator<<(int number)
 
 ConsoleMessage &ConsoleMessage::operator<<(qint64 number)
 {
-    line += QString::number(number) + QLatin1Char(' ');
+    line += QByteArray::number(number) + ' ';
     return *this;
 }
 
 // The text stream's defaults: smart notation, precision 6, "inf" and "nan".
 ConsoleMessage &ConsoleMessage::operator<<(double number)
 {
-    QTextStream(&line) << number << ' ';
+    QString text;
+    QTextStream(&text) << number << ' ';
+    line += text.toUtf8();
     return *this;
 }
 
 // The list and pair layout of Qt 4's debug stream: "(QPair("a","b") ,  QPair(...) ) ".
 ConsoleMessage &ConsoleMessage::operator<<(const QList<QPair<QByteArray, QByteArray>> &pairs)
 {
-    line += QLatin1Char('(');
+    line += '(';
     for (int i = 0; i < pairs.size(); ++i) {
         if (i > 0)
-            line += QLatin1String(",  ");
-        line += QLatin1String("QPair(") + quoted(pairs.at(i).first) + QLatin1Char(',')
-                + quoted(pairs.at(i).second) + QLatin1String(") ");
+            line += ",  ";
+        line += "QPair(";
+        appendQuoted(pairs.at(i).first);
+        line += ',';
+        appendQuoted(pairs.at(i).second);
+        line += ") ";
     }
-    line += QLatin1Char(')');
+    line += ')';
     if (!pairs.isEmpty())
-        line += QLatin1Char(' ');
-    line += QLatin1Char(' ');
+        line += ' ';
+    line += ' ';
     return *this;
 }
 
-// The whole array, a zero byte included: the line ends there when written.
-QString ConsoleMessage::quoted(const QByteArray &bytes)
+// The whole array between quotes, a zero byte included: the line ends there
+// when written. Bytes that are not UTF-8 become replacement characters. A
+// decoder starts afresh at an ASCII byte, so converting a piece at a time, cut
+// before one, gives the same bytes as converting the whole, without holding a
+// reply body three times over as UTF-16 and back.
+void ConsoleMessage::appendQuoted(const QByteArray &bytes)
 {
-    return QLatin1Char('"') + QString::fromUtf8(bytes.constData(), bytes.size()) + QLatin1Char('"');
+    static const int piece = 1 << 20;
+    line += '"';
+    const char *data = bytes.constData();
+    const int size = bytes.size();
+    for (int from = 0; from < size;) {
+        int to = qMin(size, from + piece);
+        while (to < size && uchar(data[to]) >= 0x80)
+            ++to;
+        line += QString::fromUtf8(data + from, to - from).toUtf8();
+        from = to;
+    }
+    line += '"';
 }

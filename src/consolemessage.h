@@ -29,9 +29,10 @@ public:
     ConsoleMessage &operator<<(const QList<QPair<QByteArray, QByteArray>> &pairs);
 
 private:
-    static QString quoted(const QByteArray &bytes);
+    void appendQuoted(const QByteArray &bytes);
 
-    QString line;
+    // UTF-8.
+    QByteArray line;
     QString *copy = nullptr;
 };
 

@@ -19,13 +19,15 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cmath>
 #include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-const qint64 FileTransfer::maximumReplySize = 64 << 20;
+const qint64 FileTransfer::maximumReplySize = ReplyBody::maximumSize;
+const int FileTransfer::maximumParsedSize = 1 << 20;
 
 FileTransfer::FileTransfer(QObject *parent)
     : QObject(parent)
@@ -81,8 +83,9 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     request.setRawHeader("X_ZORV_API_TOKEN", api_token);
     request.setRawHeader("X_ZORV_LOCAL_TS_OFFSET", localTimeZoneOffset().toLatin1());
     request.setRawHeader("USER-AGENT", "tovanel/5.0.0");
-    // Accept-Encoding is left to Qt: it advertises gzip and deflate itself and
-    // then hands back the reply decompressed, which it does not when we set it.
+    // Set here, Qt hands the reply over as it came and the program inflates it
+    // within its cap; left to Qt, a small reply could inflate to gigabytes.
+    request.setRawHeader("Accept-Encoding", "gzip,deflate");
     request.setRawHeader("Content-Type", "application/octet-stream");
     request.setRawHeader("Content-Length", QByteArray::number(bodySize));
     request.setRawHeader("Connection", "Keep-Alive");
@@ -113,7 +116,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
 
 bool FileTransfer::hasFailed() const
 {
-    return reply && (reply->error() != QNetworkReply::NoError || unexpectedStatus);
+    return reply && (reply->error() != QNetworkReply::NoError || unexpectedStatus || replyTooLarge);
 }
 
 void FileTransfer::setIdleTimeout(int seconds)
@@ -138,6 +141,8 @@ void FileTransfer::post()
     lastPercent = 0;
     unexpectedStatus = false;
     timedOut = false;
+    replyTooLarge = false;
+    replyBody.start(QByteArray());
     body->seek(0);
 
     ConsoleMessage() << " >> Uploading Start...";
@@ -146,8 +151,8 @@ void FileTransfer::post()
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
-    connect(reply, &QNetworkReply::metaDataChanged, this, &FileTransfer::limitReplySize);
-    connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::limitReplySize);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &FileTransfer::startReply);
+    connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::readReply);
     if (idleTimeout > 0) {
         // Qt's own transfer time-out posts an event to restart its timer for every
         // 16 KiB sent; a clock read per piece and a check each second cost less.
@@ -209,13 +214,24 @@ void FileTransfer::checkIdle()
 }
 
 // A reply larger than any answer this program reads would only exhaust memory.
-void FileTransfer::limitReplySize()
+void FileTransfer::startReply()
 {
-    if (reply->isFinished())
-        return;
-    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() <= maximumReplySize
-        && reply->bytesAvailable() <= maximumReplySize)
-        return;
+    if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maximumReplySize)
+        rejectReply();
+    else
+        replyBody.start(reply->rawHeader("Content-Encoding"));
+}
+
+// Read as it comes, so that Qt holds no more of it than one piece.
+void FileTransfer::readReply()
+{
+    if (!replyTooLarge && reply->isOpen() && !replyBody.append(reply->readAll()))
+        rejectReply();
+}
+
+void FileTransfer::rejectReply()
+{
+    replyTooLarge = true;
     ConsoleMessage(&outcome.failure) << " >> Reply too large: more than" << maximumReplySize << "Byte";
     reply->abort();
 }
@@ -283,7 +299,15 @@ int FileTransfer::statusCode(const QByteArray &body)
 {
     const int zero = body.indexOf('\0');
     const QString text = QString::fromUtf8(body.constData(), zero < 0 ? body.size() : zero);
-    return JsonScript::instance().parse(text).value(QStringLiteral("status_code")).toInt();
+    const QVariant value = JsonScript::instance().parse(text).value(QStringLiteral("status_code"));
+    // A number that is not an int would print as another one: 4294967497 as 201, 201.9 as 202.
+    if (value.userType() == QMetaType::Double) {
+        const double number = value.toDouble();
+        const bool integral = std::trunc(number) == number && number >= std::numeric_limits<int>::min()
+                              && number <= std::numeric_limits<int>::max();
+        return integral ? int(number) : 0;
+    }
+    return value.toInt();
 }
 
 void FileTransfer::httpPostDataReply()
@@ -292,21 +316,24 @@ void FileTransfer::httpPostDataReply()
     outcome.error = int(reply->error());
     outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     outcome.headers = reply->rawHeaderPairs();
-    if (reply->error() != QNetworkReply::NoError) {
+    readReply();
+    // Not shown on an error, but an error status often says why in its body.
+    outcome.reply = replyBody.bytes();
+    replyBody.start(QByteArray());
+    if (reply->error() != QNetworkReply::NoError || replyTooLarge) {
         ConsoleMessage(&outcome.failure) << " >> Reply Error #:" << int(reply->error());
-        // Not shown, but an error status often says why in its body. An aborted reply has none.
-        if (reply->isOpen())
-            outcome.reply = reply->readAll();
         reply->abort();
         finishAttempt();
         return;
     }
 
-    const QByteArray body = reply->readAll();
-    outcome.reply = body;
+    const QByteArray &body = outcome.reply;
     ConsoleMessage() << body;
     if (body.isNull()) {
         ConsoleMessage() << " >> Reply is Empty.";
+    } else if (body.size() > maximumParsedSize) {
+        // The script engine takes about 60 bytes of memory per byte of JSON.
+        ConsoleMessage() << " >> status_code not read: reply over" << maximumParsedSize << "Byte";
     } else {
         outcome.statusCodeShown = true;
         outcome.statusCode = statusCode(body);

@@ -1,6 +1,7 @@
 #ifndef FILETRANSFER_H
 #define FILETRANSFER_H
 
+#include "replybody.h"
 #include "uploadresult.h"
 
 #include <QElapsedTimer>
@@ -41,6 +42,8 @@ public:
     static int statusCode(const QByteArray &body);
 
     static const qint64 maximumReplySize;
+    // Larger replies are shown but not parsed.
+    static const int maximumParsedSize;
 
 public slots:
     void showProgress(qint64 bytes_sent = 0, qint64 bytes_total = 1);
@@ -50,7 +53,9 @@ private:
     static bool openRegularFile(const char *path, QFile *file);
     void post();
     void finishAttempt();
-    void limitReplySize();
+    void startReply();
+    void readReply();
+    void rejectReply();
     void checkIdle();
 
     QElapsedTimer timer;
@@ -68,6 +73,8 @@ private:
     bool unexpectedStatus = false;
     bool timedOut = false;
     bool fileFailed = false;
+    bool replyTooLarge = false;
+    ReplyBody replyBody;
     UploadResult outcome;
 };
 

@@ -83,7 +83,8 @@ void TestUpload::requestOnTheWire()
     QCOMPARE(lines.value(0), QByteArray("POST /upload HTTP/1.1"));
     // The token's bytes reach the header unchanged, UTF-8 and tab included.
     const QList<QByteArray> ours = { "X_ZORV_API_TOKEN: secret-t\xc3\xb8ken\tx", "X_ZORV_LOCAL_TS_OFFSET: 0",
-                                     "USER-AGENT: tovanel/5.0.0", "Content-Type: application/octet-stream",
+                                     "USER-AGENT: tovanel/5.0.0", "Accept-Encoding: gzip,deflate",
+                                     "Content-Type: application/octet-stream",
                                      "Connection: Keep-Alive", "Keep-Alive: timeout=20000" };
     int previous = -1;
     for (const QByteArray &header : ours) {
@@ -92,8 +93,6 @@ void TestUpload::requestOnTheWire()
         previous = index;
     }
     QVERIFY(lines.contains("Content-Length: " + QByteArray::number(end - start)));
-    // Qt's own, which makes it decompress the reply.
-    QVERIFY(lines.contains("Accept-Encoding: gzip, deflate"));
     const auto count = [&lines](const QByteArray &name) {
         return std::count_if(lines.cbegin(), lines.cend(), [&name](const QByteArray &line) { return line.startsWith(name); });
     };

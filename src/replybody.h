@@ -1,0 +1,44 @@
+#ifndef REPLYBODY_H
+#define REPLYBODY_H
+
+#include <QByteArray>
+#include <QScopedPointer>
+
+#include <zlib.h>
+
+// The reply body as it arrives, inflated here when its Content-Encoding is
+// gzip or deflate: Qt would inflate it whole, ahead of any cap. Neither the
+// bytes that came nor their inflated form grows past the cap.
+class ReplyBody
+{
+public:
+    ReplyBody();
+    ~ReplyBody();
+    Q_DISABLE_COPY(ReplyBody)
+
+    // Starts a new body with the reply's Content-Encoding.
+    void start(const QByteArray &contentEncoding);
+    // Answers false once the body, as it came or inflated, is over the cap.
+    bool append(const QByteArray &bytes);
+    // Inflated when all of it inflated; as it came otherwise, since then it
+    // was not what its Content-Encoding said. Null when nothing came.
+    QByteArray bytes() const;
+
+    static const int maximumSize = 64 << 20;
+
+private:
+    enum class Coding { Identity, Gzip, Deflate };
+
+    void inflateReceived();
+    void endStream();
+
+    Coding coding = Coding::Identity;
+    QByteArray received;
+    QByteArray inflated;
+    QScopedPointer<z_stream> stream;
+    int fed = 0;
+    bool ended = false;
+    bool broken = false;
+};
+
+#endif // REPLYBODY_H
