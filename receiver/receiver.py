@@ -10,7 +10,6 @@ Prints "port N" on standard output once it listens.
 """
 
 import argparse
-import gzip
 import itertools
 import os
 import socket
@@ -21,6 +20,7 @@ import sys
 import threading
 import time
 import warnings
+import zlib
 
 MAXIMUM_LINE = 1 << 20
 # Bounds every wait of a fault mode; the tests stop the receiver long before.
@@ -174,20 +174,26 @@ class Handler(socketserver.StreamRequestHandler):
         else:
             body = b'{"status_code":%d,"received":%d}' % (status, received)
         headers = [] if options.bare else [b"Content-Type: application/json"]
-        if options.gzip:
-            body = gzip.compress(body)
-            headers.append(b"Content-Encoding: gzip")
+        if options.encoding:
+            body = encode(options.encoding, [body] if body is not None else reply_pieces(options.reply_size))
+            headers.append(b"Content-Encoding: " + (b"deflate" if "deflate" in options.encoding else b"gzip"))
         headers += [h.encode("utf-8") for h in options.header + list(extra_headers)]
+        headers += [b"X-Header-%d: %d" % (i, i) for i in range(options.many_headers)]
         size = options.reply_size if body is None else len(body)
         headers.append(b"Connection: close" if options.no_length else b"Content-Length: %d" % size)
-        head = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers) + b"\r\n"
-        self.wfile.write(head)
-        self.wfile.flush()
+        head = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers)
         try:
+            self.wfile.write(head)
+            if options.long_header:
+                self.wfile.write(b"X-Long: ")
+                for piece in reply_pieces(options.long_header):
+                    self.wfile.write(piece)
+                self.wfile.write(b"\r\n")
+            self.wfile.write(b"\r\n")
+            self.wfile.flush()
             if body is None:
-                piece = b"x" * (1 << 20)
-                for offset in range(0, size, len(piece)):
-                    self.wfile.write(piece[:size - offset])
+                for piece in reply_pieces(size):
+                    self.wfile.write(piece)
             elif options.fault == "trickle-reply":
                 for i in range(0, len(body), options.trickle_size):
                     self.wfile.write(body[i:i + options.trickle_size])
@@ -198,6 +204,20 @@ class Handler(socketserver.StreamRequestHandler):
             self.wfile.flush()
         except OSError:
             pass
+
+
+def reply_pieces(size, piece=b"x" * (1 << 20)):
+    for offset in range(0, size, len(piece)):
+        yield piece[:size - offset]
+
+
+def encode(encoding, pieces):
+    """Compresses the pieces whole; "not-gzip" leaves them as they are."""
+    if encoding == "not-gzip":
+        return b"".join(pieces)
+    window = {"gzip": 31, "deflate": 15, "raw-deflate": -15}[encoding]
+    compressor = zlib.compressobj(9, zlib.DEFLATED, window)
+    return b"".join(compressor.compress(piece) for piece in pieces) + compressor.flush()
 
 
 def main():
@@ -214,7 +234,11 @@ def main():
     parser.add_argument("--body", help="reply body text instead of the JSON summary")
     parser.add_argument("--body-file", help="reply body bytes from this file")
     parser.add_argument("--header", action="append", default=[], help="extra reply header line")
-    parser.add_argument("--gzip", action="store_true", help="compress the reply body")
+    parser.add_argument("--encoding", choices=["gzip", "deflate", "raw-deflate", "not-gzip"],
+                        help="compress the reply body (deflate: a zlib stream; raw-deflate: no header), "
+                             "or send it as it is under a gzip Content-Encoding")
+    parser.add_argument("--many-headers", type=int, default=0, help="add this many distinct reply headers")
+    parser.add_argument("--long-header", type=int, default=0, help="add one reply header this many bytes long")
     parser.add_argument("--bare", action="store_true", help="no header beyond Content-Length")
     parser.add_argument("--fault", choices=["reset-mid-body", "early-413", "close-no-reply", "slow-read", "trickle-reply",
                                             "hold", "interim"],

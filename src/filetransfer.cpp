@@ -37,6 +37,7 @@ FileTransfer::FileTransfer(QObject *parent)
 
 FileTransfer::~FileTransfer()
 {
+    watchdog.stop();
     if (reply) {
         if (hasFailed())
             ConsoleMessage() << " >> Exit with error!";
@@ -122,6 +123,12 @@ bool FileTransfer::hasFailed() const
 void FileTransfer::setIdleTimeout(int seconds)
 {
     idleTimeout = seconds;
+    watchdog.setIdleTimeout(seconds);
+}
+
+void FileTransfer::setResultFile(ResultFile *file)
+{
+    watchdog.setResultFile(file);
 }
 
 void FileTransfer::setRetries(int count)
@@ -146,6 +153,7 @@ void FileTransfer::post()
     body->seek(0);
 
     ConsoleMessage() << " >> Uploading Start...";
+    watchdog.startAttempt(outcome);
     timer.start();
     reply = manager->post(request, body);
     if (secure)
@@ -153,14 +161,13 @@ void FileTransfer::post()
     connect(reply, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
     connect(reply, &QNetworkReply::metaDataChanged, this, &FileTransfer::startReply);
     connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::readReply);
+    // Qt's own transfer time-out posts an event to restart its timer for every
+    // 16 KiB sent; a clock read per piece and a check each second cost less.
+    const auto moved = [this] { watchdog.moved(); };
+    connect(reply, &QNetworkReply::uploadProgress, this, moved);
+    connect(reply, &QNetworkReply::downloadProgress, this, moved);
+    connect(reply, &QNetworkReply::metaDataChanged, this, moved);
     if (idleTimeout > 0) {
-        // Qt's own transfer time-out posts an event to restart its timer for every
-        // 16 KiB sent; a clock read per piece and a check each second cost less.
-        lastActivity.start();
-        const auto moved = [this] { lastActivity.restart(); };
-        connect(reply, &QNetworkReply::uploadProgress, this, moved);
-        connect(reply, &QNetworkReply::downloadProgress, this, moved);
-        connect(reply, &QNetworkReply::metaDataChanged, this, moved);
         QTimer *idleCheck = new QTimer(reply);
         connect(idleCheck, &QTimer::timeout, this, &FileTransfer::checkIdle);
         idleCheck->start(1000);
@@ -171,6 +178,7 @@ void FileTransfer::post()
 // Ends the run, or waits and posts again when the failure may pass.
 void FileTransfer::finishAttempt()
 {
+    watchdog.pause();
     outcome.exitStatus = 0;
     if (hasFailed()) {
         const bool transient = timedOut || (!fileFailed && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
@@ -206,7 +214,8 @@ bool FileTransfer::openRegularFile(const char *path, QFile *file)
 
 void FileTransfer::checkIdle()
 {
-    if (reply->isFinished() || lastActivity.elapsed() < idleTimeout * qint64(1000))
+    const qint64 idle = watchdog.idleMilliseconds();
+    if (reply->isFinished() || idle < idleTimeout * qint64(1000))
         return;
     timedOut = true;
     ConsoleMessage(&outcome.failure) << " >> Timed out: no data moved for" << idleTimeout << "seconds";

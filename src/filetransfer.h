@@ -3,6 +3,7 @@
 
 #include "replybody.h"
 #include "uploadresult.h"
+#include "watchdog.h"
 
 #include <QElapsedTimer>
 #include <QNetworkRequest>
@@ -12,6 +13,7 @@ class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class RangeDevice;
+class ResultFile;
 
 // Carries one upload: reads a byte range of a file, posts it, reports progress
 // and the reply, and prints the final report when destroyed.
@@ -34,6 +36,8 @@ public:
     void setIdleTimeout(int seconds);
     // Posts after a failure that may pass when the chunk is sent again.
     void setRetries(int count);
+    // Where the result goes if the watchdog has to end the run.
+    void setResultFile(ResultFile *file);
     const UploadResult &result() const;
 
     static QString localTimeZoneOffset();
@@ -68,13 +72,13 @@ private:
     bool secure = false;
     int idleTimeout = 0;
     int retries = 0;
-    QElapsedTimer lastActivity;
     int lastPercent = 0;
     bool unexpectedStatus = false;
     bool timedOut = false;
     bool fileFailed = false;
     bool replyTooLarge = false;
     ReplyBody replyBody;
+    Watchdog watchdog;
     UploadResult outcome;
 };
 

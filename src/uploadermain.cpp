@@ -1,6 +1,6 @@
 #include "uploadermain.h"
 
-#include "addressspace.h"
+#include "resourcelimits.h"
 #include "consolemessage.h"
 #include "filetransfer.h"
 #include "resultfile.h"
@@ -35,13 +35,14 @@ int uploaderMain(int argc, char *argv[])
     UploadResult refused;
     refused.exitStatus = 1;
     refused.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
-    if (!AddressSpace::ensureRequired(&refused.failure))
+    if (!ResourceLimits::ensureRequired(&refused.failure))
         return reportResult(&resultFile, refused);
 
     QCoreApplication application(argc, argv);
     FileTransfer *transfer = new FileTransfer(&application);
     transfer->setIdleTimeout(arguments.idle_timeout);
     transfer->setRetries(arguments.retries);
+    transfer->setResultFile(&resultFile);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                           arguments.proxy_port.constData(), arguments.use_proxy.constData())) {
@@ -54,7 +55,8 @@ int uploaderMain(int argc, char *argv[])
 
     application.exec();
     const UploadResult result = transfer->result();
-    // The final report comes before the result, which says how the run ended.
+    // The final report comes before the result, which says how the run ended;
+    // the transfer ends its watchdog before that.
     delete transfer;
     return reportResult(&resultFile, result);
 }

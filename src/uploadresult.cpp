@@ -51,11 +51,36 @@ QByteArray UploadResult::toJson() const
     for (const auto &pair : headers)
         pairs.append(QJsonArray{ QString::fromUtf8(pair.first), QString::fromUtf8(pair.second) });
     object.insert(QStringLiteral("headers"), pairs);
+    QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    // The body goes in last, escaped here: as a QJsonValue a 64 MiB body
+    // would be held four times over.
+    json.chop(1);
     const bool answered = httpStatus > 0;
     const bool text = UploadArguments::isValidUtf8(reply);
-    object.insert(QStringLiteral("reply"),
-                  answered && text ? QJsonValue(QString::fromUtf8(reply.constData(), reply.size())) : QJsonValue());
-    object.insert(QStringLiteral("reply_base64"),
-                  answered && !text ? QJsonValue(QString::fromLatin1(reply.toBase64())) : QJsonValue());
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    json += ",\"reply\":" + (answered && text ? jsonString(reply) : QByteArray("null"));
+    json += ",\"reply_base64\":" + (answered && !text ? '"' + reply.toBase64() + '"' : QByteArray("null"));
+    json += "}\n";
+    return json;
+}
+
+// UTF-8 as it is, with quotes, backslashes and control characters escaped.
+QByteArray UploadResult::jsonString(const QByteArray &utf8)
+{
+    QByteArray escaped;
+    escaped.reserve(utf8.size() + 2);
+    escaped += '"';
+    for (const char c : utf8) {
+        if (c == '"' || c == '\\') {
+            escaped += '\\';
+            escaped += c;
+        } else if (uchar(c) < 0x20) {
+            escaped += "\\u00";
+            escaped += "0123456789abcdef"[uchar(c) >> 4];
+            escaped += "0123456789abcdef"[uchar(c) & 0xf];
+        } else {
+            escaped += c;
+        }
+    }
+    escaped += '"';
+    return escaped;
 }

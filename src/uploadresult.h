@@ -14,6 +14,7 @@ public:
     void startAttempt();
 
     QByteArray toJson() const;
+    static QByteArray jsonString(const QByteArray &utf8);
 
     int exitStatus = 0;
     int attempts = 0;

@@ -1,11 +1,16 @@
 // Runs single calls of FileTransfer in a fresh process.
 //   probe tz                      prints localTimeZoneOffset() on standard output
+//   probe limits                  checks the resource limits, then prints the soft limits
+//                                 of address space, data segment and stack in kB
 //   probe progress ARG...         invokes showProgress by name once per ARG:
 //                                 "s/t" with two arguments, "s" with one, "-" with none
 #include "filetransfer.h"
+#include "resourcelimits.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
+
+#include <sys/resource.h>
 
 int main(int argc, char *argv[])
 {
@@ -15,6 +20,18 @@ int main(int argc, char *argv[])
 
     if (arguments.value(0) == QLatin1String("tz")) {
         QTextStream(stdout) << FileTransfer::localTimeZoneOffset() << '\n';
+        return 0;
+    }
+    if (arguments.value(0) == QLatin1String("limits")) {
+        QString failure;
+        if (!ResourceLimits::ensureRequired(&failure))
+            return 1;
+        QTextStream out(stdout);
+        for (const int resource : { RLIMIT_AS, RLIMIT_DATA, RLIMIT_STACK }) {
+            struct rlimit limit = {};
+            getrlimit(resource, &limit);
+            out << qint64(limit.rlim_cur / 1024) << (resource == RLIMIT_STACK ? '\n' : ' ');
+        }
         return 0;
     }
     if (arguments.value(0) != QLatin1String("progress"))

@@ -65,6 +65,13 @@ void TestReply::report_data()
     QTest::newRow("status_code as a string") << options("--body|{\"status_code\":\"404\"}")
         << "\"{\"status_code\":\"404\"}\" \n >> status_code =  404 \n >> reply header pairs: " + json
                + "QPair(\"Content-Length\",\"21\") )  \n" + done << 0;
+    // Not an int: printed as 0, as a missing member is, never as another number.
+    QTest::newRow("status_code beyond an int") << options("--body|{\"status_code\":4294967497}")
+        << "\"{\"status_code\":4294967497}\" \n >> status_code =  0 \n >> reply header pairs: " + json
+               + "QPair(\"Content-Length\",\"26\") )  \n" + done << 0;
+    QTest::newRow("status_code with a fraction") << options("--body|{\"status_code\":201.9}")
+        << "\"{\"status_code\":201.9}\" \n >> status_code =  0 \n >> reply header pairs: " + json
+               + "QPair(\"Content-Length\",\"21\") )  \n" + done << 0;
     QTest::newRow("array") << options("--body|[{\"status_code\":201}]")
         << "\"[{\"status_code\":201}]\" \n >> status_code =  0 \n >> reply header pairs: " + json
                + "QPair(\"Content-Length\",\"21\") )  \n" + done << 0;
@@ -79,7 +86,7 @@ void TestReply::report_data()
     QTest::newRow("UTF-8 body") << options("--body|{\"status_code\":7,\"name\":\"café ✓\"}")
         << QByteArray("\"{\"status_code\":7,\"name\":\"café ✓\"}\" \n >> status_code =  7 \n >> reply header pairs: ") + json
                + "QPair(\"Content-Length\",\"36\") )  \n" + done << 0;
-    QTest::newRow("gzip body") << options("--gzip|--body|{\"status_code\":202}")
+    QTest::newRow("gzip body") << options("--encoding|gzip|--body|{\"status_code\":202}")
         << "\"{\"status_code\":202}\" \n >> status_code =  202 \n >> reply header pairs: " + json
                + "QPair(\"Content-Encoding\",\"gzip\") ,  QPair(\"Content-Length\",\"39\") )  \n" + done << 0;
     QTest::newRow("one header") << options("--bare")

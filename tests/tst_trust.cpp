@@ -21,8 +21,9 @@ private slots:
     void resultFile_data();
     void resultFile();
     void exactFileName();
-    void addressSpaceLimit_data();
-    void addressSpaceLimit();
+    void resourceLimits_data();
+    void resourceLimits();
+    void softLimitsRaisedOnlyAsNeeded();
 
 private:
     QTemporaryDir directory;
@@ -260,34 +261,55 @@ void TestTrust::exactFileName()
     QCOMPARE(receiver.storedBody(1), QByteArray("Latin-1 named"));
 }
 
-void TestTrust::addressSpaceLimit_data()
+void TestTrust::resourceLimits_data()
 {
     QTest::addColumn<QString>("limit");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("stored");
-    QTest::newRow("soft limit, raised") << QStringLiteral("-S -v 1000000") << 0 << 1;
-    QTest::newRow("hard limit, refused before sending") << QStringLiteral("-v 1000000") << 1 << 0;
+    QTest::addColumn<QByteArray>("refusal");
+    QTest::newRow("soft address space, raised") << QStringLiteral("-S -v 1000000") << 0 << QByteArray();
+    QTest::newRow("hard address space") << QStringLiteral("-v 1000000") << 1
+                                        << QByteArray(" >> Address space limit too low: 1000000 kB, the upload needs 3145728 kB \n");
+    QTest::newRow("soft data segment, raised") << QStringLiteral("-S -d 1000000") << 0 << QByteArray();
+    QTest::newRow("hard data segment") << QStringLiteral("-d 1000000") << 1
+                                       << QByteArray(" >> Data segment limit too low: 1000000 kB, the upload needs 3145728 kB \n");
+    QTest::newRow("soft stack, raised") << QStringLiteral("-S -s 256") << 0 << QByteArray();
+    QTest::newRow("hard stack") << QStringLiteral("-s 256") << 1 << QByteArray(" >> Stack limit too low: 256 kB, the upload needs 1024 kB \n");
 }
 
-// The script engine reserves 2 GiB when the reply comes: it must never crash there.
-void TestTrust::addressSpaceLimit()
+// The script engine reserves 2 GiB and converts nested JSON on the stack when
+// the reply comes: it must never crash there. The reply nests 999 deep.
+void TestTrust::resourceLimits()
 {
 #ifdef UPLOADER_SANITIZE
     QSKIP("The sanitizers' shadow memory does not fit under an address-space limit.");
 #endif
     QFETCH(QString, limit);
     QFETCH(int, exitCode);
-    QFETCH(int, stored);
-    ReceiverProcess receiver;
+    QFETCH(QByteArray, refusal);
+    const QString nested = directory.filePath(QStringLiteral("nested.json"));
+    QVERIFY(writeTestFile(nested, "{\"status_code\":201,\"a\":" + QByteArray(998, '[') + QByteArray(998, ']') + '}'));
+    ReceiverProcess receiver({ QStringLiteral("--body-file"), nested });
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" \"$1\" t \"$2\" 0 10 '' '' false").arg(limit),
           QStringLiteral(UPLOADER_BINARY), receiver.url(), path },
         UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
-    QCOMPARE(receiver.storedCount(), stored);
-    if (exitCode != 0)
-        QCOMPARE(run.errorOutput, QByteArray(" >> Address space limit too low: 1000000 kB, the upload needs 3145728 kB \n"));
+    QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
+    if (exitCode == 0)
+        QVERIFY(run.errorOutput.contains(" >> status_code =  201 \n"));
+    else
+        QCOMPARE(run.errorOutput, refusal);
+}
+
+// A limit the user set is raised only as far as the run needs.
+void TestTrust::softLimitsRaisedOnlyAsNeeded()
+{
+    const UploaderRun run = UploaderRun::run(
+        { QStringLiteral("-c"), QStringLiteral("ulimit -S -v 1000000 && ulimit -S -d 1000000 && ulimit -S -s 256 && exec \"$0\" limits"),
+          QStringLiteral(PROBE_BINARY) },
+        UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
+    QCOMPARE(run.standardOutput, QByteArray("3145728 3145728 1024\n"));
 }
 
 QTEST_GUILESS_MAIN(TestTrust)
