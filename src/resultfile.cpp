@@ -1,6 +1,7 @@
 #include "resultfile.h"
 
 #include "consolemessage.h"
+#include "uploadresult.h"
 
 #include <QFile>
 
@@ -19,10 +20,11 @@ bool ResultFile::open(const QByteArray &resultPath)
     return false;
 }
 
-bool ResultFile::write(const QByteArray &line)
+bool ResultFile::write(const UploadResult &result)
 {
     if (path.isEmpty())
         return true;
+    const QByteArray line = result.toJson();
     if (path == "-") {
         if (std::fwrite(line.constData(), 1, size_t(line.size()), stdout) == size_t(line.size()) && std::fflush(stdout) == 0)
             return true;

@@ -92,10 +92,39 @@ bool UploadArguments::isValidUrl(const QByteArray &text)
            && (url.port() == -1 || (url.port() >= 1 && url.port() <= 65535));
 }
 
-// Invalid sequences decode to replacement characters, which encode differently.
+// Without decoding: a reply body may be 64 MiB. Overlong forms, surrogates
+// and code points past U+10FFFF are not UTF-8.
 bool UploadArguments::isValidUtf8(const QByteArray &bytes)
 {
-    return QString::fromUtf8(bytes.constData(), bytes.size()).toUtf8() == bytes;
+    const uchar *byte = reinterpret_cast<const uchar *>(bytes.constData());
+    const uchar *const end = byte + bytes.size();
+    while (byte < end) {
+        const uchar lead = *byte++;
+        if (lead < 0x80)
+            continue;
+        int following = 0;
+        uchar lowest = 0x80;
+        uchar highest = 0xbf;
+        if (lead >= 0xc2 && lead <= 0xdf) {
+            following = 1;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            following = 2;
+            lowest = lead == 0xe0 ? 0xa0 : 0x80;
+            highest = lead == 0xed ? 0x9f : 0xbf;
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            following = 3;
+            lowest = lead == 0xf0 ? 0x90 : 0x80;
+            highest = lead == 0xf4 ? 0x8f : 0xbf;
+        } else {
+            return false;
+        }
+        if (end - byte < following || *byte < lowest || *byte > highest)
+            return false;
+        for (++byte, --following; following > 0; --following, ++byte)
+            if ((*byte & 0xc0) != 0x80)
+                return false;
+    }
+    return true;
 }
 
 bool UploadArguments::isValidPort(const QByteArray &text)

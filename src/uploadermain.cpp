@@ -16,7 +16,7 @@ namespace {
 // never reads an older run's result as this one's.
 int reportResult(ResultFile *resultFile, const UploadResult &result)
 {
-    if (!resultFile->write(result.toJson()) && result.exitStatus == 0)
+    if (!resultFile->write(result) && result.exitStatus == 0)
         return 1;
     return result.exitStatus;
 }

@@ -2,7 +2,6 @@
 
 #include "uploadarguments.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -47,14 +46,14 @@ QByteArray UploadResult::toJson() const
     object.insert(QStringLiteral("seconds"), seconds);
     object.insert(QStringLiteral("megabits_per_second"), speed);
     object.insert(QStringLiteral("status_code"), statusCodeShown ? QJsonValue(statusCode) : QJsonValue());
-    QJsonArray pairs;
-    for (const auto &pair : headers)
-        pairs.append(QJsonArray{ QString::fromUtf8(pair.first), QString::fromUtf8(pair.second) });
-    object.insert(QStringLiteral("headers"), pairs);
     QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    // The body goes in last, escaped here: as a QJsonValue a 64 MiB body
-    // would be held four times over.
+    // Headers and body go in last, escaped here: as QJsonValues a 64 MiB body
+    // or header would be held four times over.
     json.chop(1);
+    json += ",\"headers\":[";
+    for (int i = 0; i < headers.size(); ++i)
+        json += (i > 0 ? ",[" : "[") + jsonString(headers.at(i).first) + ',' + jsonString(headers.at(i).second) + ']';
+    json += ']';
     const bool answered = httpStatus > 0;
     const bool text = UploadArguments::isValidUtf8(reply);
     json += ",\"reply\":" + (answered && text ? jsonString(reply) : QByteArray("null"));
@@ -63,9 +62,11 @@ QByteArray UploadResult::toJson() const
     return json;
 }
 
-// UTF-8 as it is, with quotes, backslashes and control characters escaped.
-QByteArray UploadResult::jsonString(const QByteArray &utf8)
+// With quotes, backslashes and control characters escaped; bytes that are not
+// UTF-8 become replacement characters, as on the console.
+QByteArray UploadResult::jsonString(const QByteArray &bytes)
 {
+    const QByteArray utf8 = UploadArguments::isValidUtf8(bytes) ? bytes : QString::fromUtf8(bytes.constData(), bytes.size()).toUtf8();
     QByteArray escaped;
     escaped.reserve(utf8.size() + 2);
     escaped += '"';

@@ -14,7 +14,7 @@ public:
     void startAttempt();
 
     QByteArray toJson() const;
-    static QByteArray jsonString(const QByteArray &utf8);
+    static QByteArray jsonString(const QByteArray &bytes);
 
     int exitStatus = 0;
     int attempts = 0;

@@ -98,6 +98,6 @@ void Watchdog::expire(int status, const QByteArray &line)
     ConsoleMessage(&result.failure) << line.constData();
     ConsoleMessage() << " >> Exit with error!";
     if (resultFile)
-        resultFile->write(result.toJson());
+        resultFile->write(result);
     ::_exit(status);
 }
