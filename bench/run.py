@@ -8,8 +8,10 @@ cache dropped before each run. Prints median wall time (min to max), MB/s of
 body bytes, user+system CPU seconds per GiB, peak RSS and each client's ratio
 to the streaming Qt floor. Also measures the loopback ceiling (iperf3, one
 stream), the start-up cost of a run that fails at the range check beside
-`curl --version`, and a 5 GiB range of a sparse file. Writes the table to
-bench/results.md.
+`curl --version`, a 5 GiB range of a sparse file, and replies that a hostile
+or broken server may send (a gzip bomb, large JSON, many headers, one huge
+header line) at two sizes each, under the address-space limit the program
+accepts. Writes the tables to bench/results.md.
 """
 
 import argparse
@@ -20,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build")
@@ -147,6 +150,84 @@ def clients(scheme, port, data, range_file, size, ca):
     }
 
 
+def gzip_of_zeros(path, size):
+    compressor = zlib.compressobj(9, zlib.DEFLATED, 31)
+    zeros = bytes(MIB)
+    with open(path, "wb") as out:
+        for _ in range(size // MIB):
+            out.write(compressor.compress(zeros))
+        out.write(compressor.flush())
+
+
+def hostile_shapes(folder):
+    """(name, receiver options, UPLOADER_IDLE_TIMEOUT) of each reply shape, at the measured size and at 4 x."""
+    shapes = []
+    for gib in (4, 16):
+        body = os.path.join(folder, "bomb-%d.gz" % gib)
+        gzip_of_zeros(body, gib << 30)
+        shapes.append(("gzip of %.1f MB inflating to %d GiB" % (os.path.getsize(body) / 1e6, gib),
+                       ["--body-file", body, "--header", "Content-Encoding: gzip"], "900"))
+    for mib in (16, 64):
+        body = os.path.join(folder, "array-%d.json" % mib)
+        head, tail = b'{"status_code":201,"a":[{}', b"]}"
+        count = ((mib << 20) - 1024 - len(head) - len(tail)) // 3
+        with open(body, "wb") as out:
+            out.write(head + b",{}" * count + tail)
+        shapes.append(("JSON of %d MiB" % mib, ["--body-file", body], "900"))
+    braces = os.path.join(folder, "braces.json")
+    with open(braces, "wb") as out:
+        out.write(b"{}" * (32 << 20))
+    shapes.append(("64 MiB of {}", ["--body-file", braces], "900"))
+    for count in (100000, 400000):
+        shapes.append(("%d headers" % count, ["--many-headers", str(count)], "5"))
+    for size in (100, 400):
+        shapes.append(("one header line of %d MB" % size, ["--long-header", str(size * 1000000)], "0"))
+    return shapes
+
+
+def hostile_run(folder, options, idle_timeout, data):
+    """Runs the program against a receiver answering with this shape, under
+    ulimit -v 3145728; answers (exit, wall s, seconds from the last progress
+    line to the end, peak RSS MiB, last line)."""
+    receiver = subprocess.Popen([sys.executable, os.path.join(ROOT, "receiver", "receiver.py")] + options,
+                                stdout=subprocess.PIPE, text=True)
+    port = int(receiver.stdout.readline().split()[1])
+    report = os.path.join(folder, "time.txt")
+    environment = dict(os.environ, UPLOADER_IDLE_TIMEOUT=idle_timeout)
+    command = ["sh", "-c", 'ulimit -v 3145728 && exec /usr/bin/time -o "$0" -f "%x %M" "$@"', report,
+               os.path.join(BUILD, "uploader"), "http://127.0.0.1:%d/upload" % port, "t", data, "0", "1000",
+               "", "", "false"]
+    begin = time.perf_counter()
+    last_progress, last_line = begin, ""
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, env=environment)
+    for line in process.stderr:
+        if line.startswith(b" >> Progress:"):
+            last_progress = time.perf_counter()
+        if line.strip():
+            last_line = line.decode("utf-8", "replace").rstrip("\n")
+    process.wait()
+    end = time.perf_counter()
+    receiver.kill()
+    receiver.wait()
+    with open(report) as text:
+        fields = text.read().split()
+    status = int(fields[-2]) if fields[-2].lstrip("-").isdigit() else process.returncode
+    return status, end - begin, end - last_progress, int(fields[-1]) / 1024, last_line[:90]
+
+
+def hostile_replies(folder, data, say):
+    say()
+    say("## Hostile replies (one run each, under ulimit -v 3145728)")
+    say("Goal: peak RSS at most 256 MiB, the end within the idle time-out + 10 s of the last progress line, no crash.")
+    say()
+    say("| reply | UPLOADER_IDLE_TIMEOUT | exit | wall s | s after last progress | peak RSS MiB | last line |")
+    say("|---|---|---|---|---|---|---|")
+    for name, options, idle_timeout in hostile_shapes(folder):
+        status, wall, after, rss, last_line = hostile_run(folder, options, idle_timeout, data)
+        say("| %s | %s | %d | %.1f | %.1f | %.1f | `%s` |" % (name, idle_timeout, status, wall, after, rss, last_line))
+
+
 def median_run(command, runs):
     walls = []
     for _ in range(runs):
@@ -163,10 +244,21 @@ def main():
     parser.add_argument("--cold-disk-mb", type=int, default=150,
                         help="read limit of the disk in the cold runs, MB/s (0: none)")
     parser.add_argument("--skip-large", action="store_true", help="skip the 5 GiB range")
+    parser.add_argument("--replies-only", action="store_true", help="measure only the hostile replies")
     options = parser.parse_args()
     sizes = [int(s) * MIB for s in options.sizes.split(",")]
 
     folder = tempfile.mkdtemp(prefix="uploader-bench-")
+    if options.replies_only:
+        lines = []
+        data = os.path.join(folder, "data.bin")
+        with open(data, "wb") as out:
+            out.write(os.urandom(4096))
+        try:
+            hostile_replies(folder, data, lambda text="": (print(text, flush=True), lines.append(text)))
+        finally:
+            subprocess.run(["rm", "-rf", folder])
+        return
     ca, cert, key = make_authority(folder)
     data = os.path.join(folder, "data.bin")
     with open(data, "wb") as out:
@@ -266,6 +358,7 @@ def main():
                     say("- %s, %s: exit %d, %.2f s, peak RSS %.1f MiB, sink: %s" %
                         (scheme, name, status, wall, rss / 1024, sinks[scheme].last_count()))
             os.remove(large)
+        hostile_replies(folder, data, say)
     finally:
         for sink in sinks.values():
             sink.stop()
