@@ -24,7 +24,7 @@ public:
     // was not what its Content-Encoding said. Null when nothing came.
     QByteArray bytes() const;
 
-    static const int maximumSize = 64 << 20;
+    static constexpr int maximumSize = 64 << 20;
 
 private:
     enum class Coding { Identity, Gzip, Deflate };

@@ -16,10 +16,10 @@ public:
     static bool ensureRequired(QString *failure);
 
     // The engine's reservation and the rest of a run, with a margin.
-    static const qint64 requiredAddressSpaceKilobytes = 3 << 20;
-    static const qint64 requiredDataKilobytes = 3 << 20;
+    static constexpr qint64 requiredAddressSpaceKilobytes = 3 << 20;
+    static constexpr qint64 requiredDataKilobytes = 3 << 20;
     // JSON nested to the depth the engine is given took between 256 and 384 KiB.
-    static const qint64 requiredStackKilobytes = 1 << 10;
+    static constexpr qint64 requiredStackKilobytes = 1 << 10;
 };
 
 #endif // RESOURCELIMITS_H

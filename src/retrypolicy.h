@@ -17,8 +17,8 @@ public:
     // one, else a delay doubling from one second for each retry already made.
     static int waitSeconds(int retriesMade, const QByteArray &retryAfter, const QDateTime &now);
 
-    static const int longestRetryAfter = 600;
-    static const int longestBackoff = 60;
+    static constexpr int longestRetryAfter = 600;
+    static constexpr int longestBackoff = 60;
 };
 
 #endif // RETRYPOLICY_H

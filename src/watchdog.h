@@ -38,7 +38,7 @@ public:
     // Once this returns, the run is never ended from here.
     void stop();
 
-    static const int graceSeconds = 5;
+    static constexpr int graceSeconds = 5;
     static const qint64 memoryBound;
 
 private:
