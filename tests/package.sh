@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the Debian package in the build folder, installs it, runs the installed
+# Makes the Debian package in the build folder, checks it with lintian, installs it, runs the installed
 # program, finds its manual page, and removes the package again.
 #   package.sh BUILD_DIR
 set -eu
@@ -18,6 +18,8 @@ cpack > cpack.log 2>&1 || { cat cpack.log; exit 1; }
 deb=$(ls uploader_*_*.deb)
 echo "$deb: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q libqt5network5
+# Debian's own checks: no error and no warning; overrides say why in doc/lintian-overrides.
+lintian --fail-on error,warning "$deb" > lintian.log 2>&1 || { cat lintian.log; exit 1; }
 
 trap 'dpkg -r uploader > /dev/null' EXIT
 dpkg -i "$deb" > /dev/null

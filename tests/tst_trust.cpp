@@ -305,6 +305,9 @@ void TestTrust::resourceLimits()
 // A limit the user set is raised only as far as the run needs.
 void TestTrust::softLimitsRaisedOnlyAsNeeded()
 {
+#ifdef UPLOADER_SANITIZE
+    QSKIP("The sanitizers' shadow memory does not fit under an address-space limit.");
+#endif
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("ulimit -S -v 1000000 && ulimit -S -d 1000000 && ulimit -S -s 256 && exec \"$0\" limits"),
           QStringLiteral(PROBE_BINARY) },
