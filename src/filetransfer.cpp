@@ -261,40 +261,17 @@ void FileTransfer::printTransferReport(qint64 elapsedMilliseconds, qint64 bodySi
     ConsoleMessage() << " >> Bye...";
 }
 
-// 100 * part / whole without overflow, for 0 <= part < whole: the product is
-// built bit by bit in quotient and remainder, neither of which can exceed whole.
-static qint64 hundredths(qint64 part, qint64 whole)
-{
-    const quint64 divisor = quint64(whole);
-    quint64 quotient = 0;
-    quint64 remainder = 0;
-    for (int bit = 6; bit >= 0; --bit) {
-        quotient *= 2;
-        remainder *= 2;
-        if (remainder >= divisor) {
-            remainder -= divisor;
-            ++quotient;
-        }
-        if ((100 >> bit) & 1) {
-            remainder += quint64(part);
-            if (remainder >= divisor) {
-                remainder -= divisor;
-                ++quotient;
-            }
-        }
-    }
-    return qint64(quotient);
-}
-
 void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
 {
     if (bytes_sent <= 0 || bytes_total <= 0)
         return;
-    // bytes_sent * 100 would overflow for large counts; an int holds any percentage shown.
-    const qint64 wholes = bytes_sent / bytes_total;
-    const qint64 percent = wholes >= std::numeric_limits<int>::max() / 100
-                               ? std::numeric_limits<int>::max()
-                               : wholes * 100 + hundredths(bytes_sent % bytes_total, bytes_total);
+    // bytes_sent * 100 overflows only beyond 92 PB; there the division comes first.
+    qint64 percent = 0;
+    if (__builtin_mul_overflow(bytes_sent, qint64(100), &percent))
+        percent = bytes_sent / qMax<qint64>(1, bytes_total / 100);
+    else
+        percent /= bytes_total;
+    percent = qMin<qint64>(percent, std::numeric_limits<int>::max());
     if (percent <= lastPercent)
         return;
     lastPercent = int(percent);

@@ -31,7 +31,6 @@ private slots:
     void initTestCase();
     void requestOnTheWire_data();
     void requestOnTheWire();
-    void everyProgressStep();
     void commandLineErrors_data();
     void commandLineErrors();
     void fileErrors_data();
@@ -103,30 +102,6 @@ void TestUpload::requestOnTheWire()
                             + " >> Uploading Start... \n >> Successful Upload. \n";
     QVERIFY2(run.errorOutput.startsWith(head), run.errorOutput.constData());
     QVERIFY(run.errorOutput.endsWith(" >> Bye... \n"));
-}
-
-void TestUpload::everyProgressStep()
-{
-    QTemporaryFile file;
-    QVERIFY(file.open());
-    const QByteArray block(1 << 20, 'x');
-    for (int i = 0; i < 24; ++i)
-        file.write(block);
-    file.flush();
-    ReceiverProcess receiver;
-    QVERIFY(receiver.isListening());
-
-    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), file.fileName(), 512, 24 << 20));
-    QCOMPARE(run.exitCode, 0);
-    QByteArray expected;
-    for (int percent = 10; percent <= 100; percent += 10)
-        expected += " >> Progress:  " + QByteArray::number(percent) + " \n";
-    QList<QByteArray> progress;
-    for (const QByteArray &line : run.errorOutput.split('\n'))
-        if (line.startsWith(" >> Progress:"))
-            progress << line + '\n';
-    QCOMPARE(progress.join(), expected);
-    QCOMPARE(receiver.storedBody(1).size(), (24 << 20) - 512);
 }
 
 void TestUpload::commandLineErrors_data()
