@@ -7,7 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslSocket>
+#include <QSslConfiguration>
 #include <QUrl>
 
 namespace {
@@ -51,8 +51,11 @@ int main(int argc, char *argv[])
     }
     if (argc < 5)
         return 2;
-    if (argc > 5)
-        QSslSocket::addDefaultCaCertificates(QString::fromLocal8Bit(argv[5]));
+    if (argc > 5) {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.addCaCertificates(QString::fromLocal8Bit(argv[5]));
+        QSslConfiguration::setDefaultConfiguration(configuration);
+    }
     QNetworkAccessManager manager;
     const qint64 start = QByteArray(argv[3]).toLongLong();
     const qint64 size = QByteArray(argv[4]).toLongLong() - start;
@@ -62,6 +65,8 @@ int main(int argc, char *argv[])
 
     QNetworkRequest request(QUrl(QString::fromLocal8Bit(argv[1])));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/octet-stream"));
+    // HTTP/1.1 on both Qt versions, as the program posts.
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     QNetworkReply *reply = nullptr;
     Range range(&file, start, size);
     if (stream) {

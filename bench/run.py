@@ -26,6 +26,7 @@ import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build")
+BUILD_QT6 = os.path.join(ROOT, "build-qt6")
 MIB = 1 << 20
 START = 4096
 
@@ -150,6 +151,42 @@ def clients(scheme, port, data, range_file, size, ca):
     }
 
 
+def qt6_rows(folder, data, size, sinks, ca, runs, say):
+    """The program built on Qt 6 beside the Qt 5 one and a Qt 6 streaming floor, warm."""
+    say()
+    say("## Qt 6 beside Qt 5 (%d MiB, warm, medians of %d alternating runs after a warm-up)" % (size // MIB, runs))
+    say("Goal: the Qt 6 program within 1.1 x the Qt 5 program's wall and CPU, peak RSS no higher.")
+    say()
+    say("| scheme | client | wall s, median (min-max) | CPU s | peak RSS MiB | wall / Qt 5 program | CPU / Qt 5 program | wall / Qt 6 floor |")
+    say("|---|---|---|---|---|---|---|---|")
+    end = str(START + size)
+    for scheme in ("http", "https"):
+        url = "%s://127.0.0.1:%d/upload" % (scheme, sinks[scheme].port)
+        floor_arguments = [url, data, str(START), end] + ([ca] if scheme == "https" else [])
+        commands = {}
+        for name, build in (("uploader, Qt 5", BUILD), ("uploader, Qt 6", BUILD_QT6)):
+            program = ([os.path.join(build, "uploader")] if scheme == "http"
+                       else [os.path.join(build, "bench", "uploader_ca"), ca])
+            commands[name] = program + [url, "token", data, str(START), end, "", "", "false"]
+        commands["Qt 6 stream floor"] = [os.path.join(BUILD_QT6, "bench", "floor"), "--stream"] + floor_arguments
+        results = {name: [] for name in commands}
+        for round_number in range(runs + 1):
+            for name, command in commands.items():
+                status, wall, cpu, rss = run(command)
+                count = sinks[scheme].last_count()
+                if status != 0 or count != "received %d of %d" % (size, size):
+                    sys.exit("%s failed (%s, sink: %s): %s" % (name, status, count, " ".join(command)))
+                if round_number > 0:
+                    results[name].append((wall, cpu, rss))
+        medians = {name: (statistics.median(r[0] for r in samples), statistics.median(r[1] for r in samples),
+                          max(r[2] for r in samples) / 1024, min(r[0] for r in samples), max(r[0] for r in samples))
+                   for name, samples in results.items()}
+        qt5, floor6 = medians["uploader, Qt 5"], medians["Qt 6 stream floor"]
+        for name, (wall, cpu, rss, fastest, slowest) in medians.items():
+            say("| %s | %s | %.3f (%.3f-%.3f) | %.2f | %.1f | %.2f | %.2f | %.2f |" %
+                (scheme, name, wall, fastest, slowest, cpu, rss, wall / qt5[0], cpu / qt5[1], wall / floor6[0]))
+
+
 def gzip_of_zeros(path, size):
     compressor = zlib.compressobj(9, zlib.DEFLATED, 31)
     zeros = bytes(MIB)
@@ -245,6 +282,7 @@ def main():
                         help="read limit of the disk in the cold runs, MB/s (0: none)")
     parser.add_argument("--skip-large", action="store_true", help="skip the 5 GiB range")
     parser.add_argument("--replies-only", action="store_true", help="measure only the hostile replies")
+    parser.add_argument("--qt6-only", action="store_true", help="measure only the Qt 6 rows")
     options = parser.parse_args()
     sizes = [int(s) * MIB for s in options.sizes.split(",")]
 
@@ -271,6 +309,15 @@ def main():
     def say(text=""):
         print(text, flush=True)
         lines.append(text)
+
+    if options.qt6_only:
+        try:
+            qt6_rows(folder, data, max(sizes), sinks, ca, options.runs, say)
+        finally:
+            for sink in sinks.values():
+                sink.stop()
+            subprocess.run(["rm", "-rf", folder])
+        return
 
     ceiling = loopback_ceiling()
     say("# Benchmark results")
@@ -341,6 +388,8 @@ def main():
         floor_start, _ = median_run([os.path.join(BUILD, "bench", "floor"), "http://127.0.0.1:9/", data, "10", "5"], 30)
         say("- uploader %.1f ms (exit %d), Qt floor failing at its read %.1f ms, curl --version %.1f ms: %.2f x curl." %
             (refused * 1000, refused_status, floor_start * 1000, curl_version * 1000, refused / curl_version))
+
+        qt6_rows(folder, data, max(sizes), sinks, ca, options.runs, say)
 
         if not options.skip_large:
             say()

@@ -3,14 +3,16 @@
 //   uploader_ca CA-FILE <the uploader's eight arguments>
 #include "uploadermain.h"
 
-#include <QSslSocket>
+#include <QSslConfiguration>
 #include <QString>
 
 int main(int argc, char *argv[])
 {
     if (argc < 2)
         return 2;
-    QSslSocket::addDefaultCaCertificates(QString::fromLocal8Bit(argv[1]));
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(QString::fromLocal8Bit(argv[1]));
+    QSslConfiguration::setDefaultConfiguration(configuration);
     argv[1] = argv[0];
     return uploaderMain(argc - 1, argv + 1);
 }

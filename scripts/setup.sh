@@ -3,7 +3,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake make g++ qtbase5-dev qtscript5-dev zlib1g-dev python3 openssl tzdata ca-certificates tinyproxy curl iperf3 clang libclang-rt-14-dev libssl-dev time dpkg-dev file man-db lintian"
+packages="cmake make g++ qtbase5-dev qtscript5-dev qt6-base-dev qt6-declarative-dev zlib1g-dev python3 openssl tzdata ca-certificates tinyproxy curl iperf3 clang libclang-rt-14-dev libssl-dev time dpkg-dev file man-db lintian"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

@@ -13,7 +13,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QScopedPointer>
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QTimer>
@@ -21,6 +20,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -93,10 +93,15 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     request.setRawHeader("Keep-Alive", "timeout=20000");
     // Without it Qt thins the progress signals and most ten-percent steps never show.
     request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
+    // Qt 6 would follow a redirect, re-posting the chunk and the token or
+    // turning the POST into a GET, and would offer HTTP/2, whose flow-control
+    // window stalls a large body; Qt 5's defaults, said out loud.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
 
     // Opening a FIFO or a device would block or read forever.
-    QScopedPointer<QFile> file(new QFile);
-    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file.data())) {
+    std::unique_ptr<QFile> file(new QFile);
+    if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file.get())) {
         ConsoleMessage(&outcome.failure) << " >> Cannot Open input file.";
         return false;
     }
@@ -106,7 +111,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
         return false;
     }
     // Read while it is sent: memory stays small whatever the range.
-    body = new RangeDevice(file.take(), start_offset, bodySize, this);
+    body = new RangeDevice(file.release(), start_offset, bodySize, this);
     connect(body, &RangeDevice::readFailed, this, [this] {
         fileFailed = true;
         ConsoleMessage(&outcome.failure) << " >> Cannot read input file.";

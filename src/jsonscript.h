@@ -6,10 +6,9 @@
 #include <QVariant>
 
 class JsonScriptPrivate;
-class QScriptEngine;
-class QScriptValue;
 
-// JSON through the script engine's JSON.parse and JSON.stringify; one per process.
+// JSON through the script engine's JSON.parse and JSON.stringify; one per
+// process. QtScript on Qt 5, QJSEngine on Qt 6, with the same answers.
 class JsonScript
 {
 public:
@@ -25,8 +24,6 @@ private:
     JsonScript();
     ~JsonScript();
     Q_DISABLE_COPY(JsonScript)
-
-    static QScriptValue variantToScriptValue(const QVariant &value, QScriptEngine *engine);
 
     QScopedPointer<JsonScriptPrivate> d;
 };

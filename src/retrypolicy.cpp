@@ -1,5 +1,7 @@
 #include "retrypolicy.h"
 
+#include <QLocale>
+
 #include <algorithm>
 
 bool RetryPolicy::isTransient(int httpStatus, QNetworkReply::NetworkError error)
@@ -45,7 +47,9 @@ int RetryPolicy::waitSeconds(int retriesMade, const QByteArray &retryAfter, cons
     if (digits) {
         seconds = value.size() > 9 ? longestRetryAfter : value.toLongLong();
     } else if (!value.isEmpty()) {
-        const QDateTime date = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+        // The HTTP date: always GMT, in the C locale's day and month names.
+        QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+        date.setTimeSpec(Qt::UTC);
         if (date.isValid())
             seconds = qMax<qint64>(0, (now.msecsTo(date) + 999) / 1000);
     }

@@ -17,7 +17,7 @@ rm -f uploader_*.deb
 cpack > cpack.log 2>&1 || { cat cpack.log; exit 1; }
 deb=$(ls uploader_*_*.deb)
 echo "$deb: $(dpkg-deb -f "$deb" Depends)"
-dpkg-deb -f "$deb" Depends | grep -q libqt5network5
+dpkg-deb -f "$deb" Depends | grep -Eq "libqt(5network5|6network6)"
 # Debian's own checks: no error and no warning; overrides say why in doc/lintian-overrides.
 lintian --fail-on error,warning "$deb" > lintian.log 2>&1 || { cat lintian.log; exit 1; }
 

@@ -1,4 +1,5 @@
 #include "receiverprocess.h"
+#include "resourcelimits.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "uploaderrun.h"
@@ -16,6 +17,8 @@ private slots:
     void initTestCase();
     void outcome_data();
     void outcome();
+    void redirectNotFollowed_data();
+    void redirectNotFollowed();
     void retries_data();
     void retries();
     void resultFile_data();
@@ -132,6 +135,29 @@ void TestTrust::outcome()
     QCOMPARE(receiver.storedCount(), stored);
     if (!tokenHeader.isEmpty())
         QVERIFY(receiver.storedHeaderLines(1).contains(tokenHeader));
+}
+
+void TestTrust::redirectNotFollowed_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("302, which Qt 6 would follow with a GET") << 302;
+    QTest::newRow("307, which Qt 6 would follow with the body and the token") << 307;
+}
+
+// A redirect to a working address is shown and fails the run; nothing reaches that address.
+void TestTrust::redirectNotFollowed()
+{
+    QFETCH(int, status);
+    ReceiverProcess target;
+    QVERIFY(target.isListening());
+    ReceiverProcess receiver({ QStringLiteral("--status"), QString::number(status), QStringLiteral("--reason"), QStringLiteral("Moved"),
+                               QStringLiteral("--header"), QStringLiteral("Location: ") + target.url() });
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"), QStringLiteral("10"),
+                                               QString(), QString(), QStringLiteral("false") });
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.lastLines(2), " >> Unexpected HTTP status: " + QByteArray::number(status) + " \n >> Exit with error! \n");
+    QCOMPARE(target.storedCount(), 0);
 }
 
 void TestTrust::retries_data()
@@ -266,14 +292,18 @@ void TestTrust::resourceLimits_data()
     QTest::addColumn<QString>("limit");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("refusal");
-    QTest::newRow("soft address space, raised") << QStringLiteral("-S -v 1000000") << 0 << QByteArray();
-    QTest::newRow("hard address space") << QStringLiteral("-v 1000000") << 1
-                                        << QByteArray(" >> Address space limit too low: 1000000 kB, the upload needs 3145728 kB \n");
-    QTest::newRow("soft data segment, raised") << QStringLiteral("-S -d 1000000") << 0 << QByteArray();
-    QTest::newRow("hard data segment") << QStringLiteral("-d 1000000") << 1
-                                       << QByteArray(" >> Data segment limit too low: 1000000 kB, the upload needs 3145728 kB \n");
+    QTest::newRow("soft address space, raised") << QStringLiteral("-S -v 100000") << 0 << QByteArray();
+    const QByteArray needs = " kB, the upload needs ";
+    QTest::newRow("hard address space") << QStringLiteral("-v 100000") << 1
+                                        << " >> Address space limit too low: 100000" + needs
+                                               + QByteArray::number(ResourceLimits::requiredAddressSpaceKilobytes) + " kB \n";
+    QTest::newRow("soft data segment, raised") << QStringLiteral("-S -d 100000") << 0 << QByteArray();
+    QTest::newRow("hard data segment") << QStringLiteral("-d 100000") << 1
+                                       << " >> Data segment limit too low: 100000" + needs
+                                              + QByteArray::number(ResourceLimits::requiredDataKilobytes) + " kB \n";
     QTest::newRow("soft stack, raised") << QStringLiteral("-S -s 256") << 0 << QByteArray();
-    QTest::newRow("hard stack") << QStringLiteral("-s 256") << 1 << QByteArray(" >> Stack limit too low: 256 kB, the upload needs 1024 kB \n");
+    QTest::newRow("hard stack") << QStringLiteral("-s 256") << 1
+                                << " >> Stack limit too low: 256" + needs + QByteArray::number(ResourceLimits::requiredStackKilobytes) + " kB \n";
 }
 
 // The script engine reserves 2 GiB and converts nested JSON on the stack when
@@ -309,10 +339,12 @@ void TestTrust::softLimitsRaisedOnlyAsNeeded()
     QSKIP("The sanitizers' shadow memory does not fit under an address-space limit.");
 #endif
     const UploaderRun run = UploaderRun::run(
-        { QStringLiteral("-c"), QStringLiteral("ulimit -S -v 1000000 && ulimit -S -d 1000000 && ulimit -S -s 256 && exec \"$0\" limits"),
+        { QStringLiteral("-c"), QStringLiteral("ulimit -S -v 100000 && ulimit -S -d 100000 && ulimit -S -s 256 && exec \"$0\" limits"),
           QStringLiteral(PROBE_BINARY) },
         UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
-    QCOMPARE(run.standardOutput, QByteArray("3145728 3145728 1024\n"));
+    QCOMPARE(run.standardOutput, QByteArray::number(ResourceLimits::requiredAddressSpaceKilobytes) + ' '
+                                     + QByteArray::number(ResourceLimits::requiredDataKilobytes) + ' '
+                                     + QByteArray::number(ResourceLimits::requiredStackKilobytes) + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestTrust)
