@@ -102,11 +102,13 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     // Opening a FIFO or a device would block or read forever.
     std::unique_ptr<QFile> file(new QFile);
     if (!found || !S_ISREG(status.st_mode) || !openRegularFile(file_path, file.get())) {
+        outcome.exitStatus = 1;
         ConsoleMessage(&outcome.failure) << " >> Cannot Open input file.";
         return false;
     }
     fileSize = file->size();
     if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize) {
+        outcome.exitStatus = 1;
         ConsoleMessage(&outcome.failure) << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
         return false;
     }

@@ -1,8 +1,8 @@
 #include "uploadermain.h"
 
-#include "resourcelimits.h"
 #include "consolemessage.h"
 #include "filetransfer.h"
+#include "resourcelimits.h"
 #include "resultfile.h"
 #include "uploadarguments.h"
 
@@ -32,11 +32,11 @@ int uploaderMain(int argc, char *argv[])
     ResultFile resultFile;
     if (!resultFile.open(arguments.result_path))
         return 2;
-    UploadResult refused;
-    refused.exitStatus = 1;
-    refused.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
-    if (!ResourceLimits::ensureRequired(&refused.failure))
-        return reportResult(&resultFile, refused);
+    UploadResult unsent;
+    unsent.exitStatus = 1;
+    unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
+    if (!ResourceLimits::ensureRequired(&unsent.failure))
+        return reportResult(&resultFile, unsent);
 
     QCoreApplication application(argc, argv);
     FileTransfer *transfer = new FileTransfer(&application);
@@ -47,9 +47,7 @@ int uploaderMain(int argc, char *argv[])
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                           arguments.proxy_port.constData(), arguments.use_proxy.constData())) {
         ConsoleMessage() << " >> Failed Upload.";
-        refused = transfer->result();
-        refused.exitStatus = 1;
-        std::exit(reportResult(&resultFile, refused));
+        std::exit(reportResult(&resultFile, transfer->result()));
     }
     ConsoleMessage() << " >> Successful Upload.";
 
