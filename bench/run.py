@@ -265,6 +265,73 @@ def hostile_replies(folder, data, say):
         say("| %s | %s | %d | %.1f | %.1f | %.1f | `%s` |" % (name, idle_timeout, status, wall, after, rss, last_line))
 
 
+def budget_shapes(folder):
+    """(name, receiver options) of replies within the 64 MiB cap that cost the most memory."""
+    shapes = [("64 MiB of text", ["--reply-size", str(64 * MIB)])]
+    for name, piece, size in (("64 MiB of 0xff, not UTF-8", b"\xff", 64 * MIB), ("64 MiB of 0x01, escaped 6 x", b"\x01", 64 * MIB),
+                              ("62 MiB of \u00e9, no ASCII", "\u00e9".encode("utf-8"), 62 * MIB),
+                              ("64 MiB of random bytes", None, 64 * MIB)):
+        body = os.path.join(folder, "budget-%d.reply" % len(shapes))
+        with open(body, "wb") as out:
+            out.write(os.urandom(size) if piece is None else piece * (size // len(piece)))
+        shapes.append((name, ["--body-file", body]))
+    body = os.path.join(folder, "budget-random.gz")
+    with open(body, "wb") as out:
+        compressor = zlib.compressobj(9, zlib.DEFLATED, 31)
+        out.write(compressor.compress(os.urandom(63 * MIB)) + compressor.flush())
+    shapes.append(("gzip of 63 MiB of random bytes", ["--body-file", body, "--header", "Content-Encoding: gzip"]))
+    return shapes
+
+
+def budget_run(build, options, data, result, slow_reader, busy):
+    """One run with UPLOADER_RESULT set; answers (exit, peak RSS MiB). A slow
+    reader of standard error starts reading 10 s after the run starts."""
+    receiver = subprocess.Popen([sys.executable, os.path.join(ROOT, "receiver", "receiver.py")] + options,
+                                stdout=subprocess.PIPE, text=True)
+    port = int(receiver.stdout.readline().split()[1])
+    loops = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(busy)]
+    report = os.path.join(os.path.dirname(result), "time.txt")
+    command = ["/usr/bin/time", "-o", report, "-f", "%x %M", os.path.join(build, "uploader"),
+               "http://127.0.0.1:%d/upload" % port, "t", data, "0", "1000", "", "", "false"]
+    environment = dict(os.environ, UPLOADER_RESULT=result)
+    with tempfile.TemporaryFile() as console:
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.PIPE if slow_reader else console, env=environment)
+        if slow_reader:
+            time.sleep(10)
+            while process.stderr.read(1 << 16):
+                pass
+        process.wait()
+    for loop in loops:
+        loop.kill()
+        loop.wait()
+    receiver.kill()
+    receiver.wait()
+    with open(report) as text:
+        fields = text.read().split()
+    status = int(fields[-2]) if fields[-2].lstrip("-").isdigit() else process.returncode
+    return status, int(fields[-1]) / 1024
+
+
+def memory_budget(folder, data, say):
+    say()
+    say("## Memory budget of replies within the cap (UPLOADER_RESULT set)")
+    say("Peak RSS MiB of each run, exit status in brackets; standard error to a file or to a reader that starts after 10 s,")
+    say("with no other load or with two busy loops beside the run.")
+    say()
+    columns = [(slow, busy) for slow in (False, True) for busy in (0, 2)]
+    say("| build | reply | " + " | ".join("%s, %d busy" % ("slow reader" if slow else "file", busy) for slow, busy in columns) + " |")
+    say("|---|---|" + "---|" * len(columns))
+    result = os.path.join(folder, "result.json")
+    for name, build in (("Qt 5", BUILD), ("Qt 6", BUILD_QT6)):
+        for shape, options in budget_shapes(folder):
+            cells = []
+            for slow, busy in columns:
+                status, rss = budget_run(build, options, data, result, slow, busy)
+                cells.append("%.0f (%d)" % (rss, status))
+            say("| %s | %s | %s |" % (name, shape, " | ".join(cells)))
+
+
 def median_run(command, runs):
     walls = []
     for _ in range(runs):
@@ -283,10 +350,20 @@ def main():
     parser.add_argument("--skip-large", action="store_true", help="skip the 5 GiB range")
     parser.add_argument("--replies-only", action="store_true", help="measure only the hostile replies")
     parser.add_argument("--qt6-only", action="store_true", help="measure only the Qt 6 rows")
+    parser.add_argument("--budget-only", action="store_true", help="measure only the memory budget of replies")
     options = parser.parse_args()
     sizes = [int(s) * MIB for s in options.sizes.split(",")]
 
     folder = tempfile.mkdtemp(prefix="uploader-bench-")
+    if options.budget_only:
+        data = os.path.join(folder, "data.bin")
+        with open(data, "wb") as out:
+            out.write(os.urandom(4096))
+        try:
+            memory_budget(folder, data, lambda text="": print(text, flush=True))
+        finally:
+            subprocess.run(["rm", "-rf", folder])
+        return
     if options.replies_only:
         lines = []
         data = os.path.join(folder, "data.bin")
@@ -408,6 +485,7 @@ def main():
                         (scheme, name, status, wall, rss / 1024, sinks[scheme].last_count()))
             os.remove(large)
         hostile_replies(folder, data, say)
+        memory_budget(folder, data, say)
     finally:
         for sink in sinks.values():
             sink.stop()

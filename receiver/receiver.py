@@ -180,7 +180,9 @@ class Handler(socketserver.StreamRequestHandler):
         headers += [h.encode("utf-8") for h in options.header + list(extra_headers)]
         headers += [b"X-Header-%d: %d" % (i, i) for i in range(options.many_headers)]
         size = options.reply_size if body is None else len(body)
-        headers.append(b"Connection: close" if options.no_length else b"Content-Length: %d" % size)
+        # Declares more than it sends, then closes.
+        declared = size + 7 if options.fault == "short-body" else size
+        headers.append(b"Connection: close" if options.no_length else b"Content-Length: %d" % declared)
         head = b"HTTP/1.1 %d %s\r\n" % (status, reason.encode("ascii")) + b"".join(h + b"\r\n" for h in headers)
         try:
             self.wfile.write(head)
@@ -202,6 +204,8 @@ class Handler(socketserver.StreamRequestHandler):
             else:
                 self.wfile.write(body)
             self.wfile.flush()
+            if options.fault == "short-body":
+                self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:
             pass
 
@@ -241,10 +245,11 @@ def main():
     parser.add_argument("--long-header", type=int, default=0, help="add one reply header this many bytes long")
     parser.add_argument("--bare", action="store_true", help="no header beyond Content-Length")
     parser.add_argument("--fault", choices=["reset-mid-body", "early-413", "close-no-reply", "slow-read", "trickle-reply",
-                                            "hold", "interim"],
+                                            "hold", "interim", "short-body"],
                         help="misbehave: reset the connection halfway through the body, answer 413 without reading "
                              "the body, close without answering, read slowly, send the reply body a few bytes at a time, "
-                             "read the body and never answer, or send 102 Processing before the answer")
+                             "read the body and never answer, send 102 Processing before the answer, or declare 7 bytes more than "
+                             "the reply body holds and close after it")
     parser.add_argument("--trickle-size", type=int, default=8, help="bytes per piece of a trickled reply body")
     parser.add_argument("--trickle-delay", type=float, default=0.005, help="seconds between the pieces")
     parser.add_argument("--stop-after", type=int, help="stop reading the body after this many bytes")

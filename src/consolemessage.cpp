@@ -1,27 +1,105 @@
 #include "consolemessage.h"
 
+#include "utf8text.h"
+
 #include <QTextStream>
 
-#include <cstdio>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
 
-ConsoleMessage::ConsoleMessage(QString *copy)
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+std::timed_mutex consoleLock;
+
+// Written straight to standard error, not through Qt's message output or
+// stdio: its logging rules, message pattern and journald routing would hide
+// or reshape the lines, and stdio's lock would hold a thread that must end
+// the run behind one blocked on a full pipe.
+bool writeAll(struct iovec *pieces, int count)
+{
+    while (count > 0) {
+        const ssize_t written = ::writev(STDERR_FILENO, pieces, count);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        size_t left = size_t(written);
+        while (count > 0 && left >= pieces->iov_len) {
+            left -= pieces->iov_len;
+            ++pieces;
+            --count;
+        }
+        if (count > 0) {
+            pieces->iov_base = static_cast<char *>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool writeAll(const char *data, qint64 size)
+{
+    struct iovec piece = { const_cast<char *>(data), size_t(size) };
+    return writeAll(&piece, 1);
+}
+
+// The line ends at a zero byte, as a C string does.
+void writeTerminated(const QByteArray &line)
+{
+    const int zero = line.indexOf('\0');
+    struct iovec pieces[2] = { { const_cast<char *>(line.constData()), size_t(zero < 0 ? line.size() : zero) },
+                               { const_cast<char *>("\n"), 1 } };
+    std::lock_guard<std::timed_mutex> lock(consoleLock);
+    writeAll(pieces, 2);
+}
+
+} // namespace
+
+ConsoleMessage::ConsoleMessage(QByteArray *copy)
     : copy(copy)
 {
 }
 
-// Written straight to standard error, not through Qt's message output: its
-// logging rules, message pattern and journald routing would hide or reshape
-// the lines. The line ends at a zero byte, as a C string does, and is UTF-8
-// whatever the locale.
+// UTF-8 whatever the locale.
 ConsoleMessage::~ConsoleMessage()
 {
     if (copy && copy->isEmpty())
-        *copy = QString::fromUtf8(line);
-    const int zero = line.indexOf('\0');
-    // Written in two parts: appending the line feed could copy a reply body.
-    std::fwrite(line.constData(), 1, size_t(zero < 0 ? line.size() : zero), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+        *copy = line;
+    writeTerminated(line);
+}
+
+void ConsoleMessage::writeLine(const QByteArray &line)
+{
+    writeTerminated(line);
+}
+
+// A reply body is converted and written a piece at a time, never copied whole.
+void ConsoleMessage::writeQuotedLine(const QByteArray &bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    std::lock_guard<std::timed_mutex> lock(consoleLock);
+    writeAll("\"", 1);
+    Utf8Text::convert(bytes.constData(), zero < 0 ? bytes.size() : zero, [](const char *data, qint64 size) { return writeAll(data, size); });
+    // The line ends at a zero byte: no closing quote then.
+    if (zero < 0)
+        writeAll("\" \n", 3);
+    else
+        writeAll("\n", 1);
+}
+
+void ConsoleMessage::writeUrgently(const QByteArray &lines)
+{
+    std::unique_lock<std::timed_mutex> lock(consoleLock, std::defer_lock);
+    (void)lock.try_lock_for(std::chrono::seconds(1));
+    struct pollfd console = { STDERR_FILENO, POLLOUT, 0 };
+    if (::poll(&console, 1, 1000) == 1 && (console.revents & POLLOUT))
+        writeAll(lines.constData(), lines.size());
 }
 
 ConsoleMessage &ConsoleMessage::operator<<(const char *literal)
@@ -87,22 +165,10 @@ ConsoleMessage &ConsoleMessage::operator<<(const QList<QPair<QByteArray, QByteAr
 }
 
 // The whole array between quotes, a zero byte included: the line ends there
-// when written. Bytes that are not UTF-8 become replacement characters. A
-// decoder starts afresh at an ASCII byte, so converting a piece at a time, cut
-// before one, gives the same bytes as converting the whole, without holding a
-// reply body three times over as UTF-16 and back.
+// when written. Bytes that are not UTF-8 become replacement characters.
 void ConsoleMessage::appendQuoted(const QByteArray &bytes)
 {
-    static const int piece = 1 << 20;
     line += '"';
-    const char *data = bytes.constData();
-    const int size = bytes.size();
-    for (int from = 0; from < size;) {
-        int to = qMin(size, from + piece);
-        while (to < size && uchar(data[to]) >= 0x80)
-            ++to;
-        line += QString::fromUtf8(data + from, to - from).toUtf8();
-        from = to;
-    }
+    line += Utf8Text::isValid(bytes) ? bytes : QString::fromUtf8(bytes.constData(), bytes.size()).toUtf8();
     line += '"';
 }

@@ -8,13 +8,14 @@
 
 // One console line in the layout that calling scripts parse: one space after
 // every item, texts and byte arrays between double quotes with nothing
-// escaped, the line written to standard error when the statement ends.
+// escaped, the line written to standard error when the statement ends. Every
+// line is one write, and lines of two threads never mix.
 class ConsoleMessage
 {
 public:
     ConsoleMessage() = default;
     // Also keeps the line in *copy, unless it already holds one.
-    explicit ConsoleMessage(QString *copy);
+    explicit ConsoleMessage(QByteArray *copy);
     ~ConsoleMessage();
 
     ConsoleMessage(const ConsoleMessage &) = delete;
@@ -28,12 +29,22 @@ public:
     ConsoleMessage &operator<<(double number);
     ConsoleMessage &operator<<(const QList<QPair<QByteArray, QByteArray>> &pairs);
 
+    // A line already laid out, without its line feed.
+    static void writeLine(const QByteArray &line);
+    // The line of one byte array, as << would write it, converted and written
+    // a piece at a time: a reply body is never copied whole.
+    static void writeQuotedLine(const QByteArray &bytes);
+    // For a thread that must end the process while another may be blocked
+    // writing: waits at most a second for the console, then writes the
+    // lines, already laid out, if the console takes them. Allocates nothing.
+    static void writeUrgently(const QByteArray &lines);
+
 private:
     void appendQuoted(const QByteArray &bytes);
 
     // UTF-8.
     QByteArray line;
-    QString *copy = nullptr;
+    QByteArray *copy = nullptr;
 };
 
 #endif // CONSOLEMESSAGE_H

@@ -1,22 +1,18 @@
 #ifndef FILETRANSFER_H
 #define FILETRANSFER_H
 
-#include "replybody.h"
 #include "uploadresult.h"
 #include "watchdog.h"
 
-#include <QElapsedTimer>
-#include <QNetworkRequest>
 #include <QObject>
 
-class QFile;
 class QNetworkAccessManager;
-class QNetworkReply;
-class RangeDevice;
 class ResultFile;
+class UploadJob;
 
-// Carries one upload: reads a byte range of a file, posts it, reports progress
-// and the reply, and prints the final report when destroyed.
+// The one-chunk program's console face over an upload job: checks the file
+// and the range, prints progress and the reply of each attempt, and prints
+// the final report when destroyed.
 class FileTransfer : public QObject
 {
     Q_OBJECT
@@ -25,61 +21,46 @@ public:
     explicit FileTransfer(QObject *parent);
     ~FileTransfer() override;
 
+    // Answers true once the first attempt is posted; job() then ends the run.
     bool upload(const char *url, const char *api_token, const char *file_path,
                 qint64 start_offset, qint64 end_offset,
                 const char *proxy_host, const char *proxy_port, const char *use_proxy);
 
-    // True once a posted request has finished with an error or without a 2xx
-    // status; the exit status says so.
+    // True once the run has ended without a 2xx answer.
     bool hasFailed() const;
-    // Seconds without a byte moving before the request is given up; 0 waits for ever.
+    // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
     void setIdleTimeout(int seconds);
     // Posts after a failure that may pass when the chunk is sent again.
     void setRetries(int count);
+    // The run's whole time, attempts and waits included; 0 for none.
+    void setMaxTime(int seconds);
     // Where the result goes if the watchdog has to end the run.
     void setResultFile(ResultFile *file);
+    // Null until upload() has posted.
+    UploadJob *job() const;
     const UploadResult &result() const;
 
     static QString localTimeZoneOffset();
     static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
-    // The integer under "status_code" of a JSON object reply, else 0.
-    static int statusCode(const QByteArray &body);
-
-    static const qint64 maximumReplySize;
-    // Larger replies are shown but not parsed.
-    static const int maximumParsedSize;
 
 public slots:
     void showProgress(qint64 bytes_sent = 0, qint64 bytes_total = 1);
     void httpPostDataReply();
 
 private:
-    static bool openRegularFile(const char *path, QFile *file);
-    void post();
-    void finishAttempt();
-    void startReply();
-    void readReply();
-    void rejectReply();
-    void checkIdle();
+    // The highest percentage shown in this attempt.
+    static int lastPercent;
 
-    QElapsedTimer timer;
     qint64 fileSize = 0;
     qint64 bodySize = 0;
     QNetworkAccessManager *manager;
-    QNetworkReply *reply = nullptr;
-    QNetworkRequest request;
-    RangeDevice *body = nullptr;
-    bool secure = false;
+    UploadJob *transferJob = nullptr;
     int idleTimeout = 0;
     int retries = 0;
-    int lastPercent = 0;
-    bool unexpectedStatus = false;
-    bool timedOut = false;
-    bool fileFailed = false;
-    bool replyTooLarge = false;
-    ReplyBody replyBody;
+    int maxTime = 0;
+    // What the run ends with when nothing was posted.
+    UploadResult unposted;
     Watchdog watchdog;
-    UploadResult outcome;
 };
 
 #endif // FILETRANSFER_H

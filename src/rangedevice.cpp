@@ -2,6 +2,10 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 RangeDevice::RangeDevice(QFile *file, qint64 start, qint64 length, QObject *parent)
     : QIODevice(parent)
     , file(file)
@@ -11,6 +15,28 @@ RangeDevice::RangeDevice(QFile *file, qint64 start, qint64 length, QObject *pare
     file->setParent(this);
     // Qt copies each piece once more on its way to the network thread; a buffer here would add another.
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+bool RangeDevice::openRegularFile(const char *path, QFile *file)
+{
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        return false;
+    struct stat status = {};
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || fcntl(descriptor, F_SETFL, 0) != 0
+        || !file->open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return false;
+    }
+    return true;
+}
+
+void RangeDevice::rewind()
+{
+    given = false;
+    rewound = false;
+    refused = false;
+    QIODevice::seek(0);
 }
 
 bool RangeDevice::isSequential() const
@@ -23,6 +49,12 @@ qint64 RangeDevice::size() const
     return length;
 }
 
+bool RangeDevice::seek(qint64 position)
+{
+    rewound = rewound || (given && position < pos());
+    return QIODevice::seek(position);
+}
+
 // A read that ends early must fail: answering 0 would leave Qt waiting for
 // more, and the request would hang instead of failing.
 qint64 RangeDevice::readData(char *data, qint64 maxSize)
@@ -30,9 +62,18 @@ qint64 RangeDevice::readData(char *data, qint64 maxSize)
     const qint64 wanted = qMin(maxSize, length - pos());
     if (wanted <= 0)
         return 0;
+    if (rewound) {
+        if (!refused) {
+            refused = true;
+            emit resendRefused();
+        }
+        return -1;
+    }
     const qint64 count = failed || !file->seek(start + pos()) ? -1 : file->read(data, wanted);
-    if (count > 0)
+    if (count > 0) {
+        given = true;
         return count;
+    }
     if (!failed) {
         failed = true;
         emit readFailed();

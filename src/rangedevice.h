@@ -5,9 +5,10 @@
 
 class QFile;
 
-// A byte range of an open file, read as it is sent. It can seek back to its
-// start, since Qt sends a body again after some connection failures, and it
-// never reads past the range when the file grows.
+// A byte range of an open file, read as it is sent. It never reads past the
+// range when the file grows, and it gives its bytes once per attempt: Qt
+// would seek back to the start and post the whole body again by itself when
+// a connection closes during a request, up to four times over https.
 class RangeDevice : public QIODevice
 {
     Q_OBJECT
@@ -16,13 +17,25 @@ public:
     // Takes over the file.
     RangeDevice(QFile *file, qint64 start, qint64 length, QObject *parent);
 
+    // Opens a regular file without blocking: the name may have become a FIFO
+    // since it was looked at.
+    static bool openRegularFile(const char *path, QFile *file);
+
+    // A new attempt: back to the start of the range.
+    void rewind();
+
     bool isSequential() const override;
     qint64 size() const override;
+    // Going back after bytes have gone is allowed, since Qt also seeks back
+    // on a 307 or 308 that it does not follow, but the range is not read again.
+    bool seek(qint64 position) override;
 
 signals:
     // The file gave fewer bytes than the range holds: it shrank, or it states
     // a size it does not have. Emitted once; every later read fails too.
     void readFailed();
+    // Qt began to post the range a second time in one attempt. Emitted once; every later read fails too.
+    void resendRefused();
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -32,6 +45,9 @@ private:
     QFile *file;
     const qint64 start;
     const qint64 length;
+    bool given = false;
+    bool rewound = false;
+    bool refused = false;
     bool failed = false;
 };
 

@@ -7,12 +7,14 @@ ReplyBody::~ReplyBody()
     endStream();
 }
 
-void ReplyBody::start(const QByteArray &contentEncoding)
+void ReplyBody::start(const QByteArray &contentEncoding, qint64 declaredLength)
 {
     endStream();
     const QByteArray name = contentEncoding.trimmed().toLower();
     coding = name == "gzip" || name == "x-gzip" ? Coding::Gzip : name == "deflate" ? Coding::Deflate : Coding::Identity;
     received = QByteArray();
+    if (declaredLength > 0 && declaredLength <= maximumSize)
+        received.reserve(int(declaredLength));
     inflated = QByteArray();
     fed = 0;
     ended = false;
@@ -34,6 +36,11 @@ bool ReplyBody::append(const QByteArray &bytes)
 QByteArray ReplyBody::bytes() const
 {
     return coding != Coding::Identity && ended && !broken ? inflated : received;
+}
+
+qint64 ReplyBody::receivedSize() const
+{
+    return received.size();
 }
 
 // Inflates what has come since the last call, into pieces of the output that

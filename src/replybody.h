@@ -16,13 +16,16 @@ public:
     ~ReplyBody();
     Q_DISABLE_COPY(ReplyBody)
 
-    // Starts a new body with the reply's Content-Encoding.
-    void start(const QByteArray &contentEncoding);
+    // Starts a new body with the reply's Content-Encoding; room is made for
+    // a declared length within the cap, so that the body is never copied as it grows.
+    void start(const QByteArray &contentEncoding, qint64 declaredLength = -1);
     // Answers false once the body, as it came or inflated, is over the cap.
     bool append(const QByteArray &bytes);
     // Inflated when all of it inflated; as it came otherwise, since then it
     // was not what its Content-Encoding said. Null when nothing came.
     QByteArray bytes() const;
+    // Bytes that came, before inflation.
+    qint64 receivedSize() const;
 
     static constexpr int maximumSize = 64 << 20;
 

@@ -3,34 +3,98 @@
 #include "consolemessage.h"
 #include "uploadresult.h"
 
-#include <QFile>
+#include <QString>
 
-#include <cstdio>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+ResultFile::~ResultFile()
+{
+    if (!temporaryPath.isEmpty()) {
+        ::close(descriptor);
+        ::unlink(temporaryPath.constData());
+    } else if (descriptor > STDERR_FILENO) {
+        ::close(descriptor);
+    }
+}
 
 bool ResultFile::open(const QByteArray &resultPath)
 {
     path = resultPath;
-    if (path.isEmpty() || path == "-")
+    if (path.isEmpty())
         return true;
-    // The temporary file is made beside the target now and renamed onto it at the end.
-    file.setFileName(QFile::decodeName(path));
-    if (file.open(QIODevice::WriteOnly))
+    if (path == "-") {
+        descriptor = STDOUT_FILENO;
         return true;
-    ConsoleMessage() << " >> Cannot write UPLOADER_RESULT:" << QString::fromLocal8Bit(path);
+    }
+    struct stat status = {};
+    const bool exists = ::stat(path.constData(), &status) == 0;
+    // Renaming over /dev/null or /dev/stdout would replace the system's own
+    // file, and a FIFO's reader would wait for ever.
+    if ((exists && !S_ISREG(status.st_mode)) || path.startsWith("/dev/") || path.startsWith("/proc/")) {
+        // A FIFO without a reader yet: wait for the one the caller starts.
+        descriptor = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+        if (descriptor < 0 && errno == ENXIO)
+            descriptor = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (descriptor >= 0 && ::fcntl(descriptor, F_SETFL, O_APPEND) == 0)
+            return true;
+    } else {
+        // The file a link names is replaced, not the link.
+        char resolved[PATH_MAX];
+        target = exists && ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
+        QByteArray pattern = target + ".XXXXXX";
+        descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (descriptor >= 0) {
+            temporaryPath = pattern;
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(descriptor, exists ? status.st_mode & 07777 : 0666 & ~mask);
+            if (!exists || ::unlink(target.constData()) == 0 || errno == ENOENT)
+                return true;
+        }
+    }
+    reportFailure();
     return false;
 }
 
 bool ResultFile::write(const UploadResult &result)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || written)
         return true;
-    const QByteArray line = result.toJson();
-    if (path == "-") {
-        if (std::fwrite(line.constData(), 1, size_t(line.size()), stdout) == size_t(line.size()) && std::fflush(stdout) == 0)
-            return true;
-    } else if (file.write(line) == line.size() && file.commit()) {
-        return true;
-    }
+    written = true;
+    const bool whole = result.writeJson([this](const char *data, qint64 size) { return writeAll(data, size); });
+    if (temporaryPath.isEmpty())
+        return whole;
+    bool replaced = whole && ::fdatasync(descriptor) == 0;
+    replaced = ::close(descriptor) == 0 && replaced;
+    replaced = replaced && ::rename(temporaryPath.constData(), target.constData()) == 0;
+    if (!replaced)
+        ::unlink(temporaryPath.constData());
+    descriptor = -1;
+    temporaryPath.clear();
+    return replaced;
+}
+
+void ResultFile::reportFailure() const
+{
     ConsoleMessage() << " >> Cannot write UPLOADER_RESULT:" << QString::fromLocal8Bit(path);
-    return false;
+}
+
+bool ResultFile::writeAll(const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(descriptor, data, size_t(size));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        data += count;
+        size -= count;
+    }
+    return true;
 }

@@ -6,7 +6,11 @@
 
 bool RetryPolicy::isTransient(int httpStatus, QNetworkReply::NetworkError error)
 {
-    if (httpStatus > 0 && (httpStatus < 200 || httpStatus > 299)) {
+    // Qt takes an interim answer (102, 103, 104) as the final one and loses
+    // what follows; the server may well have stored the chunk.
+    if (httpStatus > 0 && httpStatus < 200)
+        return true;
+    if (httpStatus > 299) {
         switch (httpStatus) {
         case 408: // Request Timeout
         case 425: // Too Early
@@ -33,6 +37,8 @@ bool RetryPolicy::isTransient(int httpStatus, QNetworkReply::NetworkError error)
     case QNetworkReply::ProxyTimeoutError:
     // A connection reset while the body goes out.
     case QNetworkReply::UnknownNetworkError:
+    // The connection closed during the request and the body was not posted again by Qt.
+    case QNetworkReply::ContentReSendError:
         return true;
     default:
         return false;
@@ -45,7 +51,10 @@ int RetryPolicy::waitSeconds(int retriesMade, const QByteArray &retryAfter, cons
     const bool digits = !value.isEmpty() && std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
     qint64 seconds = -1;
     if (digits) {
-        seconds = value.size() > 9 ? longestRetryAfter : value.toLongLong();
+        // Read whole, leading zeros and all, without overflowing.
+        seconds = 0;
+        for (const char c : value)
+            seconds = qMin<qint64>(seconds * 10 + (c - '0'), longestRetryAfter + 1);
     } else if (!value.isEmpty()) {
         // The HTTP date: always GMT, in the C locale's day and month names.
         QDateTime date = QLocale::c().toDateTime(QString::fromLatin1(value), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));

@@ -1,9 +1,11 @@
 #include "uploadarguments.h"
 
 #include "consolemessage.h"
+#include "utf8text.h"
 
 #include <QUrl>
 
+#include <algorithm>
 #include <limits>
 
 bool UploadArguments::parse(int argc, const char *const *argv)
@@ -44,7 +46,7 @@ bool UploadArguments::parse(int argc, const char *const *argv)
         return false;
     }
     if (!isValidUrl(url)) {
-        ConsoleMessage() << " >> Invalid url:" << QString::fromLocal8Bit(argv[1]);
+        ConsoleMessage() << " >> Invalid url:" << QString::fromLocal8Bit(withoutPassword(argv[1]));
         return false;
     }
     const QByteArray timeout = qgetenv("UPLOADER_IDLE_TIMEOUT");
@@ -55,6 +57,11 @@ bool UploadArguments::parse(int argc, const char *const *argv)
     const QByteArray retryCount = qgetenv("UPLOADER_RETRIES");
     if (!retryCount.isEmpty() && !parseSetting(retryCount, 100, &retries)) {
         ConsoleMessage() << " >> Invalid UPLOADER_RETRIES:" << QString::fromLocal8Bit(retryCount);
+        return false;
+    }
+    const QByteArray maxTime = qgetenv("UPLOADER_MAX_TIME");
+    if (!maxTime.isEmpty() && !parseSetting(maxTime, std::numeric_limits<int>::max(), &max_time)) {
+        ConsoleMessage() << " >> Invalid UPLOADER_MAX_TIME:" << QString::fromLocal8Bit(maxTime);
         return false;
     }
     result_path = qgetenv("UPLOADER_RESULT");
@@ -80,51 +87,64 @@ bool UploadArguments::parseSetting(const QByteArray &text, int maximum, int *val
     return true;
 }
 
+namespace {
+
+// Where the authority of "scheme://authority/..." starts and ends; false without one.
+bool findAuthority(const QByteArray &url, int *from, int *to)
+{
+    const int scheme = url.indexOf("://");
+    if (scheme < 0)
+        return false;
+    *from = scheme + 3;
+    *to = url.size();
+    for (const char stop : { '/', '?', '#' }) {
+        const int at = url.indexOf(stop, *from);
+        if (at >= 0)
+            *to = qMin(*to, at);
+    }
+    return true;
+}
+
+// DNS: at most 253 characters, labels of at most 63.
+bool isValidHostName(const QString &host)
+{
+    if (host.contains(QLatin1Char(':')))
+        return true;
+    if (host.size() > 253)
+        return false;
+    const QStringList labels = host.split(QLatin1Char('.'));
+    return std::all_of(labels.cbegin(), labels.cend(), [](const QString &label) { return label.size() <= 63; });
+}
+
+} // namespace
+
 // Qt's tolerant parsing would post a mistyped address somewhere else: it drops
-// a port it cannot read and replaces bytes that are not UTF-8.
+// a port it cannot read or an empty one, and replaces bytes that are not UTF-8.
 bool UploadArguments::isValidUrl(const QByteArray &text)
 {
-    if (!isValidUtf8(text))
+    if (!Utf8Text::isValid(text))
+        return false;
+    int from = 0;
+    int to = 0;
+    if (findAuthority(text, &from, &to) && text.mid(from, to - from).endsWith(':'))
         return false;
     const QUrl url(QString::fromUtf8(text), QUrl::StrictMode);
     const QString scheme = url.scheme();
     return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty()
-           && (url.port() == -1 || (url.port() >= 1 && url.port() <= 65535));
+           && isValidHostName(url.host(QUrl::FullyEncoded)) && (url.port() == -1 || (url.port() >= 1 && url.port() <= 65535));
 }
 
-// Without decoding: a reply body may be 64 MiB. Overlong forms, surrogates
-// and code points past U+10FFFF are not UTF-8.
-bool UploadArguments::isValidUtf8(const QByteArray &bytes)
+QByteArray UploadArguments::withoutPassword(const QByteArray &url)
 {
-    const uchar *byte = reinterpret_cast<const uchar *>(bytes.constData());
-    const uchar *const end = byte + bytes.size();
-    while (byte < end) {
-        const uchar lead = *byte++;
-        if (lead < 0x80)
-            continue;
-        int following = 0;
-        uchar lowest = 0x80;
-        uchar highest = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            following = 1;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            following = 2;
-            lowest = lead == 0xe0 ? 0xa0 : 0x80;
-            highest = lead == 0xed ? 0x9f : 0xbf;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            following = 3;
-            lowest = lead == 0xf0 ? 0x90 : 0x80;
-            highest = lead == 0xf4 ? 0x8f : 0xbf;
-        } else {
-            return false;
-        }
-        if (end - byte < following || *byte < lowest || *byte > highest)
-            return false;
-        for (++byte, --following; following > 0; --following, ++byte)
-            if ((*byte & 0xc0) != 0x80)
-                return false;
-    }
-    return true;
+    int from = 0;
+    int to = 0;
+    if (!findAuthority(url, &from, &to))
+        return url;
+    const int at = url.lastIndexOf('@', to - 1);
+    const int colon = url.indexOf(':', from);
+    if (at < from || colon < 0 || colon > at)
+        return url;
+    return url.left(colon + 1) + "***" + url.mid(at);
 }
 
 bool UploadArguments::isValidPort(const QByteArray &text)

@@ -14,7 +14,8 @@ public:
     // A decimal from 0 to maximum.
     static bool parseSetting(const QByteArray &text, int maximum, int *value);
     static bool isValidUrl(const QByteArray &text);
-    static bool isValidUtf8(const QByteArray &bytes);
+    // The address with the password of its user part replaced by ***, to be shown.
+    static QByteArray withoutPassword(const QByteArray &url);
     static bool isValidPort(const QByteArray &text);
     static bool isValidToken(const QByteArray &token);
 
@@ -30,6 +31,8 @@ public:
     int idle_timeout = 900;
     // From UPLOADER_RETRIES: posts after a failure that may pass later.
     int retries = 0;
+    // From UPLOADER_MAX_TIME: the run's whole time in seconds; 0 for none.
+    int max_time = 0;
     // From UPLOADER_RESULT: a path, "-" for standard output, empty for none.
     QByteArray result_path;
 };

@@ -4,7 +4,9 @@
 #include "filetransfer.h"
 #include "resourcelimits.h"
 #include "resultfile.h"
+#include "standardstreams.h"
 #include "uploadarguments.h"
+#include "uploadjob.h"
 
 #include <QCoreApplication>
 
@@ -13,27 +15,29 @@
 namespace {
 
 // A result that cannot be written fails a run that had none, so that a script
-// never reads an older run's result as this one's.
+// never acts on a run whose result it cannot read.
 int reportResult(ResultFile *resultFile, const UploadResult &result)
 {
-    if (!resultFile->write(result) && result.exitStatus == 0)
-        return 1;
-    return result.exitStatus;
+    if (resultFile->write(result))
+        return int(result.exitStatus);
+    resultFile->reportFailure();
+    return int(result.exitStatus == ExitStatus::Success ? ExitStatus::Failure : result.exitStatus);
 }
 
 } // namespace
 
 int uploaderMain(int argc, char *argv[])
 {
+    StandardStreams::openClosed();
     // Read before the application object, which may take arguments of its own out of argv.
     UploadArguments arguments;
     if (!arguments.parse(argc, argv))
-        return 2;
+        return int(ExitStatus::Usage);
     ResultFile resultFile;
     if (!resultFile.open(arguments.result_path))
-        return 2;
+        return int(ExitStatus::Usage);
     UploadResult unsent;
-    unsent.exitStatus = 1;
+    unsent.exitStatus = ExitStatus::Failure;
     unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
     if (!ResourceLimits::ensureRequired(&unsent.failure))
         return reportResult(&resultFile, unsent);
@@ -42,6 +46,7 @@ int uploaderMain(int argc, char *argv[])
     FileTransfer *transfer = new FileTransfer(&application);
     transfer->setIdleTimeout(arguments.idle_timeout);
     transfer->setRetries(arguments.retries);
+    transfer->setMaxTime(arguments.max_time);
     transfer->setResultFile(&resultFile);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
@@ -50,6 +55,7 @@ int uploaderMain(int argc, char *argv[])
         std::exit(reportResult(&resultFile, transfer->result()));
     }
     ConsoleMessage() << " >> Successful Upload.";
+    QObject::connect(transfer->job(), &UploadJob::finished, &application, &QCoreApplication::quit);
 
     application.exec();
     const UploadResult result = transfer->result();

@@ -1,28 +1,35 @@
 #ifndef UPLOADRESULT_H
 #define UPLOADRESULT_H
 
+#include "exitstatus.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
-#include <QString>
+
+#include <functional>
 
 // What a run ends with, for scripts: one JSON object on one line.
 class UploadResult
 {
 public:
+    // Takes the JSON text a piece at a time; answers false when it could not take one.
+    using Sink = std::function<bool(const char *data, qint64 size)>;
+
     // Counts the attempt and forgets what the previous one left.
     void startAttempt();
 
-    QByteArray toJson() const;
-    static QByteArray jsonString(const QByteArray &bytes);
+    // Written in pieces, so that a reply is never held twice; nothing is
+    // allocated unless a header or the reply is not UTF-8 text.
+    bool writeJson(const Sink &sink) const;
 
-    int exitStatus = 0;
+    ExitStatus exitStatus = ExitStatus::Success;
     int attempts = 0;
     // 0 when there was no HTTP reply.
     int httpStatus = 0;
     int error = 0;
-    // The first console line of the last attempt that reported the failure.
-    QString failure;
+    // The first console line of the last attempt that reported the failure, UTF-8.
+    QByteArray failure;
     qint64 bytes = 0;
     // -1 when nothing was posted.
     qint64 elapsedMilliseconds = -1;

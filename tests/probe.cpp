@@ -4,10 +4,20 @@
 //                                 of address space, data segment and stack in kB
 //   probe progress ARG...         invokes showProgress by name once per ARG:
 //                                 "s/t" with two arguments, "s" with one, "-" with none
+//   probe stall block|grow URL FILE RESULT
+//                                 uploads FILE with an idle time-out of 1 s, and once
+//                                 the attempt is under way holds the program's thread,
+//                                 after taking 320 MiB for "grow"
 #include "filetransfer.h"
+#include "jsonscript.h"
 #include "resourcelimits.h"
+#include "resultfile.h"
+
+#include <QThread>
+#include <QTimer>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTextStream>
 
 #include <sys/resource.h>
@@ -23,7 +33,7 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (arguments.value(0) == QLatin1String("limits")) {
-        QString failure;
+        QByteArray failure;
         if (!ResourceLimits::ensureRequired(&failure))
             return 1;
         QTextStream out(stdout);
@@ -33,6 +43,25 @@ int main(int argc, char *argv[])
             out << qint64(limit.rlim_cur / 1024) << (resource == RLIMIT_STACK ? '\n' : ' ');
         }
         return 0;
+    }
+    if (arguments.value(0) == QLatin1String("stall")) {
+        ResultFile result;
+        if (!result.open(QFile::encodeName(arguments.value(4))))
+            return 2;
+        transfer.setIdleTimeout(1);
+        transfer.setResultFile(&result);
+        if (!transfer.upload(arguments.value(2).toUtf8().constData(), "t", QFile::encodeName(arguments.value(3)).constData(), 0, 1000,
+                             "", "", "false"))
+            return 3;
+        const bool grow = arguments.value(1) == QLatin1String("grow");
+        QTimer::singleShot(100, [grow] {
+            if (grow) {
+                static QByteArray taken;
+                taken.fill('x', 320 << 20);
+            }
+            QThread::sleep(120);
+        });
+        return application.exec();
     }
     if (arguments.value(0) != QLatin1String("progress"))
         return 2;

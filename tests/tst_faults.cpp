@@ -36,7 +36,7 @@ private slots:
     void progressSteps();
     void replyShapes_data();
     void replyShapes();
-    void closedWithoutReply();
+    void replyCutShort();
     void fileGivesLess_data();
     void fileGivesLess();
     void wholeFileRoundTrip();
@@ -175,21 +175,17 @@ void TestFaults::replyShapes()
         QVERIFY2(run.errorOutput.contains(ending) && run.errorOutput.endsWith(" >> Exit with error! \n"), run.errorOutput.right(2000).constData());
 }
 
-// Qt sends the request again by itself when the connection closes before an
-// answer: the body may arrive more than once, and the run still fails.
-void TestFaults::closedWithoutReply()
+// Qt took such a reply as complete in 4 runs of 20 (Qt 6: 1 of 20).
+void TestFaults::replyCutShort()
 {
-    ReceiverProcess receiver({ QStringLiteral("--fault"), QStringLiteral("close-no-reply") });
+    ReceiverProcess receiver({ QStringLiteral("--fault"), QStringLiteral("short-body") });
     QVERIFY(receiver.isListening());
-    const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 1000, 101000));
-    QCOMPARE(run.exitCode, 75);
-    QCOMPARE(run.lastLines(2), QByteArray(" >> Reply Error #: 2 \n >> Exit with error! \n"));
-    const int received = receiver.storedCount();
-    QVERIFY2(received >= 1 && received <= 3, QByteArray::number(received).constData());
-    // Sent again from the start of the range, not from where the file was left.
-    for (int i = 1; i <= received; ++i)
-        QCOMPARE(receiver.storedBody(i), content.mid(1000, 100000));
-    qInfo("The body arrived %d times", received);
+    for (int i = 0; i < 10; ++i) {
+        const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 0, 10));
+        QVERIFY2(run.exitCode == 75, run.errorOutput.constData());
+        QVERIFY2(run.errorOutput.contains(" >> Reply cut short: 33 of 40 Byte \n") || run.errorOutput.contains(" >> Reply Error #: "),
+                 run.errorOutput.constData());
+    }
 }
 
 void TestFaults::fileGivesLess_data()
@@ -263,8 +259,6 @@ void TestFaults::oddArguments_data()
     const QString emptyFile = directory.filePath(QStringLiteral("empty file"));
     QFile(emptyFile).open(QIODevice::WriteOnly);
 
-    QTest::newRow("all empty") << QStringList{ QString(), QString(), QString(), QString(), QString(), QString(), QString(), QString() } << 2 << QByteArray(" >> Invalid start_offset: \"\" ") << 0;
-    QTest::newRow("empty url") << arguments(QString(), path, 0, 10) << 2 << QByteArray(" >> Invalid url: \"\" ") << 0;
     QTest::newRow("empty path") << arguments(url, QString(), 0, 0) << 1 << QByteArray(" >> Failed Upload. ") << 0;
     QTest::newRow("empty file, empty range") << arguments(url, emptyFile, 0, 0) << 0 << QByteArray(" >> Bye... ") << 1;
     QTest::newRow("empty file, one byte") << arguments(url, emptyFile, 0, 1) << 1 << QByteArray(" >> Failed Upload. ") << 0;

@@ -102,8 +102,6 @@ void TestReply::report_data()
     QTest::newRow("zero byte in the body") << (QStringList() << QStringLiteral("--body-file") << zeroFile)
         << "\"{\"status_code\":7}\n >> status_code =  7 \n >> reply header pairs: " + json
                + "QPair(\"Content-Length\",\"25\") )  \n" + done << 0;
-    QTest::newRow("HTTP 404") << options("--status|404|--reason|Not Found")
-        << QByteArray(" >> Reply Error #: 203 \n >> Exit with error! \n") << 1;
     QTest::newRow("HTTP 500") << options("--status|500|--reason|Internal Server Error")
         << QByteArray(" >> Reply Error #: 401 \n >> Exit with error! \n") << 75;
 }
@@ -132,8 +130,6 @@ void TestReply::unreachable_data()
     QVERIFY(refusing.port() != 0);
     QTest::newRow("refused connection") << QStringLiteral("http://127.0.0.1:%1/upload").arg(refusing.port())
                                         << head + " >> Reply Error #: 1 \n >> Exit with error! \n" << 75;
-    QTest::newRow("unknown scheme") << QStringLiteral("gopher://127.0.0.1:9/upload")
-                                    << QByteArray(" >> Invalid url: \"gopher://127.0.0.1:9/upload\" \n") << 2;
 }
 
 void TestReply::unreachable()

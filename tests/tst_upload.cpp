@@ -107,30 +107,35 @@ void TestUpload::requestOnTheWire()
 void TestUpload::commandLineErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
     QTest::addColumn<QByteArray>("message");
 
-    QStringList good = arguments(QStringLiteral("http://127.0.0.1:9/"), QStringLiteral("f"), 0, 1);
-    auto with = [&good](int index, const QString &value) {
-        QStringList changed = good;
-        changed[index] = value;
-        return changed;
-    };
-    QTest::newRow("no arguments") << QStringList()
+    const QStringList good = arguments(QStringLiteral("http://127.0.0.1:9/"), QStringLiteral("f"), 0, 1);
+    QTest::newRow("no arguments") << QStringList() << QStringList()
         << QByteArray(" >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy \n");
-    QTest::newRow("token injecting a header") << with(1, QStringLiteral("t\r\nX-Injected: yes"))
-                                              << QByteArray(" >> Invalid api_token. \n");
-    QTest::newRow("start with letters") << with(3, QStringLiteral("12ab")) << QByteArray(" >> Invalid start_offset: \"12ab\" \n");
-    QStringList proxy = with(7, QStringLiteral("true"));
-    proxy[6] = QStringLiteral("65616");
-    QTest::newRow("proxy port above 16 bits") << proxy << QByteArray(" >> Invalid proxy_port: \"65616\" \n");
+    QTest::newRow("idle time-out not a number") << good << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=2m") }
+                                                << QByteArray(" >> Invalid UPLOADER_IDLE_TIMEOUT: \"2m\" \n");
+    QTest::newRow("run time not a number") << good << QStringList{ QStringLiteral("UPLOADER_MAX_TIME=1h") }
+                                           << QByteArray(" >> Invalid UPLOADER_MAX_TIME: \"1h\" \n");
+    QTest::newRow("retries over 100") << good << QStringList{ QStringLiteral("UPLOADER_RETRIES=101") }
+                                      << QByteArray(" >> Invalid UPLOADER_RETRIES: \"101\" \n");
+    QStringList tokenFromEnvironment = good;
+    tokenFromEnvironment[1] = QString();
+    QTest::newRow("token from the environment, with a line feed")
+        << tokenFromEnvironment << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=a\nX-Injected: 1") } << QByteArray(" >> Invalid api_token. \n");
 }
 
-// Nothing is read or sent, and the status tells a command-line error.
+// Nothing is read or sent, and the status tells a command-line error; the
+// messages of each argument are the unit table's.
 void TestUpload::commandLineErrors()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
     QFETCH(QByteArray, message);
-    const UploaderRun run = UploaderRun::run(arguments);
+    QProcessEnvironment variables = UploaderRun::defaultEnvironment();
+    for (const QString &setting : environment)
+        variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    const UploaderRun run = UploaderRun::run(arguments, variables);
     QCOMPARE(run.errorOutput, message);
     QCOMPARE(run.exitCode, 2);
 }

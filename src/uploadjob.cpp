@@ -1,0 +1,311 @@
+#include "uploadjob.h"
+
+#include "jsonscript.h"
+#include "rangedevice.h"
+#include "retrypolicy.h"
+#include "watchdog.h"
+
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QTimer>
+#include <QUrl>
+
+#include <cmath>
+#include <limits>
+
+const qint64 UploadJob::maximumReplySize = ReplyBody::maximumSize;
+const int UploadJob::maximumParsedSize = 1 << 20;
+const qint64 UploadJob::readBufferSize = 1 << 20;
+
+UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
+    : QObject(parent)
+    , manager(manager)
+{
+    retryWait.setSingleShot(true);
+    connect(&retryWait, &QTimer::timeout, this, [this] {
+        delete reply;
+        reply = nullptr;
+        post();
+    });
+    runTime.setSingleShot(true);
+    connect(&runTime, &QTimer::timeout, this, &UploadJob::runOutOfTime);
+}
+
+UploadJob::~UploadJob()
+{
+    delete reply;
+}
+
+void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize)
+{
+    request.setUrl(url);
+    // Only https uses TLS: loading the TLS library for http would cost memory and start-up time.
+    secure = url.scheme() == QLatin1String("https");
+    if (secure) {
+        // TLS 1.0 is refused by the platform's TLS library; verification stays on.
+        QSslConfiguration sslConfiguration = QSslConfiguration::defaultConfiguration();
+        sslConfiguration.setProtocol(QSsl::TlsV1_2OrLater);
+        request.setSslConfiguration(sslConfiguration);
+    }
+    outcome.bytes = bodySize;
+    request.setRawHeader("X_ZORV_API_TOKEN", apiToken);
+    request.setRawHeader("X_ZORV_LOCAL_TS_OFFSET", localTimeZoneOffset().toLatin1());
+    request.setRawHeader("USER-AGENT", "tovanel/5.0.0");
+    // Set here, Qt hands the reply over as it came and the job inflates it
+    // within its cap; left to Qt, a small reply could inflate to gigabytes.
+    request.setRawHeader("Accept-Encoding", "gzip,deflate");
+    request.setRawHeader("Content-Type", "application/octet-stream");
+    request.setRawHeader("Content-Length", QByteArray::number(bodySize));
+    request.setRawHeader("Connection", "Keep-Alive");
+    request.setRawHeader("Keep-Alive", "timeout=20000");
+    // Without it Qt thins the progress signals and most ten-percent steps never show.
+    request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
+    // Qt 6 would follow a redirect, re-posting the chunk and the token or
+    // turning the POST into a GET, and would offer HTTP/2, whose flow-control
+    // window stalls a large body; Qt 5's defaults, said out loud.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+}
+
+void UploadJob::setIdleTimeout(int seconds)
+{
+    idleTimeout = seconds;
+}
+
+void UploadJob::setRetries(int count)
+{
+    retryCount = count;
+}
+
+void UploadJob::setMaxTime(int seconds)
+{
+    maxTime = seconds;
+}
+
+int UploadJob::retries() const
+{
+    return retryCount;
+}
+
+void UploadJob::setWatchdog(Watchdog *dog)
+{
+    watchdog = dog;
+}
+
+void UploadJob::start(RangeDevice *device)
+{
+    body = device;
+    body->setParent(this);
+    connect(body, &RangeDevice::readFailed, this, [this] {
+        fileFailed = true;
+        noteFailure(" >> Cannot read input file. ");
+    });
+    connect(body, &RangeDevice::resendRefused, this, [this] {
+        noteFailure(" >> Connection closed before an answer: the chunk is not sent again within the attempt ");
+    });
+    if (maxTime > 0)
+        runTime.start(maxTime * qint64(1000));
+    post();
+}
+
+const UploadResult &UploadJob::result() const
+{
+    return outcome;
+}
+
+// Every attempt sends the range from its start, with the same headers.
+void UploadJob::post()
+{
+    outcome.startAttempt();
+    failed = false;
+    givenUp = false;
+    replyTooLarge = false;
+    replyBody.start(QByteArray());
+    body->rewind();
+
+    emit attemptStarted();
+    if (watchdog)
+        watchdog->startAttempt(outcome);
+    elapsed.start();
+    sinceMoved.start();
+    reply = manager->post(request, body);
+    if (secure)
+        reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
+    reply->setReadBufferSize(readBufferSize);
+    connect(reply, &QNetworkReply::uploadProgress, this, &UploadJob::uploadProgress);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &UploadJob::startReply);
+    connect(reply, &QNetworkReply::readyRead, this, &UploadJob::readReply);
+    // Qt's own transfer time-out posts an event to restart its timer for every
+    // 16 KiB sent; a clock read per piece and a check each second cost less.
+    const auto moved = [this] {
+        sinceMoved.start();
+        if (watchdog)
+            watchdog->moved();
+    };
+    connect(reply, &QNetworkReply::uploadProgress, this, [this, moved](qint64 sent) {
+        moved();
+        if (watchdog)
+            watchdog->sent(sent);
+    });
+    connect(reply, &QNetworkReply::downloadProgress, this, moved);
+    connect(reply, &QNetworkReply::metaDataChanged, this, moved);
+    if (idleTimeout > 0) {
+        QTimer *idleCheck = new QTimer(reply);
+        connect(idleCheck, &QTimer::timeout, this, &UploadJob::checkIdle);
+        idleCheck->start(1000);
+    }
+    connect(reply, &QNetworkReply::finished, this, &UploadJob::replyFinished);
+}
+
+void UploadJob::checkIdle()
+{
+    if (reply->isFinished() || sinceMoved.elapsed() < idleTimeout * qint64(1000))
+        return;
+    givenUp = true;
+    noteFailure(" >> Timed out: no data moved for " + QByteArray::number(idleTimeout) + " seconds ");
+    reply->abort();
+}
+
+// Between attempts the run ends at once; during one, the attempt is given up.
+void UploadJob::runOutOfTime()
+{
+    outOfTime = true;
+    const QByteArray line = " >> Timed out: the run took over " + QByteArray::number(maxTime) + " seconds ";
+    if (retryWait.isActive()) {
+        retryWait.stop();
+        outcome.failure = line;
+        emit failureNoticed(line);
+        emit finished(outcome);
+        return;
+    }
+    if (reply->isFinished())
+        return;
+    givenUp = true;
+    noteFailure(line);
+    reply->abort();
+}
+
+// A reply larger than any answer this program reads would only exhaust memory.
+void UploadJob::startReply()
+{
+    // Qt hands the limit to its network thread only if the request already
+    // runs there; said again now, its reading ahead stops at the limit.
+    reply->setReadBufferSize(readBufferSize);
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (declared.toLongLong() > maximumReplySize)
+        rejectReply();
+    else
+        replyBody.start(reply->rawHeader("Content-Encoding"), declared.isValid() ? declared.toLongLong() : -1);
+}
+
+// Read as it comes, so that Qt holds no more of it than its read buffer.
+void UploadJob::readReply()
+{
+    if (!replyTooLarge && reply->isOpen() && !replyBody.append(reply->readAll()))
+        rejectReply();
+}
+
+void UploadJob::rejectReply()
+{
+    replyTooLarge = true;
+    noteFailure(" >> Reply too large: more than " + QByteArray::number(maximumReplySize) + " Byte ");
+    reply->abort();
+}
+
+void UploadJob::replyFinished()
+{
+    // The answer is in: from here on, waiting (for a slow reader of the
+    // console, say) is not silence.
+    if (watchdog)
+        watchdog->pause();
+    outcome.elapsedMilliseconds = elapsed.elapsed();
+    outcome.error = int(reply->error());
+    outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    outcome.headers = reply->rawHeaderPairs();
+    readReply();
+    // Kept on an error too: an error status often says why in its body.
+    outcome.reply = replyBody.bytes();
+    const qint64 received = replyBody.receivedSize();
+    replyBody.start(QByteArray());
+    if (reply->error() != QNetworkReply::NoError || replyTooLarge) {
+        failed = true;
+        noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
+        reply->abort();
+        finishAttempt();
+        return;
+    }
+    // Qt sometimes takes a reply closed before its declared length as complete.
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (declared.isValid() && declared.toLongLong() != received) {
+        failed = true;
+        givenUp = true;
+        noteFailure(" >> Reply cut short: " + QByteArray::number(received) + " of " + declared.toByteArray() + " Byte ");
+        finishAttempt();
+        return;
+    }
+    // The script engine takes about 60 bytes of memory per byte of JSON.
+    if (!outcome.reply.isNull() && outcome.reply.size() <= maximumParsedSize) {
+        outcome.statusCodeShown = true;
+        outcome.statusCode = statusCode(outcome.reply);
+    }
+    emit replyReceived();
+    // Only a 2xx status says the server took the chunk: an interim answer or
+    // an unfollowed redirect does not.
+    if (outcome.httpStatus < 200 || outcome.httpStatus > 299) {
+        failed = true;
+        noteFailure(" >> Unexpected HTTP status: " + QByteArray::number(outcome.httpStatus) + ' ');
+    }
+    finishAttempt();
+}
+
+// Ends the job, or waits and posts again when the failure may pass.
+void UploadJob::finishAttempt()
+{
+    outcome.exitStatus = ExitStatus::Success;
+    if (failed) {
+        const bool transient = givenUp || (!fileFailed && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
+        outcome.exitStatus = transient ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
+        if (transient && !outOfTime && outcome.attempts <= retryCount) {
+            const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
+            const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
+            emit retryScheduled(wait);
+            retryWait.start(wait * 1000);
+            return;
+        }
+    }
+    runTime.stop();
+    emit finished(outcome);
+}
+
+void UploadJob::noteFailure(const QByteArray &line)
+{
+    if (outcome.failure.isEmpty())
+        outcome.failure = line;
+    emit failureNoticed(line);
+}
+
+QString UploadJob::localTimeZoneOffset()
+{
+    // Truncates toward zero: UTC-3:30 is -3, never -4.
+    const int hours = QDateTime::currentDateTime().offsetFromUtc() / 3600;
+    return hours > 0 ? QStringLiteral("+%1").arg(hours) : QString::number(hours);
+}
+
+// The JSON text ends at the first zero byte; the reply's bytes are UTF-8.
+int UploadJob::statusCode(const QByteArray &body)
+{
+    const int zero = body.indexOf('\0');
+    const QString text = QString::fromUtf8(body.constData(), zero < 0 ? body.size() : zero);
+    const QVariant value = JsonScript::instance().parse(text).value(QStringLiteral("status_code"));
+    // A number that is not an int would print as another one: 4294967497 as 201, 201.9 as 202.
+    if (value.userType() == QMetaType::Double) {
+        const double number = value.toDouble();
+        const bool integral = std::trunc(number) == number && number >= std::numeric_limits<int>::min()
+                              && number <= std::numeric_limits<int>::max();
+        return integral ? int(number) : 0;
+    }
+    return value.toInt();
+}

@@ -1,0 +1,102 @@
+#ifndef UPLOADJOB_H
+#define UPLOADJOB_H
+
+#include "replybody.h"
+#include "uploadresult.h"
+
+#include <QElapsedTimer>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QTimer>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QUrl;
+class RangeDevice;
+class Watchdog;
+
+// The attempts of one chunk: posts the body, reads the reply within its caps,
+// gives up an attempt that goes idle, waits and posts again after a failure
+// that may pass, and ends once, with finished(). Prints nothing: what a job
+// reports, it reports by its signals. Several jobs may share one manager.
+class UploadJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UploadJob(QNetworkAccessManager *manager, QObject *parent = nullptr);
+    ~UploadJob() override;
+
+    // The request of every attempt, with its eight headers in their order.
+    void setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
+    // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
+    void setIdleTimeout(int seconds);
+    // Posts after a failure that may pass when the chunk is sent again.
+    void setRetries(int count);
+    // The job's whole time, attempts and waits included, from start(); 0 for none.
+    void setMaxTime(int seconds);
+    int retries() const;
+    // Fed as the attempts go; may be shared with other jobs, or none.
+    void setWatchdog(Watchdog *watchdog);
+
+    // Takes over the body and posts the first attempt.
+    void start(RangeDevice *body);
+    const UploadResult &result() const;
+
+    static QString localTimeZoneOffset();
+    // The integer under "status_code" of a JSON object reply, else 0.
+    static int statusCode(const QByteArray &body);
+
+    static const qint64 maximumReplySize;
+    // Larger replies are shown but not parsed.
+    static const int maximumParsedSize;
+    // What Qt reads ahead of the program: memory does not depend on how busy its thread is.
+    static const qint64 readBufferSize;
+
+signals:
+    void attemptStarted();
+    void uploadProgress(qint64 bytes_sent, qint64 bytes_total);
+    // A console line that reports a failure of the attempt, as it is noticed.
+    void failureNoticed(const QByteArray &line);
+    // A reply came without a network error; result() holds it. Its failure,
+    // if its status says one, is noticed after.
+    void replyReceived();
+    void retryScheduled(int seconds);
+    // Emitted once, when no attempt follows.
+    void finished(const UploadResult &result);
+
+private:
+    void post();
+    void startReply();
+    void readReply();
+    void rejectReply();
+    void checkIdle();
+    void runOutOfTime();
+    void replyFinished();
+    void finishAttempt();
+    void noteFailure(const QByteArray &line);
+
+    QNetworkAccessManager *manager;
+    QNetworkReply *reply = nullptr;
+    QNetworkRequest request;
+    RangeDevice *body = nullptr;
+    Watchdog *watchdog = nullptr;
+    QElapsedTimer elapsed;
+    QElapsedTimer sinceMoved;
+    bool secure = false;
+    int idleTimeout = 0;
+    int retryCount = 0;
+    int maxTime = 0;
+    QTimer retryWait;
+    QTimer runTime;
+    bool failed = false;
+    // The job gave the attempt up itself, for a reason that may pass.
+    bool givenUp = false;
+    bool outOfTime = false;
+    bool fileFailed = false;
+    bool replyTooLarge = false;
+    ReplyBody replyBody;
+    UploadResult outcome;
+};
+
+#endif // UPLOADJOB_H

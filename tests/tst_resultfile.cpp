@@ -1,0 +1,183 @@
+#include "resultfile.h"
+#include "testfiles.h"
+#include "uploadresult.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray json(const UploadResult &result)
+{
+    QByteArray text;
+    result.writeJson([&text](const char *data, qint64 size) {
+        text.append(data, int(size));
+        return true;
+    });
+    return text;
+}
+
+mode_t fileType(const QByteArray &path)
+{
+    struct stat status = {};
+    return ::lstat(path.constData(), &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+} // namespace
+
+class TestResultFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void targets_data();
+    void targets();
+    void members_data();
+    void members();
+
+private:
+    QTemporaryDir directory;
+};
+
+void TestResultFile::targets_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<bool>("writes");
+    QTest::newRow("new file") << "new" << true << true;
+    QTest::newRow("previous result, replaced whole") << "previous" << true << true;
+    QTest::newRow("link to a file: the file is replaced") << "link" << true << true;
+    QTest::newRow("FIFO with a reader") << "fifo" << true << true;
+    QTest::newRow("device of our own, as /dev/null") << "device" << true << true;
+    QTest::newRow("/dev/null") << "/dev/null" << true << true;
+    QTest::newRow("full device") << "/dev/full" << true << false;
+    QTest::newRow("missing folder") << "missing" << false << false;
+}
+
+// Devices and FIFOs are written in place, never renamed over; a regular file
+// is replaced through a temporary file beside it, and the previous result is
+// gone as soon as the run starts.
+void TestResultFile::targets()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, opens);
+    QFETCH(bool, writes);
+    const QByteArray folder = QFile::encodeName(directory.path()) + '/' + QTest::currentDataTag();
+    QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
+    QByteArray path = folder + "/result.json";
+    QByteArray file = path;
+    int reader = -1;
+    if (kind == QLatin1String("previous")) {
+        QVERIFY(writeTestFile(QFile::decodeName(path), "{\"exit\":0}\n"));
+        QCOMPARE(::chmod(path.constData(), 0640), 0);
+    } else if (kind == QLatin1String("link")) {
+        file = folder + "/target.json";
+        QVERIFY(writeTestFile(QFile::decodeName(file), "old"));
+        QCOMPARE(::symlink("target.json", path.constData()), 0);
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+    } else if (kind == QLatin1String("device")) {
+        if (::mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("Making a device node needs root.");
+    } else if (kind.startsWith(QLatin1Char('/'))) {
+        path = file = kind.toUtf8();
+    } else if (kind == QLatin1String("missing")) {
+        path = file = folder + "/missing/result.json";
+    }
+    const mode_t typeBefore = fileType(path);
+
+    UploadResult result;
+    result.attempts = 1;
+    result.httpStatus = 201;
+    result.reply = "{\"status_code\":201}";
+    {
+        ResultFile resultFile;
+        QCOMPARE(resultFile.open(path), opens);
+        if (!opens)
+            return;
+        if (kind == QLatin1String("previous"))
+            QVERIFY2(!QFile::exists(QFile::decodeName(path)), "the previous result outlived the start");
+        QCOMPARE(resultFile.write(result), writes);
+        UploadResult later = result;
+        later.exitStatus = ExitStatus::TemporaryFailure;
+        QVERIFY(resultFile.write(later));
+    }
+    QCOMPARE(fileType(path), typeBefore ? typeBefore : mode_t(S_IFREG));
+    QCOMPARE(QDir(QFile::decodeName(folder)).entryList({ QStringLiteral("*.json.*") }, QDir::Files | QDir::System), QStringList());
+    if (reader >= 0) {
+        char text[4096];
+        const ssize_t size = ::read(reader, text, sizeof text);
+        ::close(reader);
+        QCOMPARE(QByteArray(text, int(qMax<ssize_t>(0, size))), json(result));
+    } else if (file.startsWith(QFile::encodeName(directory.path())) && kind != QLatin1String("device")) {
+        QFile written(QFile::decodeName(file));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), json(result));
+    }
+    if (kind == QLatin1String("previous")) {
+        struct stat status = {};
+        QCOMPARE(::stat(path.constData(), &status), 0);
+        QCOMPARE(status.st_mode & 0777, mode_t(0640));
+    }
+}
+
+void TestResultFile::members_data()
+{
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<qint64>("milliseconds");
+    QTest::addColumn<QByteArray>("failure");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("answered")
+        << 201 << qint64(1000000) << qint64(2500) << QByteArray() << QByteArray("{\"a\":\"\xc3\xa9\"}")
+        << QByteArray(R"({"attempts":1,"bytes":1000000,"error":0,"exit":0,"http_status":201,"megabits_per_second":3.2,"message":"",)"
+                      R"("seconds":2.5,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":"{\"a\":\"é\"}","reply_base64":null})"
+                      "\n");
+    QTest::newRow("control characters escaped")
+        << 201 << qint64(1) << qint64(0) << QByteArray(" >> Reply \"x\" ") << QByteArray("\x01\t\\", 3)
+        << QByteArray(R"({"attempts":1,"bytes":1,"error":0,"exit":0,"http_status":201,"megabits_per_second":null,"message":"Reply \"x\"",)"
+                      R"("seconds":0,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":"\u0001\u0009\\","reply_base64":null})"
+                      "\n");
+    QTest::newRow("binary reply, all base64 endings")
+        << 500 << qint64(-5) << qint64(-1) << QByteArray() << QByteArray("\xff\0\"\xfe", 4)
+        << QByteArray(R"({"attempts":1,"bytes":0,"error":0,"exit":0,"http_status":500,"megabits_per_second":null,"message":"",)"
+                      R"("seconds":null,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":null,"reply_base64":"/wAi/g=="})"
+                      "\n");
+    QTest::newRow("no answer") << 0 << qint64(10) << qint64(1000) << QByteArray(" >> Reply Error #: 99 ") << QByteArray("lost")
+                               << QByteArray(R"({"attempts":1,"bytes":10,"error":0,"exit":0,"http_status":null,"megabits_per_second":8e-05,)"
+                                             R"("message":"Reply Error #: 99","seconds":1,"status_code":null,)"
+                                             R"("headers":[["Content-Type","application/json"]],"reply":null,"reply_base64":null})"
+                                             "\n");
+}
+
+// Built a piece at a time; read back as JSON, it says what the run did.
+void TestResultFile::members()
+{
+    QFETCH(int, httpStatus);
+    QFETCH(qint64, bytes);
+    QFETCH(qint64, milliseconds);
+    QFETCH(QByteArray, failure);
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, expected);
+    UploadResult result;
+    result.startAttempt();
+    result.httpStatus = httpStatus;
+    result.bytes = bytes;
+    result.elapsedMilliseconds = milliseconds;
+    result.failure = failure;
+    result.headers << qMakePair(QByteArray("Content-Type"), QByteArray("application/json"));
+    result.reply = reply;
+    QCOMPARE(json(result), expected);
+    QVERIFY(!QJsonDocument::fromJson(json(result)).isNull());
+}
+
+QTEST_GUILESS_MAIN(TestResultFile)
+#include "tst_resultfile.moc"

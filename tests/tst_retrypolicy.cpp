@@ -1,0 +1,76 @@
+#include "retrypolicy.h"
+
+#include <QtTest>
+
+class TestRetryPolicy : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void transient_data();
+    void transient();
+    void waitSeconds_data();
+    void waitSeconds();
+};
+
+void TestRetryPolicy::transient_data()
+{
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("transient");
+    const int none = QNetworkReply::NoError;
+    QTest::newRow("102 taken as final") << 102 << none << true;
+    QTest::newRow("104 taken as final") << 104 << none << true;
+    QTest::newRow("404") << 404 << int(QNetworkReply::ContentNotFoundError) << false;
+    QTest::newRow("408") << 408 << int(QNetworkReply::UnknownContentError) << true;
+    QTest::newRow("501") << 501 << int(QNetworkReply::OperationNotImplementedError) << false;
+    QTest::newRow("503") << 503 << int(QNetworkReply::ServiceUnavailableError) << true;
+    QTest::newRow("308 not followed") << 308 << none << false;
+    QTest::newRow("reset") << 0 << int(QNetworkReply::UnknownNetworkError) << true;
+    QTest::newRow("re-send refused") << 0 << int(QNetworkReply::ContentReSendError) << true;
+    QTest::newRow("TLS") << 0 << int(QNetworkReply::SslHandshakeFailedError) << false;
+    QTest::newRow("2xx cut short") << 201 << int(QNetworkReply::RemoteHostClosedError) << true;
+}
+
+void TestRetryPolicy::transient()
+{
+    QFETCH(int, httpStatus);
+    QFETCH(int, error);
+    QFETCH(bool, transient);
+    QCOMPARE(RetryPolicy::isTransient(httpStatus, QNetworkReply::NetworkError(error)), transient);
+}
+
+void TestRetryPolicy::waitSeconds_data()
+{
+    QTest::addColumn<int>("retriesMade");
+    QTest::addColumn<QByteArray>("retryAfter");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("first backoff") << 0 << QByteArray() << 1;
+    QTest::newRow("doubling") << 3 << QByteArray() << 8;
+    QTest::newRow("backoff at its longest") << 6 << QByteArray() << 60;
+    QTest::newRow("backoff stays there") << 40 << QByteArray() << 60;
+    QTest::newRow("seconds") << 5 << QByteArray(" 7 ") << 7;
+    QTest::newRow("zero") << 5 << QByteArray("0") << 0;
+    QTest::newRow("just under the cap") << 0 << QByteArray("599") << 599;
+    QTest::newRow("over the cap") << 0 << QByteArray("601") << 600;
+    QTest::newRow("ten digits, leading zeros") << 0 << QByteArray("0000000003") << 3;
+    QTest::newRow("beyond any integer") << 0 << QByteArray("99999999999999999999999") << 600;
+    QTest::newRow("date, 30 s ahead") << 0 << QByteArray("Tue, 08 Dec 2026 10:00:30 GMT") << 30;
+    QTest::newRow("date, part of a second ahead rounds up") << 0 << QByteArray("Tue, 08 Dec 2026 10:00:01 GMT") << 1;
+    QTest::newRow("date in the past") << 2 << QByteArray("Tue, 08 Dec 2026 09:00:00 GMT") << 0;
+    QTest::newRow("date a day ahead") << 0 << QByteArray("Wed, 09 Dec 2026 10:00:00 GMT") << 600;
+    QTest::newRow("negative") << 2 << QByteArray("-5") << 4;
+    QTest::newRow("not a date") << 1 << QByteArray("soon") << 2;
+}
+
+void TestRetryPolicy::waitSeconds()
+{
+    QFETCH(int, retriesMade);
+    QFETCH(QByteArray, retryAfter);
+    QFETCH(int, seconds);
+    const QDateTime now(QDate(2026, 12, 8), QTime(10, 0, 0, 300), Qt::UTC);
+    QCOMPARE(RetryPolicy::waitSeconds(retriesMade, retryAfter, now), seconds);
+}
+
+QTEST_GUILESS_MAIN(TestRetryPolicy)
+#include "tst_retrypolicy.moc"

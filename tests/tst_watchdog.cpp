@@ -1,0 +1,99 @@
+#include "receiverprocess.h"
+#include "testfiles.h"
+#include "testpaths.h"
+#include "uploaderrun.h"
+#include "watchdog.h"
+
+#include <QtTest>
+
+class TestWatchdog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void endings_data();
+    void endings();
+
+private:
+    QTemporaryDir directory;
+    QString path;
+};
+
+void TestWatchdog::initTestCase()
+{
+    QVERIFY(directory.isValid());
+    path = directory.filePath(QStringLiteral("chunk.bin"));
+    QVERIFY(writeTestFile(path, QByteArray(8 << 20, 'c')));
+}
+
+void TestWatchdog::endings_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("lastLines");
+
+    const QStringList hold = { QStringLiteral("--fault"), QStringLiteral("hold") };
+    QTest::newRow("program's thread held during the attempt")
+        << "block" << hold << 75 << QByteArray(" >> Timed out: no data moved for 1 seconds \n >> Exit with error! \n");
+    QTest::newRow("memory past the bound")
+        << "grow" << hold << 1
+        << " >> Reply too large: memory in use over " + QByteArray::number(Watchdog::memoryBound) + " Byte \n >> Exit with error! \n";
+    // Linux carries the peak of the image that started the program into getrusage's figure.
+    QTest::newRow("started by a process that once held 320 MiB")
+        << "parent" << QStringList{ QStringLiteral("--fault"), QStringLiteral("slow-read") } << 0 << QByteArray(" >> Bye... \n");
+    // The console takes the 2 MiB reply only when its reader starts, 8 s later.
+    QTest::newRow("answered, console read late")
+        << "reader" << QStringList{ QStringLiteral("--reply-size"), QStringLiteral("2097152") } << 0 << QByteArray(" >> Bye... \n");
+}
+
+// Ends only an attempt that has no answer, and then writes the result first.
+void TestWatchdog::endings()
+{
+    QFETCH(QString, how);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, lastLines);
+#ifdef UPLOADER_SANITIZE
+    if (how == QLatin1String("grow"))
+        QSKIP("The memory bound is off under AddressSanitizer.");
+#endif
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+    const QString result = directory.filePath(how + QStringLiteral(".json"));
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_RESULT"), result);
+    environment.insert(QStringLiteral("UPLOADER_IDLE_TIMEOUT"), QStringLiteral("1"));
+    const QStringList upload = { QStringLiteral(UPLOADER_BINARY), receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"),
+                                 QString::number(8 << 20), QString(), QString(), QStringLiteral("false") };
+    UploaderRun run;
+    if (how == QLatin1String("block") || how == QLatin1String("grow")) {
+        run = UploaderRun::run({ QStringLiteral("stall"), how, receiver.url(), path, result }, environment, QStringLiteral(PROBE_BINARY));
+    } else if (how == QLatin1String("parent")) {
+        run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
+                                            QStringLiteral("import os, sys\nheld = bytearray(b'x' * (320 << 20))\ndel held\n"
+                                                           "os.execv(sys.argv[1], sys.argv[1:])") } + upload,
+                               environment, QStringLiteral(PYTHON_EXECUTABLE));
+    } else {
+        run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
+                                            QStringLiteral("import subprocess, sys, time\n"
+                                                           "run = subprocess.Popen(sys.argv[1:], stderr=subprocess.PIPE)\n"
+                                                           "time.sleep(8)\nsys.stderr.buffer.write(run.stderr.read())\n"
+                                                           "sys.exit(run.wait())") } + upload,
+                               environment, QStringLiteral(PYTHON_EXECUTABLE));
+    }
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.right(3000).constData());
+    QCOMPARE(run.lastLines(lastLines.count('\n')), lastLines);
+    QFile file(result);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray line = file.readAll();
+    QVERIFY2(line.endsWith("}\n") && line.count('\n') == 1, line.constData());
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    QCOMPARE(object.value(QStringLiteral("exit")).toInt(), exitCode);
+    QCOMPARE(object.value(QStringLiteral("message")).toString().toUtf8(),
+             exitCode == 0 ? QByteArray() : lastLines.mid(4, lastLines.indexOf('\n') - 5));
+}
+
+QTEST_GUILESS_MAIN(TestWatchdog)
+#include "tst_watchdog.moc"
