@@ -35,6 +35,8 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.options = options
         self.counter = itertools.count(1)
         self.counter_lock = threading.Lock()
+        self.answered = 0
+        self.path_failures = 0
         self.address_family = socket.AF_INET6 if ":" in options.host else socket.AF_INET
         super().__init__((options.host, options.port), Handler, bind_and_activate=False)
         self.server_bind()
@@ -58,6 +60,14 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         if self.tls:
             connection = self.tls.wrap_socket(connection, server_side=True, do_handshake_on_connect=False)
         return connection, address
+
+    def fails(self, path):
+        """Whether a request for this address fails: --fail-path, --fail-times times (0: always)."""
+        if not self.options.fail_path or self.options.fail_path.encode() not in path:
+            return False
+        with self.counter_lock:
+            self.path_failures += 1
+            return self.options.fail_times == 0 or self.path_failures <= self.options.fail_times
 
     def next_index(self):
         with self.counter_lock:
@@ -98,6 +108,11 @@ class Handler(socketserver.StreamRequestHandler):
 
         options = self.server.options
         fault = options.fault
+        path = request_line.split(b" ")[1] if len(request_line.split(b" ")) > 2 else b""
+        if options.hold_after is not None and self.server.answered >= options.hold_after and (
+                not options.hold_file or os.path.exists(options.hold_file)):
+            self.wait_for_close()
+            return False
         if fault == "early-413":
             self.reply(0, 413, "Payload Too Large")
             return False
@@ -142,11 +157,13 @@ class Handler(socketserver.StreamRequestHandler):
             return False
         if fault == "interim":
             self.wfile.write(b"HTTP/1.1 102 Processing\r\n\r\n")
-        if index <= options.fail_first:
+        if index <= options.fail_first or self.server.fails(path):
             self.reply(length, options.fail_status, "Failing", options.fail_header)
         else:
             self.reply(length)
-        return not options.no_length
+            with self.server.counter_lock:
+                self.server.answered += 1
+        return not options.no_length and not options.close_after_reply
 
     def wait_for_close(self):
         self.connection.settimeout(LONGEST_WAIT)
@@ -260,6 +277,13 @@ def main():
     parser.add_argument("--fail-first", type=int, default=0, help="answer the first N requests with --fail-status")
     parser.add_argument("--fail-status", type=int, default=503)
     parser.add_argument("--fail-header", action="append", default=[], help="extra header line of the failing answers")
+    parser.add_argument("--fail-path", help="answer requests whose address holds this text with --fail-status")
+    parser.add_argument("--fail-times", type=int, default=0, help="only the first N of those (0: every one)")
+    parser.add_argument("--close-after-reply", action="store_true",
+                        help="close the connection after each answer, as a server does with an idle one")
+    parser.add_argument("--hold-after", type=int,
+                        help="once this many requests are answered with success, take no more and never answer")
+    parser.add_argument("--hold-file", help="hold as --hold-after says only while this file exists")
     parser.add_argument("--listen-after", type=float, default=0,
                         help="refuse connections for this many seconds after printing the port")
     options = parser.parse_args()

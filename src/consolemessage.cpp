@@ -93,6 +93,14 @@ void ConsoleMessage::writeQuotedLine(const QByteArray &bytes)
         writeAll("\n", 1);
 }
 
+void ConsoleMessage::writeStatus(const QByteArray &text)
+{
+    struct iovec pieces[3] = { { const_cast<char *>("\r"), 1 }, { const_cast<char *>(text.constData()), size_t(text.size()) },
+                               { const_cast<char *>("\x1b[K"), 3 } };
+    std::lock_guard<std::timed_mutex> lock(consoleLock);
+    writeAll(pieces, 3);
+}
+
 void ConsoleMessage::writeUrgently(const QByteArray &lines)
 {
     std::unique_lock<std::timed_mutex> lock(consoleLock, std::defer_lock);

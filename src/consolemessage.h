@@ -34,6 +34,8 @@ public:
     // The line of one byte array, as << would write it, converted and written
     // a piece at a time: a reply body is never copied whole.
     static void writeQuotedLine(const QByteArray &bytes);
+    // A status line drawn over the previous one on a terminal; empty clears it.
+    static void writeStatus(const QByteArray &text);
     // For a thread that must end the process while another may be blocked
     // writing: waits at most a second for the console, then writes the
     // lines, already laid out, if the console takes them. Allocates nothing.

@@ -10,6 +10,9 @@ enum class ExitStatus {
     Usage = 2,
     // Sending again later may succeed (EX_TEMPFAIL).
     TemporaryFailure = 75,
+    // Ended by SIGINT or SIGTERM, as a shell reports them.
+    Interrupted = 130,
+    Terminated = 143,
 };
 
 #endif // EXITSTATUS_H

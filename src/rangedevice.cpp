@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <zlib.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,7 +38,18 @@ void RangeDevice::rewind()
     given = false;
     rewound = false;
     refused = false;
+    crc = 0;
     QIODevice::seek(0);
+}
+
+void RangeDevice::setChecksumEnabled(bool enabled)
+{
+    checksummed = enabled;
+}
+
+quint32 RangeDevice::checksum() const
+{
+    return crc;
 }
 
 bool RangeDevice::isSequential() const
@@ -72,6 +85,8 @@ qint64 RangeDevice::readData(char *data, qint64 maxSize)
     const qint64 count = failed || !file->seek(start + pos()) ? -1 : file->read(data, wanted);
     if (count > 0) {
         given = true;
+        if (checksummed)
+            crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(count)));
         return count;
     }
     if (!failed) {

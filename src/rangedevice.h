@@ -23,6 +23,9 @@ public:
 
     // A new attempt: back to the start of the range.
     void rewind();
+    // zlib's CRC-32 of the bytes given since the last rewind, once turned on.
+    void setChecksumEnabled(bool enabled);
+    quint32 checksum() const;
 
     bool isSequential() const override;
     qint64 size() const override;
@@ -49,6 +52,8 @@ private:
     bool rewound = false;
     bool refused = false;
     bool failed = false;
+    bool checksummed = false;
+    quint32 crc = 0;
 };
 
 #endif // RANGEDEVICE_H

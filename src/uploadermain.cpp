@@ -10,7 +10,7 @@
 
 #include <QCoreApplication>
 
-#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -52,7 +52,10 @@ int uploaderMain(int argc, char *argv[])
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                           arguments.proxy_port.constData(), arguments.use_proxy.constData())) {
         ConsoleMessage() << " >> Failed Upload.";
-        std::exit(reportResult(&resultFile, transfer->result()));
+        // At once, as the program always has, but without running static
+        // destructors under Qt's bearer thread, which the manager started:
+        // that crashed now and then. Everything is written by now.
+        ::_exit(reportResult(&resultFile, transfer->result()));
     }
     ConsoleMessage() << " >> Successful Upload.";
     QObject::connect(transfer->job(), &UploadJob::finished, &application, &QCoreApplication::quit);

@@ -85,6 +85,11 @@ void UploadJob::setMaxTime(int seconds)
     maxTime = seconds;
 }
 
+void UploadJob::setRetryDeadline(const QDeadlineTimer &deadline)
+{
+    retryDeadline = deadline;
+}
+
 int UploadJob::retries() const
 {
     return retryCount;
@@ -114,6 +119,16 @@ void UploadJob::start(RangeDevice *device)
 const UploadResult &UploadJob::result() const
 {
     return outcome;
+}
+
+quint32 UploadJob::checksum() const
+{
+    return body->checksum();
+}
+
+void UploadJob::abort(const QByteArray &line)
+{
+    giveUp(line);
 }
 
 // Every attempt sends the range from its start, with the same headers.
@@ -169,11 +184,15 @@ void UploadJob::checkIdle()
     reply->abort();
 }
 
-// Between attempts the run ends at once; during one, the attempt is given up.
 void UploadJob::runOutOfTime()
 {
-    outOfTime = true;
-    const QByteArray line = " >> Timed out: the run took over " + QByteArray::number(maxTime) + " seconds ";
+    giveUp(" >> Timed out: the run took over " + QByteArray::number(maxTime) + " seconds ");
+}
+
+// Between attempts the job ends at once; during one, the attempt is given up.
+void UploadJob::giveUp(const QByteArray &line)
+{
+    ending = true;
     if (retryWait.isActive()) {
         retryWait.stop();
         outcome.failure = line;
@@ -268,9 +287,9 @@ void UploadJob::finishAttempt()
     if (failed) {
         const bool transient = givenUp || (!fileFailed && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
         outcome.exitStatus = transient ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
-        if (transient && !outOfTime && outcome.attempts <= retryCount) {
-            const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
-            const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
+        const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
+        const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
+        if (transient && !ending && outcome.attempts <= retryCount && (retryDeadline.isForever() || retryDeadline.remainingTime() >= wait * qint64(1000))) {
             emit retryScheduled(wait);
             retryWait.start(wait * 1000);
             return;

@@ -4,6 +4,7 @@
 #include "replybody.h"
 #include "uploadresult.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QNetworkRequest>
 #include <QObject>
@@ -35,6 +36,8 @@ public:
     void setRetries(int count);
     // The job's whole time, attempts and waits included, from start(); 0 for none.
     void setMaxTime(int seconds);
+    // No retry is made whose wait would end past this.
+    void setRetryDeadline(const QDeadlineTimer &deadline);
     int retries() const;
     // Fed as the attempts go; may be shared with other jobs, or none.
     void setWatchdog(Watchdog *watchdog);
@@ -42,6 +45,10 @@ public:
     // Takes over the body and posts the first attempt.
     void start(RangeDevice *body);
     const UploadResult &result() const;
+    // The CRC-32 of the bytes the last attempt sent.
+    quint32 checksum() const;
+    // Ends the job now, with this failure line, as a transient failure.
+    void abort(const QByteArray &line);
 
     static QString localTimeZoneOffset();
     // The integer under "status_code" of a JSON object reply, else 0.
@@ -72,6 +79,7 @@ private:
     void rejectReply();
     void checkIdle();
     void runOutOfTime();
+    void giveUp(const QByteArray &line);
     void replyFinished();
     void finishAttempt();
     void noteFailure(const QByteArray &line);
@@ -87,12 +95,14 @@ private:
     int idleTimeout = 0;
     int retryCount = 0;
     int maxTime = 0;
+    QDeadlineTimer retryDeadline{ QDeadlineTimer::Forever };
     QTimer retryWait;
     QTimer runTime;
     bool failed = false;
     // The job gave the attempt up itself, for a reason that may pass.
     bool givenUp = false;
-    bool outOfTime = false;
+    // No attempt follows this one.
+    bool ending = false;
     bool fileFailed = false;
     bool replyTooLarge = false;
     ReplyBody replyBody;

@@ -144,6 +144,10 @@ bool UploadResult::writeJson(const Sink &sink) const
     // An inverted range sent nothing.
     json.literal(",\"bytes\":");
     json.number(qMax<qint64>(0, bytes));
+    if (index >= 0) {
+        json.literal(",\"end\":");
+        json.number(end);
+    }
     json.literal(",\"error\":");
     json.number(qint64(error));
     json.literal(",\"exit\":");
@@ -154,6 +158,10 @@ bool UploadResult::writeJson(const Sink &sink) const
     else
         json.literal("null");
     const double seconds = elapsedMilliseconds / 1000.0;
+    if (index >= 0) {
+        json.literal(",\"index\":");
+        json.number(index);
+    }
     json.literal(",\"megabits_per_second\":");
     // As the final report computes it.
     if (elapsedMilliseconds >= 0)
@@ -176,6 +184,10 @@ bool UploadResult::writeJson(const Sink &sink) const
         json.number(seconds);
     else
         json.literal("null");
+    if (index >= 0) {
+        json.literal(",\"start\":");
+        json.number(start);
+    }
     json.literal(",\"status_code\":");
     if (statusCodeShown)
         json.number(qint64(statusCode));

@@ -37,6 +37,10 @@ public:
     int statusCode = 0;
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray reply;
+    // A chunk of a whole file: its index and range; -1 when the run sends one range.
+    qint64 index = -1;
+    qint64 start = 0;
+    qint64 end = 0;
 };
 
 #endif // UPLOADRESULT_H

@@ -28,3 +28,5 @@ status=0
 [ "$status" -eq 2 ] || { echo "exit status $status, not 2"; exit 1; }
 grep -q "^ >> Usage: uploader url api_token" usage.txt
 man -w uploader
+/usr/bin/uploader-file --version | grep -q "^uploader-file "
+man -w uploader-file

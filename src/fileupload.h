@@ -1,0 +1,88 @@
+#ifndef FILEUPLOAD_H
+#define FILEUPLOAD_H
+
+#include "exitstatus.h"
+#include "fileuploadoptions.h"
+#include "uploadjournal.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class QNetworkAccessManager;
+class UploadJob;
+class UploadResult;
+
+// Sends every chunk of a file that the journal does not hold, several at a
+// time: one network manager per chunk in flight, so that each keeps its
+// connection open for the next chunk (Qt opens at most six to one host from
+// one manager). Ends once, with finished().
+class FileUpload : public QObject
+{
+    Q_OBJECT
+
+public:
+    FileUpload(const FileUploadOptions &options, QObject *parent = nullptr);
+    ~FileUpload() override;
+
+    // Checks the file and the template and opens the journal; prints one line
+    // and answers false, with exitStatus() set, when the run cannot start.
+    bool start();
+    ExitStatus exitStatus() const;
+    // SIGINT or SIGTERM: no new chunk, the chunks in flight are given up.
+    void interrupt(ExitStatus status);
+
+signals:
+    void finished();
+
+private:
+    struct Chunk
+    {
+        qint64 index = 0;
+        qint64 start = 0;
+        qint64 end = 0;
+        int slot = 0;
+    };
+
+    void startChunks();
+    void chunkFinished(UploadJob *job, const UploadResult &result);
+    bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
+    void writeResult(const UploadResult &result);
+    void report(const Chunk &chunk, const UploadResult &result);
+    void showProgress();
+    void drawStatusLine();
+    void finish();
+    bool fail(ExitStatus status, const QByteArray &line);
+
+    FileUploadOptions options;
+    qint64 fileSize = 0;
+    qint64 chunkCount = 0;
+    QJsonObject identity;
+    UploadJournal journal;
+    QFile result;
+    QList<qint64> pending;
+    QList<QNetworkAccessManager *> managers;
+    QList<int> freeSlots;
+    QHash<UploadJob *, Chunk> inFlight;
+    QDeadlineTimer retryDeadline;
+    QElapsedTimer clock;
+    QTimer statusLine;
+    bool terminal = false;
+    bool stopping = false;
+    bool ended = false;
+    ExitStatus status = ExitStatus::Success;
+    qint64 skipped = 0;
+    qint64 stored = 0;
+    qint64 failed = 0;
+    qint64 bytesSent = 0;
+    qint64 bytesToSend = 0;
+    // Bytes under way in the chunks in flight, for the status line.
+    QHash<UploadJob *, qint64> sending;
+    int lastPercent = 0;
+};
+
+#endif // FILEUPLOAD_H

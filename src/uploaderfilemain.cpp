@@ -1,0 +1,34 @@
+#include "uploaderfilemain.h"
+
+#include "fileupload.h"
+#include "fileuploadoptions.h"
+#include "interruptwatcher.h"
+#include "resourcelimits.h"
+#include "standardstreams.h"
+
+#include <QCoreApplication>
+
+int uploaderFileMain(int argc, char *argv[])
+{
+    StandardStreams::openClosed();
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("uploader-file"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(UPLOADER_VERSION));
+    FileUploadOptions options;
+    ExitStatus status = ExitStatus::Success;
+    if (!options.parse(argc, argv, &status))
+        return int(status);
+    QByteArray failure;
+    if (!ResourceLimits::ensureRequired(&failure))
+        return int(ExitStatus::Failure);
+
+    FileUpload upload(options);
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &upload, &FileUpload::interrupt);
+    // Queued: a journal that holds every chunk ends the run before the loop runs.
+    QObject::connect(&upload, &FileUpload::finished, &application, &QCoreApplication::quit, Qt::QueuedConnection);
+    if (!upload.start())
+        return int(upload.exitStatus());
+    application.exec();
+    return int(upload.exitStatus());
+}

@@ -1,0 +1,238 @@
+#include "receiverprocess.h"
+#include "testfiles.h"
+#include "testpaths.h"
+#include "uploaderrun.h"
+
+#include <QtTest>
+
+#include <zlib.h>
+
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+// The bodies the receiver stored for each chunk index, in the order they came.
+QMap<int, QList<QByteArray>> bodiesByIndex(const ReceiverProcess &receiver, QList<int> *order = nullptr)
+{
+    QMap<int, QList<QByteArray>> bodies;
+    for (int i = 1; i <= receiver.storedCount(); ++i) {
+        const QByteArray requestLine = receiver.storedHeaderLines(i).value(0);
+        const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("/chunk/(\\d+)")).match(QString::fromLatin1(requestLine));
+        const int index = match.hasMatch() ? match.captured(1).toInt() : -1;
+        bodies[index] << receiver.storedBody(i);
+        if (order)
+            *order << index;
+    }
+    return bodies;
+}
+
+int journalChunks(const QString &path)
+{
+    QFile journal(path);
+    return journal.open(QIODevice::ReadOnly) ? journal.readAll().count('\n') - 1 : -1;
+}
+
+} // namespace
+
+class TestUploadFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void runs_data();
+    void runs();
+
+private:
+    QTemporaryDir directory;
+    QString path;
+    QByteArray content;
+};
+
+void TestUploadFile::initTestCase()
+{
+    QVERIFY(directory.isValid());
+    content.resize(1000000);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
+    path = directory.filePath(QStringLiteral("whole.bin"));
+    QVERIFY(writeTestFile(path, content));
+}
+
+void TestUploadFile::runs_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QStringList>("receiverOptions");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    // Chunks stored at the end, and each stored chunk's number of posts; -1 leaves one unchecked.
+    QTest::addColumn<int>("chunksStored");
+    QTest::addColumn<QByteArray>("lastLine");
+
+    const QStringList chunks = { QStringLiteral("--chunk-size"), QStringLiteral("64K") };
+    auto with = [&chunks](const QString &more) { return chunks + more.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+    auto receiver = [](const QString &options) { return options.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+    QTest::newRow("every chunk once, four at a time") << "plain" << QStringList() << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ");
+    QTest::newRow("one at a time, in order") << "ordered" << QStringList() << with(QStringLiteral("--parallel 1")) << 0 << 16
+                                             << QByteArray(" >> Bye... ");
+    QTest::newRow("chunk as large as the file") << "plain" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("1M") }
+                                                << 0 << 1 << QByteArray(" >> Bye... ");
+    QTest::newRow("empty file, one empty chunk") << "empty" << QStringList() << with(QString()) << 0 << 1 << QByteArray(" >> Bye... ");
+    QTest::newRow("transient failure retried") << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-times 1"))
+                                               << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ");
+    QTest::newRow("transient failure that lasts, the rest goes on")
+        << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-status 503")) << with(QStringLiteral("--retries 1")) << 75 << 15
+        << QByteArray(" >> Exit with error! ");
+    QTest::newRow("no retry once the retry time is spent")
+        << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-times 1")) << with(QStringLiteral("--retry-time 0")) << 75 << 15
+        << QByteArray(" >> Exit with error! ");
+    QTest::newRow("permanent failure stops new chunks")
+        << "stops" << receiver(QStringLiteral("--fail-path /chunk/2? --fail-status 404")) << with(QStringLiteral("--parallel 1")) << 1 << 2
+        << QByteArray(" >> Exit with error! ");
+    QTest::newRow("server closes each kept connection") << "plain" << receiver(QStringLiteral("--close-after-reply"))
+                                                        << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ");
+    QTest::newRow("killed, then resumed") << "resume" << receiver(QStringLiteral("--hold-after 5 --hold-file ") + directory.filePath(QStringLiteral("hold")))
+                                          << with(QStringLiteral("--parallel 2"))
+                                          << 0 << 16 << QByteArray(" >> Bye... ");
+    QTest::newRow("SIGTERM ends with 143") << "terminate" << receiver(QStringLiteral("--hold-after 5")) << with(QStringLiteral("--parallel 2"))
+                                           << 143 << 5 << QByteArray(" >> Exit with error! ");
+    QTest::newRow("complete journal ends at once") << "again" << QStringList() << with(QString()) << 0 << 16
+                                                   << QByteArray(" >> Bye... ");
+    QTest::newRow("changed file refused") << "changed" << QStringList() << with(QString()) << 2 << 16
+                                          << QByteArray(" >> Journal not usable: its mtime_ns differs from this run's; --restart sends every chunk again ");
+    QTest::newRow("journal in use refused") << "locked" << QStringList() << with(QString()) << 2 << 0
+                                            << QByteArray(" >> Journal not usable: ") ;
+    QTest::newRow("parallel over 16") << "usage" << QStringList() << with(QStringLiteral("--parallel 17")) << 2 << 0
+                                      << QByteArray(" >> Invalid --parallel: \"17\" ");
+    QTest::newRow("chunk size over 4 GiB") << "usage" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("5G") }
+                                           << 2 << 0 << QByteArray(" >> Invalid --chunk-size: \"5G\" ");
+    QTest::newRow("template without index or start")
+        << "same address" << QStringList() << with(QString()) << 2 << 0
+        << QByteArray(" >> Invalid URL_TEMPLATE: neither {index} nor {start}: every chunk would go to the same address ");
+    QTest::newRow("unknown placeholder") << "unknown placeholder" << QStringList() << with(QString()) << 2 << 0
+                                         << QByteArray(" >> Invalid URL_TEMPLATE: unknown placeholder {offset} ");
+}
+
+void TestUploadFile::runs()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QStringList, receiverOptions);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(int, chunksStored);
+    QFETCH(QByteArray, lastLine);
+    ReceiverProcess receiver(receiverOptions);
+    QVERIFY(receiver.isListening());
+    const QString file = scenario == QLatin1String("empty") ? directory.filePath(QStringLiteral("empty.bin")) : path;
+    QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : content));
+    const QString journal = file + QStringLiteral(".upload-journal");
+    QFile::remove(journal);
+    QString url = QStringLiteral("http://127.0.0.1:%1/chunk/{index}?start={start}&end={end}&of={count}").arg(receiver.port());
+    if (scenario == QLatin1String("same address"))
+        url = QStringLiteral("http://127.0.0.1:%1/chunk?size={size}").arg(receiver.port());
+    if (scenario == QLatin1String("unknown placeholder"))
+        url += QStringLiteral("&{offset}");
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
+    const QStringList arguments = options + QStringList{ url, file };
+
+    UploaderRun run;
+    if (scenario == QLatin1String("resume"))
+        QVERIFY(writeTestFile(directory.filePath(QStringLiteral("hold")), QByteArray()));
+    if (scenario == QLatin1String("resume") || scenario == QLatin1String("terminate")) {
+        // The receiver answers five chunks, then holds: the run is ended while two are in flight.
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(UPLOADER_FILE_BINARY), arguments);
+        QVERIFY(process.waitForStarted());
+        // Two chunks may pass the receiver's count together: wait until the journal stands still.
+        QTRY_VERIFY_WITH_TIMEOUT(journalChunks(journal) >= 5, 60000);
+        int before = -1;
+        while (before != journalChunks(journal)) {
+            before = journalChunks(journal);
+            QTest::qWait(300);
+        }
+        if (scenario == QLatin1String("resume"))
+            process.kill();
+        else
+            process.terminate();
+        QVERIFY(process.waitForFinished(60000));
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.errorOutput = process.readAllStandardError();
+        QCOMPARE(journalChunks(journal), before);
+        if (scenario == QLatin1String("terminate"))
+            chunksStored = before;
+        if (scenario == QLatin1String("resume")) {
+            QVERIFY(QFile::remove(directory.filePath(QStringLiteral("hold"))));
+            // As a crash in the middle of a line leaves it: dropped, and the next line starts clean.
+            QFile torn(journal);
+            QVERIFY(torn.open(QIODevice::Append));
+            torn.write("{\"index\":15,\"sta");
+            torn.close();
+            run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+            const QByteArray counts = QByteArray::number(16 - before) + " stored, 0 failed, " + QByteArray::number(before) + " from the journal";
+            QVERIFY2(run.errorOutput.contains(counts), run.errorOutput.constData());
+        }
+    } else if (scenario == QLatin1String("again")) {
+        QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
+        run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+        QVERIFY2(run.errorOutput.startsWith(" >> All 16 chunks are in the journal \n"), run.errorOutput.constData());
+    } else if (scenario == QLatin1String("changed")) {
+        QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
+        QFile touched(file);
+        QVERIFY(touched.open(QIODevice::ReadWrite));
+        QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        touched.close();
+        run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+    } else if (scenario == QLatin1String("locked")) {
+        QFile held(journal);
+        QVERIFY(held.open(QIODevice::WriteOnly));
+        QCOMPARE(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+        run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+    } else {
+        run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+    }
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QVERIFY2(run.errorOutput.endsWith(lastLine + '\n') || (scenario == QLatin1String("locked") && run.errorOutput.startsWith(lastLine)),
+             run.errorOutput.constData());
+    if (exitCode == 2 && scenario != QLatin1String("changed"))
+        return;
+
+    // Each stored chunk arrived with exactly its bytes and is in the journal once.
+    QList<int> order;
+    const QMap<int, QList<QByteArray>> bodies = bodiesByIndex(receiver, &order);
+    const int chunkSize = options.contains(QStringLiteral("1M")) ? 1 << 20 : 64 << 10;
+    int stored = 0;
+    for (auto it = bodies.cbegin(); it != bodies.cend(); ++it) {
+        const QByteArray expected = file == path ? content.mid(it.key() * chunkSize, chunkSize) : QByteArray();
+        for (const QByteArray &body : it.value())
+            QCOMPARE(body, expected);
+    }
+    QFile journalFile(journal);
+    QVERIFY(journalFile.open(QIODevice::ReadOnly));
+    QSet<int> inJournal;
+    for (const QByteArray &line : journalFile.readAll().split('\n').mid(1)) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject chunk = QJsonDocument::fromJson(line).object();
+        const int index = chunk.value(QStringLiteral("index")).toInt();
+        QVERIFY2(!inJournal.contains(index), line.constData());
+        inJournal.insert(index);
+        QCOMPARE(chunk.value(QStringLiteral("crc32")).toString().toUInt(nullptr, 16),
+                 quint32(crc32(0, reinterpret_cast<const Bytef *>(content.constData() + index * chunkSize),
+                               uInt(file == path ? qMin<qint64>(chunkSize, content.size() - index * chunkSize) : 0))));
+        ++stored;
+    }
+    QCOMPARE(stored, chunksStored);
+    if (scenario == QLatin1String("ordered"))
+        QCOMPARE(order, QList<int>({ 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15 }));
+    if (scenario == QLatin1String("stops"))
+        QVERIFY2(!bodies.contains(3), "a chunk started after the permanent failure");
+    if (exitCode == 0 && (scenario == QLatin1String("plain") || scenario == QLatin1String("again")))
+        QCOMPARE(bodies.size(), chunksStored);
+    QVERIFY(!run.errorOutput.contains("secret"));
+    QVERIFY(journalFile.seek(0) && !journalFile.readAll().contains("secret"));
+}
+
+QTEST_GUILESS_MAIN(TestUploadFile)
+#include "tst_uploadfile.moc"
