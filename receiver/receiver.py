@@ -46,6 +46,9 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         if options.tls_cert:
             self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.tls.load_cert_chain(options.tls_cert, options.tls_key)
+            if options.client_ca:
+                self.tls.verify_mode = ssl.CERT_REQUIRED
+                self.tls.load_verify_locations(options.client_ca)
             if options.tls_version:
                 # Offering TLS 1.0 and 1.1 is the point of those choices.
                 warnings.simplefilter("ignore", DeprecationWarning)
@@ -248,6 +251,7 @@ def main():
     parser.add_argument("--store", help="folder for NNNN.body and NNNN.headers of each request")
     parser.add_argument("--tls-cert", help="serve HTTPS with this certificate chain (PEM)")
     parser.add_argument("--tls-key", help="private key of the certificate (PEM)")
+    parser.add_argument("--client-ca", help="ask for a client certificate signed by this authority (PEM)")
     parser.add_argument("--tls-version", choices=["TLSv1", "TLSv1_1", "TLSv1_2", "TLSv1_3"],
                         help="offer this TLS version only")
     parser.add_argument("--status", type=int, default=201, help="HTTP status of every reply")

@@ -2,6 +2,7 @@
 # Builds if needed and runs the benchmarks; the tables go to bench/results.md and bench/results-wholefile.md.
 set -eu
 cd "$(dirname "$0")/.."
+export PACKAGE_GROUPS="build qt6 bench"
 CMAKE_EXTRA_ARGS=-DUPLOADER_BENCH=ON scripts/setup.sh > /dev/null
 BUILD_DIR=build-qt6 CMAKE_EXTRA_ARGS="-DUPLOADER_BENCH=ON -DUPLOADER_QT_MAJOR=6" scripts/setup.sh > /dev/null
 python3 bench/run.py "$@"

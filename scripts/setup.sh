@@ -1,9 +1,22 @@
 #!/bin/sh
-# Installs what the build, the tests, the demo and the benchmark need, then configures and builds.
+# Installs what the named groups need (PACKAGE_GROUPS, default "build"), then
+# configures and builds. Groups: build (the program and its demo: Qt 5, zlib,
+# CMake, Python for the receiver), qt6 (the second build), test (test
+# servers, sanitizers, fuzzers, the package checks), bench (the benchmark's
+# clients). Without root it builds when nothing is missing.
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake make g++ qtbase5-dev qtscript5-dev qt6-base-dev qt6-declarative-dev zlib1g-dev python3 openssl tzdata ca-certificates tinyproxy curl iperf3 clang libclang-rt-14-dev libssl-dev time dpkg-dev file man-db lintian"
+packages=""
+for group in ${PACKAGE_GROUPS:-build}; do
+    case $group in
+        build) packages="$packages cmake make g++ qtbase5-dev qtscript5-dev zlib1g-dev libssl-dev python3" ;;
+        qt6) packages="$packages qt6-base-dev qt6-declarative-dev" ;;
+        test) packages="$packages openssl tzdata ca-certificates tinyproxy clang libclang-rt-14-dev dpkg-dev file man-db lintian apt" ;;
+        bench) packages="$packages curl iperf3 libssl-dev time openssl" ;;
+        *) echo "Unknown package group: $group" >&2; exit 2 ;;
+    esac
+done
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

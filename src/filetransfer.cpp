@@ -80,6 +80,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     transferJob->setIdleTimeout(idleTimeout);
     transferJob->setRetries(retries);
     transferJob->setMaxTime(maxTime);
+    transferJob->setProxyCredentials(proxyUser, proxyPassword);
     transferJob->setWatchdog(&watchdog);
     connect(transferJob, &UploadJob::attemptStarted, this, [] {
         lastPercent = 0;
@@ -116,6 +117,12 @@ void FileTransfer::setResultFile(ResultFile *file)
 void FileTransfer::setRetries(int count)
 {
     retries = count;
+}
+
+void FileTransfer::setProxyCredentials(const QByteArray &user, const QByteArray &password)
+{
+    proxyUser = user;
+    proxyPassword = password;
 }
 
 void FileTransfer::setMaxTime(int seconds)

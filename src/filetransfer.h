@@ -34,6 +34,8 @@ public:
     void setRetries(int count);
     // The run's whole time, attempts and waits included; 0 for none.
     void setMaxTime(int seconds);
+    // What the proxy is answered with when it asks for authentication.
+    void setProxyCredentials(const QByteArray &user, const QByteArray &password);
     // Where the result goes if the watchdog has to end the run.
     void setResultFile(ResultFile *file);
     // Null until upload() has posted.
@@ -58,6 +60,8 @@ private:
     int idleTimeout = 0;
     int retries = 0;
     int maxTime = 0;
+    QByteArray proxyUser;
+    QByteArray proxyPassword;
     // What the run ends with when nothing was posted.
     UploadResult unposted;
     Watchdog watchdog;

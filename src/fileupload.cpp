@@ -150,6 +150,7 @@ void FileUpload::startChunks()
         job->setIdleTimeout(options.idleTimeout);
         job->setRetries(options.retries);
         job->setRetryDeadline(retryDeadline);
+        job->setProxyCredentials(options.proxyUser, options.proxyPassword);
         connect(job, &UploadJob::uploadProgress, this, [this, job](qint64 sent) { sending[job] = sent; });
         connect(job, &UploadJob::attemptStarted, this, [this, job] { sending[job] = 0; });
         connect(job, &UploadJob::finished, this, [this, job](const UploadResult &outcome) { chunkFinished(job, outcome); });

@@ -114,6 +114,8 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         if (colon <= 0 || !UploadArguments::isValidPort(port))
             return usage("Invalid --proxy: \"" + proxy + '"', status);
         proxyPort = quint16(port.toUInt());
+        proxyUser = qgetenv("UPLOADER_PROXY_USER");
+        proxyPassword = qgetenv("UPLOADER_PROXY_PASSWORD");
     }
     if (parser.isSet(tokenFileOption)) {
         QFile file(parser.value(tokenFileOption));

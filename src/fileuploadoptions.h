@@ -28,6 +28,9 @@ public:
     bool restart = false;
     QByteArray proxyHost;
     quint16 proxyPort = 0;
+    // From UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD.
+    QByteArray proxyUser;
+    QByteArray proxyPassword;
     // "-" for standard output, empty for none.
     QByteArray resultPath;
     bool quiet = false;

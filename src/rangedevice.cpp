@@ -36,7 +36,7 @@ bool RangeDevice::openRegularFile(const char *path, QFile *file)
 void RangeDevice::rewind()
 {
     given = false;
-    rewound = false;
+    passes = 0;
     refused = false;
     crc = 0;
     QIODevice::seek(0);
@@ -62,9 +62,15 @@ qint64 RangeDevice::size() const
     return length;
 }
 
+void RangeDevice::setPassesPerAttempt(int count)
+{
+    allowedPasses = count;
+}
+
 bool RangeDevice::seek(qint64 position)
 {
-    rewound = rewound || (given && position < pos());
+    if (position < pos())
+        given = false;
     return QIODevice::seek(position);
 }
 
@@ -75,13 +81,15 @@ qint64 RangeDevice::readData(char *data, qint64 maxSize)
     const qint64 wanted = qMin(maxSize, length - pos());
     if (wanted <= 0)
         return 0;
-    if (rewound) {
+    if (!given && passes == allowedPasses) {
         if (!refused) {
             refused = true;
             emit resendRefused();
         }
         return -1;
     }
+    if (!given)
+        ++passes;
     const qint64 count = failed || !file->seek(start + pos()) ? -1 : file->read(data, wanted);
     if (count > 0) {
         given = true;

@@ -23,6 +23,9 @@ public:
 
     // A new attempt: back to the start of the range.
     void rewind();
+    // How often Qt may send the range within one attempt; 1 unless a
+    // proxy must see it again after asking for credentials.
+    void setPassesPerAttempt(int count);
     // zlib's CRC-32 of the bytes given since the last rewind, once turned on.
     void setChecksumEnabled(bool enabled);
     quint32 checksum() const;
@@ -48,8 +51,10 @@ private:
     QFile *file;
     const qint64 start;
     const qint64 length;
+    // Bytes have been given since the pass began.
     bool given = false;
-    bool rewound = false;
+    int passes = 0;
+    int allowedPasses = 1;
     bool refused = false;
     bool failed = false;
     bool checksummed = false;

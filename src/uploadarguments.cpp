@@ -64,6 +64,8 @@ bool UploadArguments::parse(int argc, const char *const *argv)
         ConsoleMessage() << " >> Invalid UPLOADER_MAX_TIME:" << QString::fromLocal8Bit(maxTime);
         return false;
     }
+    proxy_user = qgetenv("UPLOADER_PROXY_USER");
+    proxy_password = qgetenv("UPLOADER_PROXY_PASSWORD");
     result_path = qgetenv("UPLOADER_RESULT");
     return true;
 }

@@ -33,6 +33,9 @@ public:
     int retries = 0;
     // From UPLOADER_MAX_TIME: the run's whole time in seconds; 0 for none.
     int max_time = 0;
+    // From UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD, for a proxy that asks.
+    QByteArray proxy_user;
+    QByteArray proxy_password;
     // From UPLOADER_RESULT: a path, "-" for standard output, empty for none.
     QByteArray result_path;
 };

@@ -1,5 +1,7 @@
 #include "uploaderfilemain.h"
 
+#include "certificateauthorities.h"
+#include "clientcertificate.h"
 #include "fileupload.h"
 #include "fileuploadoptions.h"
 #include "interruptwatcher.h"
@@ -18,6 +20,8 @@ int uploaderFileMain(int argc, char *argv[])
     ExitStatus status = ExitStatus::Success;
     if (!options.parse(argc, argv, &status))
         return int(status);
+    if (options.urlTemplate.text().toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply()))
+        return int(ExitStatus::Usage);
     QByteArray failure;
     if (!ResourceLimits::ensureRequired(&failure))
         return int(ExitStatus::Failure);

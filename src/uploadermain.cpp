@@ -1,5 +1,7 @@
 #include "uploadermain.h"
 
+#include "certificateauthorities.h"
+#include "clientcertificate.h"
 #include "consolemessage.h"
 #include "filetransfer.h"
 #include "resourcelimits.h"
@@ -43,10 +45,13 @@ int uploaderMain(int argc, char *argv[])
         return reportResult(&resultFile, unsent);
 
     QCoreApplication application(argc, argv);
+    if (arguments.url.toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply()))
+        return int(ExitStatus::Usage);
     FileTransfer *transfer = new FileTransfer(&application);
     transfer->setIdleTimeout(arguments.idle_timeout);
     transfer->setRetries(arguments.retries);
     transfer->setMaxTime(arguments.max_time);
+    transfer->setProxyCredentials(arguments.proxy_user, arguments.proxy_password);
     transfer->setResultFile(&resultFile);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),

@@ -5,8 +5,10 @@
 #include "retrypolicy.h"
 #include "watchdog.h"
 
+#include <QAuthenticator>
 #include <QDateTime>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSslConfiguration>
 #include <QSslError>
@@ -95,6 +97,12 @@ int UploadJob::retries() const
     return retryCount;
 }
 
+void UploadJob::setProxyCredentials(const QByteArray &user, const QByteArray &password)
+{
+    proxyUser = user;
+    proxyPassword = password;
+}
+
 void UploadJob::setWatchdog(Watchdog *dog)
 {
     watchdog = dog;
@@ -104,6 +112,24 @@ void UploadJob::start(RangeDevice *device)
 {
     body = device;
     body->setParent(this);
+    // Over http a proxy that asks for credentials has the body sent once
+    // more, with them; it never reached the server.
+    if (!secure && manager->proxy().type() == QNetworkProxy::HttpProxy && !proxyUser.isEmpty())
+        body->setPassesPerAttempt(2);
+    // Asked a second time, the credentials were refused: the authenticator
+    // stays empty, the request fails, and sending again would fail the same way.
+    connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            [this](const QNetworkProxy &, QAuthenticator *authenticator) {
+                if (!reply || reply->isFinished() || proxyRefused)
+                    return;
+                if (!proxyAnswered && !proxyUser.isEmpty()) {
+                    proxyAnswered = true;
+                    authenticator->setUser(QString::fromUtf8(proxyUser));
+                    authenticator->setPassword(QString::fromUtf8(proxyPassword));
+                    return;
+                }
+                refuseProxy();
+            });
     connect(body, &RangeDevice::readFailed, this, [this] {
         fileFailed = true;
         noteFailure(" >> Cannot read input file. ");
@@ -137,6 +163,8 @@ void UploadJob::post()
     outcome.startAttempt();
     failed = false;
     givenUp = false;
+    proxyRefused = false;
+    proxyAnswered = false;
     replyTooLarge = false;
     replyBody.start(QByteArray());
     body->rewind();
@@ -250,6 +278,10 @@ void UploadJob::replyFinished()
     const qint64 received = replyBody.receivedSize();
     replyBody.start(QByteArray());
     if (reply->error() != QNetworkReply::NoError || replyTooLarge) {
+        // Qt may give up on refused credentials without asking again.
+        if (proxyAnswered && (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError
+                              || reply->error() == QNetworkReply::AuthenticationRequiredError))
+            refuseProxy();
         failed = true;
         noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
         reply->abort();
@@ -285,7 +317,7 @@ void UploadJob::finishAttempt()
 {
     outcome.exitStatus = ExitStatus::Success;
     if (failed) {
-        const bool transient = givenUp || (!fileFailed && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
+        const bool transient = givenUp || (!fileFailed && !proxyRefused && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
         outcome.exitStatus = transient ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
         const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
         const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
@@ -297,6 +329,14 @@ void UploadJob::finishAttempt()
     }
     runTime.stop();
     emit finished(outcome);
+}
+
+void UploadJob::refuseProxy()
+{
+    if (proxyRefused)
+        return;
+    proxyRefused = true;
+    noteFailure(" >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ");
 }
 
 void UploadJob::noteFailure(const QByteArray &line)

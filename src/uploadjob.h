@@ -39,6 +39,8 @@ public:
     // No retry is made whose wait would end past this.
     void setRetryDeadline(const QDeadlineTimer &deadline);
     int retries() const;
+    // The answer to a proxy that asks for credentials; asked again, the job gives up.
+    void setProxyCredentials(const QByteArray &user, const QByteArray &password);
     // Fed as the attempts go; may be shared with other jobs, or none.
     void setWatchdog(Watchdog *watchdog);
 
@@ -83,6 +85,7 @@ private:
     void replyFinished();
     void finishAttempt();
     void noteFailure(const QByteArray &line);
+    void refuseProxy();
 
     QNetworkAccessManager *manager;
     QNetworkReply *reply = nullptr;
@@ -104,6 +107,11 @@ private:
     // No attempt follows this one.
     bool ending = false;
     bool fileFailed = false;
+    QByteArray proxyUser;
+    QByteArray proxyPassword;
+    bool proxyAnswered = false;
+    // The proxy asked for credentials again: those given, if any, were refused.
+    bool proxyRefused = false;
     bool replyTooLarge = false;
     ReplyBody replyBody;
     UploadResult outcome;

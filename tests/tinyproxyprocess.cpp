@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QTcpServer>
 
+const char TinyproxyProcess::user[] = "proxyuser";
+const char TinyproxyProcess::password[] = "pr0xyS3cret";
+
 static quint16 unusedLoopbackPort()
 {
     QTcpServer server;
@@ -19,6 +22,8 @@ TinyproxyProcess::TinyproxyProcess(Policy policy)
     QFile log(directory.filePath(QStringLiteral("log")));
     QByteArray rules = "Listen 127.0.0.1\nTimeout 60\nAllow 127.0.0.1\nMaxClients 10\nLogLevel Info\nLogFile \""
                        + QFile::encodeName(log.fileName()) + "\"\n";
+    if (policy == BasicAuth)
+        rules += QByteArray("BasicAuth ") + user + ' ' + password + '\n';
     if (policy == DenyAll) {
         QFile filter(directory.filePath(QStringLiteral("filter")));
         filter.open(QIODevice::WriteOnly);

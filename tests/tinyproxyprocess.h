@@ -8,7 +8,10 @@
 class TinyproxyProcess
 {
 public:
-    enum Policy { AllowAll, DenyAll };
+    enum Policy { AllowAll, DenyAll, BasicAuth };
+    // The credentials BasicAuth asks for.
+    static const char user[];
+    static const char password[];
 
     explicit TinyproxyProcess(Policy policy = AllowAll);
     ~TinyproxyProcess();

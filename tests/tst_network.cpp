@@ -3,9 +3,10 @@
 #include "receiverprocess.h"
 #include "refusingport.h"
 #include "testfiles.h"
+#include "testpaths.h"
 #include "tinyproxyprocess.h"
-#include "uploadjob.h"
 #include "uploaderrun.h"
+#include "uploadjob.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -45,6 +46,23 @@ InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 sta
     return run;
 }
 
+// One upload of the first 1000 bytes (uploader) or of the whole file (uploader-file), by either program.
+UploaderRun runProgram(const QString &program, const QString &url, const QString &path, const QString &journal,
+                       const QProcessEnvironment &environment, const QString &proxyPort = QString())
+{
+    const bool wholeFile = program.endsWith(QLatin1String("uploader-file"));
+    QStringList arguments;
+    if (wholeFile)
+        arguments << QStringLiteral("--restart") << QStringLiteral("--journal") << journal << QStringLiteral("--result")
+                  << QStringLiteral("-") << (proxyPort.isEmpty() ? QStringList() : QStringList{ QStringLiteral("--proxy"),
+                                                                                                  QStringLiteral("127.0.0.1:") + proxyPort })
+                  << url + QStringLiteral("?i={index}") << path;
+    else
+        arguments << url << QString() << path << QStringLiteral("0") << QStringLiteral("1000") << QStringLiteral("127.0.0.1")
+                  << proxyPort << (proxyPort.isEmpty() ? QStringLiteral("false") : QStringLiteral("true"));
+    return UploaderRun::run(arguments, environment, program);
+}
+
 bool openssl(const QStringList &arguments)
 {
     QProcess process;
@@ -76,6 +94,12 @@ private slots:
     void proxyFailures();
     void oneSendPerAttempt_data();
     void oneSendPerAttempt();
+    void trustedAuthorities_data();
+    void trustedAuthorities();
+    void proxyAuthentication_data();
+    void proxyAuthentication();
+    void clientCertificate_data();
+    void clientCertificate();
 
 private:
     QString pki(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
@@ -128,6 +152,18 @@ void TestNetwork::initTestCase()
     der.close();
     QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-inform"), QStringLiteral("DER"), QStringLiteral("-in"), pki("good.der"),
                       QStringLiteral("-out"), pki("badsignature.pem") }));
+    // Client certificates: one from the test authority, its key also encrypted, and one from another authority.
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                      QStringLiteral("-keyout"), pki("client.key"), QStringLiteral("-out"), pki("client.csr"), subject,
+                      QStringLiteral("/CN=uploader client") }));
+    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), pki("client.csr"), QStringLiteral("-CA"),
+                      pki("ca.pem"), QStringLiteral("-CAkey"), pki("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-days"),
+                      QStringLiteral("2"), QStringLiteral("-out"), pki("client.pem") }));
+    QVERIFY(openssl({ QStringLiteral("pkcs8"), QStringLiteral("-topk8"), QStringLiteral("-in"), pki("client.key"), QStringLiteral("-out"),
+                      pki("client-encrypted.key"), QStringLiteral("-passout"), QStringLiteral("pass:k3yS3cret") }));
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                      QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("stranger.key"), QStringLiteral("-out"), pki("stranger.pem"),
+                      QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Another Authority") }));
     QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-key"), pki("server.key"),
                       QStringLiteral("-out"), pki("selfsigned.pem"), QStringLiteral("-days"), QStringLiteral("2"), subject,
                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1") }));
@@ -311,6 +347,151 @@ void TestNetwork::oneSendPerAttempt()
     QCOMPARE(receiver.storedCount(), retries + 1);
     for (int i = 1; i <= retries + 1; ++i)
         QCOMPARE(receiver.storedBody(i), content.mid(1000, 100000));
+}
+
+void TestNetwork::trustedAuthorities_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("exitCode");
+    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("authorities")));
+    QVERIFY(QFile::copy(pki("ca.pem"), pki("authorities/test.pem")));
+    QVERIFY(writeTestFile(pki("notes.txt"), "no certificate here\n"));
+    const QString uploader = QStringLiteral(UPLOADER_BINARY);
+    const QString uploaderFile = QStringLiteral(UPLOADER_FILE_BINARY);
+    QTest::newRow("bundle") << uploader << "UPLOADER_CA_BUNDLE" << pki("ca.pem") << 0;
+    QTest::newRow("bundle, whole file") << uploaderFile << "UPLOADER_CA_BUNDLE" << pki("ca.pem") << 0;
+    QTest::newRow("SSL_CERT_FILE") << uploader << "SSL_CERT_FILE" << pki("ca.pem") << 0;
+    QTest::newRow("SSL_CERT_DIR") << uploader << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("authorities") << 0;
+    QTest::newRow("SSL_CERT_FILE without the authority") << uploader << "SSL_CERT_FILE" << pki("notes.txt") << 1;
+    QTest::newRow("none: refused") << uploader << "UPLOADER_NOTHING" << QString() << 1;
+    QTest::newRow("bundle without a certificate") << uploader << "UPLOADER_CA_BUNDLE" << pki("notes.txt") << 2;
+    QTest::newRow("bundle missing, whole file") << uploaderFile << "UPLOADER_CA_BUNDLE" << pki("missing.pem") << 2;
+}
+
+// The test authority reaches the program only through the environment.
+void TestNetwork::trustedAuthorities()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, variable);
+    QFETCH(QString, value);
+    QFETCH(int, exitCode);
+    ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(variable, value);
+    environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
+    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), path, pki("journal"), environment);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
+    if (exitCode == 2)
+        QCOMPARE(run.errorOutput, " >> Invalid UPLOADER_CA_BUNDLE: \"" + value.toUtf8() + "\" \n");
+    if (exitCode == 1 && !program.endsWith(QLatin1String("uploader-file")))
+        QVERIFY2(run.errorOutput.contains(" >> Reply Error #: 6 \n"), run.errorOutput.constData());
+}
+
+void TestNetwork::proxyAuthentication_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("exitCode");
+    const QString user = QString::fromLatin1(TinyproxyProcess::user);
+    const QString password = QString::fromLatin1(TinyproxyProcess::password);
+    QTest::newRow("right credentials") << QStringLiteral(UPLOADER_BINARY) << user << password << 0;
+    QTest::newRow("right credentials, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << user << password << 0;
+    QTest::newRow("none") << QStringLiteral(UPLOADER_BINARY) << QString() << QString() << 1;
+    // Ends at the second 407: no loop.
+    QTest::newRow("wrong password") << QStringLiteral(UPLOADER_BINARY) << user << QStringLiteral("wrongS3cret") << 1;
+    QTest::newRow("wrong password, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << user << QStringLiteral("wrongS3cret") << 1;
+}
+
+// The password goes to the proxy and nowhere else.
+void TestNetwork::proxyAuthentication()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(int, exitCode);
+    TinyproxyProcess proxy(TinyproxyProcess::BasicAuth);
+    QVERIFY(proxy.isListening());
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_PROXY_USER"), user);
+    environment.insert(QStringLiteral("UPLOADER_PROXY_PASSWORD"), password);
+    environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
+    environment.insert(QStringLiteral("UPLOADER_RESULT"), QStringLiteral("-"));
+    const UploaderRun run = runProgram(program, receiver.url(), path, pki("journal"), environment, QString::number(proxy.port()));
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
+    if (exitCode == 1 && !program.endsWith(QLatin1String("uploader-file")))
+        QVERIFY2(run.errorOutput.contains(" >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD \n"),
+                 run.errorOutput.constData());
+    QFile journal(pki("journal"));
+    const QByteArray journalText = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+    for (const QByteArray &output : { run.errorOutput, run.standardOutput, journalText })
+        QVERIFY2(password.isEmpty() || !output.contains(password.toUtf8()), output.constData());
+    QVERIFY(!run.standardOutput.isEmpty());
+}
+
+void TestNetwork::clientCertificate_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("line");
+    const QString certificate = QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("client.pem");
+    const QString key = QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("client.key");
+    const QString uploader = QStringLiteral(UPLOADER_BINARY);
+    QTest::newRow("right certificate") << uploader << QStringList{ certificate, key } << 0 << QByteArray();
+    QTest::newRow("right certificate, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << QStringList{ certificate, key } << 0
+                                                   << QByteArray();
+    QTest::newRow("encrypted key and its password")
+        << uploader << QStringList{ certificate, QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("client-encrypted.key"),
+                                    QStringLiteral("UPLOADER_CLIENT_KEY_PASSWORD=k3yS3cret") } << 0 << QByteArray();
+    QTest::newRow("none: the server refuses") << uploader << QStringList() << 1 << QByteArray();
+    QTest::newRow("another authority's: the server refuses")
+        << uploader << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("stranger.pem"), QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("stranger.key") }
+        << 1 << QByteArray();
+    QTest::newRow("key of another certificate")
+        << uploader << QStringList{ certificate, QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("server.key") } << 2
+        << QByteArray(" >> Invalid UPLOADER_CLIENT_KEY: it does not match UPLOADER_CLIENT_CERT \n");
+    QTest::newRow("wrong password")
+        << uploader << QStringList{ certificate, QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("client-encrypted.key"),
+                                    QStringLiteral("UPLOADER_CLIENT_KEY_PASSWORD=wrong") } << 2
+        << " >> Invalid UPLOADER_CLIENT_KEY_PASSWORD: \"" + pki("client-encrypted.key").toUtf8() + "\" \n";
+    QTest::newRow("certificate without its key") << uploader << QStringList{ certificate } << 2
+                                                 << QByteArray(" >> Invalid UPLOADER_CLIENT_KEY: \"\" \n");
+    QTest::newRow("certificate file unreadable") << uploader << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("missing.pem"), key }
+                                                 << 2 << " >> Invalid UPLOADER_CLIENT_CERT: \"" + pki("missing.pem").toUtf8() + "\" \n";
+}
+
+// A server that asks for a certificate from the test authority.
+void TestNetwork::clientCertificate()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, environment);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, line);
+    // Over TLS 1.3 the server checks the certificate after the handshake, and its refusal reaches
+    // the program as a closed connection (75); over TLS 1.2 it is a failed handshake (1).
+    ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key"),
+                               QStringLiteral("--client-ca"), pki("ca.pem"), QStringLiteral("--tls-version"), QStringLiteral("TLSv1_2") });
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment variables = UploaderRun::defaultEnvironment();
+    // Only the test authority: loading the system's takes long under the sanitizers.
+    variables.insert(QStringLiteral("SSL_CERT_FILE"), pki("ca.pem"));
+    variables.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
+    for (const QString &setting : environment)
+        variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), path, pki("journal"), variables);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
+    if (!line.isEmpty())
+        QCOMPARE(run.errorOutput, line);
+    QVERIFY(!run.errorOutput.contains("k3yS3cret"));
 }
 
 QTEST_GUILESS_MAIN(TestNetwork)

@@ -1,0 +1,16 @@
+#ifndef CERTIFICATEAUTHORITIES_H
+#define CERTIFICATEAUTHORITIES_H
+
+// The authorities that https trusts: the system's, those of SSL_CERT_FILE and
+// SSL_CERT_DIR in their place as OpenSSL's own tools read them, and those of
+// UPLOADER_CA_BUNDLE in addition. Verification stays on.
+class CertificateAuthorities
+{
+public:
+    // Sets the default TLS configuration when one of the variables is set;
+    // prints one line and answers false for a bundle that cannot be read
+    // or holds no certificate. Call it only for https: it loads the TLS library.
+    static bool apply();
+};
+
+#endif // CERTIFICATEAUTHORITIES_H
