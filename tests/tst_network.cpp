@@ -46,7 +46,9 @@ InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 sta
     return run;
 }
 
-// One upload of the first 1000 bytes (uploader) or of the whole file (uploader-file), by either program.
+// One upload of the first 1000 bytes, by either program: a proxy that asks for
+// credentials answers before it has read a larger body and closes, which Qt
+// may see as a closed connection.
 UploaderRun runProgram(const QString &program, const QString &url, const QString &path, const QString &journal,
                        const QProcessEnvironment &environment, const QString &proxyPort = QString())
 {
@@ -56,7 +58,7 @@ UploaderRun runProgram(const QString &program, const QString &url, const QString
         arguments << QStringLiteral("--restart") << QStringLiteral("--journal") << journal << QStringLiteral("--result")
                   << QStringLiteral("-") << (proxyPort.isEmpty() ? QStringList() : QStringList{ QStringLiteral("--proxy"),
                                                                                                   QStringLiteral("127.0.0.1:") + proxyPort })
-                  << url + QStringLiteral("?i={index}") << path;
+                  << url + QStringLiteral("?i={index}") << path + QStringLiteral(".head");
     else
         arguments << url << QString() << path << QStringLiteral("0") << QStringLiteral("1000") << QStringLiteral("127.0.0.1")
                   << proxyPort << (proxyPort.isEmpty() ? QStringLiteral("false") : QStringLiteral("true"));
@@ -177,6 +179,8 @@ void TestNetwork::initTestCase()
         content += char(i * 7 + (i >> 9));
     path = directory.filePath(QStringLiteral("data.bin"));
     QVERIFY(writeTestFile(path, content));
+    // What uploader-file sends whole where uploader sends the first 1000 bytes of the file.
+    QVERIFY(writeTestFile(path + QStringLiteral(".head"), content.left(1000)));
 }
 
 void TestNetwork::tlsAccepted_data()
