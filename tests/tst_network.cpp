@@ -414,6 +414,9 @@ void TestNetwork::proxyAuthentication_data()
 // The password goes to the proxy and nowhere else.
 void TestNetwork::proxyAuthentication()
 {
+#ifdef UPLOADER_SANITIZE
+    QSKIP("Slowed by the sanitizers, Qt at times takes tinyproxy's 407, sent before the body is read, for a closed connection.");
+#endif
     QFETCH(QString, program);
     QFETCH(QString, user);
     QFETCH(QString, password);
