@@ -1,6 +1,7 @@
 #include "uploadjob.h"
 
 #include "jsonscript.h"
+#include "proxyprobe.h"
 #include "rangedevice.h"
 #include "retrypolicy.h"
 #include "watchdog.h"
@@ -112,10 +113,16 @@ void UploadJob::start(RangeDevice *device)
 {
     body = device;
     body->setParent(this);
-    // Over http a proxy that asks for credentials has the body sent once
-    // more, with them; it never reached the server.
-    if (!secure && manager->proxy().type() == QNetworkProxy::HttpProxy && !proxyUser.isEmpty())
+    if (!secure && manager->proxy().type() == QNetworkProxy::HttpProxy && !proxyUser.isEmpty()) {
+        // A proxy that wants credentials answers 407 before it reads the body
+        // and closes, and Qt then takes the reset for a lost connection and
+        // never answers the 407. Sent with the request, Basic credentials
+        // avoid the 407; the request crosses the proxy in the clear anyway.
+        request.setRawHeader("Proxy-Authorization", "Basic " + (proxyUser + ':' + proxyPassword).toBase64());
+        // A proxy that asks for another scheme has the body sent once more,
+        // with its answer; it never reached the server.
         body->setPassesPerAttempt(2);
+    }
     // Asked a second time, the credentials were refused: the authenticator
     // stays empty, the request fails, and sending again would fail the same way.
     connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
@@ -165,6 +172,7 @@ void UploadJob::post()
     givenUp = false;
     proxyRefused = false;
     proxyAnswered = false;
+    tunnelOpened = false;
     replyTooLarge = false;
     replyBody.start(QByteArray());
     body->rewind();
@@ -180,6 +188,7 @@ void UploadJob::post()
     reply->setReadBufferSize(readBufferSize);
     connect(reply, &QNetworkReply::uploadProgress, this, &UploadJob::uploadProgress);
     connect(reply, &QNetworkReply::metaDataChanged, this, &UploadJob::startReply);
+    connect(reply, &QNetworkReply::encrypted, this, [this] { tunnelOpened = true; });
     connect(reply, &QNetworkReply::readyRead, this, &UploadJob::readReply);
     // Qt's own transfer time-out posts an event to restart its timer for every
     // 16 KiB sent; a clock read per piece and a check each second cost less.
@@ -279,13 +288,13 @@ void UploadJob::replyFinished()
     replyBody.start(QByteArray());
     if (reply->error() != QNetworkReply::NoError || replyTooLarge) {
         // Qt may give up on refused credentials without asking again.
-        if (proxyAnswered && (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError
-                              || reply->error() == QNetworkReply::AuthenticationRequiredError))
+        if (proxyAnswered && reply->error() == QNetworkReply::ProxyAuthenticationRequiredError)
             refuseProxy();
-        failed = true;
-        noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
-        reply->abort();
-        finishAttempt();
+        else if (proxyMayHaveRefused()) {
+            askProxy();
+            return;
+        }
+        failReply();
         return;
     }
     // Qt sometimes takes a reply closed before its declared length as complete.
@@ -312,6 +321,48 @@ void UploadJob::replyFinished()
     finishAttempt();
 }
 
+void UploadJob::failReply()
+{
+    failed = true;
+    noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
+    reply->abort();
+    finishAttempt();
+}
+
+// A proxy that wants credentials may answer at once and close while the
+// body is still being sent; Qt then loses its answer and reports the closed
+// connection. Some proxies refuse credentials by 401, which Qt takes for the
+// server's, or, in a tunnel, reports as an unknown error.
+bool UploadJob::proxyMayHaveRefused() const
+{
+    if (manager->proxy().type() != QNetworkProxy::HttpProxy || proxyRefused || tunnelOpened || givenUp || fileFailed)
+        return false;
+    const QNetworkReply::NetworkError error = reply->error();
+    return error == QNetworkReply::AuthenticationRequiredError
+           || (outcome.httpStatus == 0
+               && (error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::UnknownNetworkError
+                   || error == QNetworkReply::ProxyConnectionClosedError));
+}
+
+// Whether the proxy refuses the credentials, or wants some and has none,
+// decides if another attempt can help.
+void UploadJob::askProxy()
+{
+    const QUrl url = request.url();
+    QByteArray host = QUrl::toAce(url.host());
+    if (host.contains(':'))
+        host = '[' + host + ']';
+    ProxyProbe *probe = new ProxyProbe(manager->proxy(), host + ':' + QByteArray::number(url.port(secure ? 443 : 80)), proxyUser,
+                                       proxyPassword, this);
+    connect(probe, &ProxyProbe::finished, this, [this, probe](bool refused) {
+        probe->deleteLater();
+        if (refused)
+            refuseProxy();
+        failReply();
+    });
+    probe->start();
+}
+
 // Ends the job, or waits and posts again when the failure may pass.
 void UploadJob::finishAttempt()
 {
@@ -336,7 +387,10 @@ void UploadJob::refuseProxy()
     if (proxyRefused)
         return;
     proxyRefused = true;
-    noteFailure(" >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ");
+    // The cause of a closed connection noticed before it.
+    const QByteArray line = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
+    outcome.failure = line;
+    emit failureNoticed(line);
 }
 
 void UploadJob::noteFailure(const QByteArray &line)

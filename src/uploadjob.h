@@ -83,6 +83,9 @@ private:
     void runOutOfTime();
     void giveUp(const QByteArray &line);
     void replyFinished();
+    void failReply();
+    bool proxyMayHaveRefused() const;
+    void askProxy();
     void finishAttempt();
     void noteFailure(const QByteArray &line);
     void refuseProxy();
@@ -110,6 +113,8 @@ private:
     QByteArray proxyUser;
     QByteArray proxyPassword;
     bool proxyAnswered = false;
+    // The TLS session began, so the proxy had opened the tunnel.
+    bool tunnelOpened = false;
     // The proxy asked for credentials again: those given, if any, were refused.
     bool proxyRefused = false;
     bool replyTooLarge = false;
