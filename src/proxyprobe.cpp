@@ -62,23 +62,22 @@ void ProxyProbe::readAnswer()
         finish(status == 401 || status == 407);
         return;
     }
-    bool basicOnly = status == 407;
+    if (status != 407 || credentials.isEmpty()) {
+        finish(status == 407);
+        return;
+    }
     bool basicOffered = false;
     for (const QByteArray &line : lines) {
         const QByteArray field = line.trimmed().toLower();
         if (!field.startsWith("proxy-authenticate:"))
             continue;
-        const QByteArray scheme = field.mid(19).trimmed();
-        if (scheme.startsWith("basic"))
-            basicOffered = true;
-        else
-            basicOnly = false;
+        if (!field.mid(19).trimmed().startsWith("basic")) {
+            finish(false);
+            return;
+        }
+        basicOffered = true;
     }
-    if (status == 407 && credentials.isEmpty()) {
-        finish(true);
-        return;
-    }
-    if (!basicOnly || !basicOffered) {
+    if (!basicOffered) {
         finish(false);
         return;
     }
