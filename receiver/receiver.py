@@ -10,6 +10,7 @@ Prints "port N" on standard output once it listens.
 """
 
 import argparse
+import base64
 import itertools
 import os
 import socket
@@ -100,6 +101,7 @@ class Handler(socketserver.StreamRequestHandler):
             return False
         header_lines = []
         length = 0
+        authorization = None
         while True:
             line = self.rfile.readline(MAXIMUM_LINE)
             if line in (b"\r\n", b"\n", b""):
@@ -108,6 +110,8 @@ class Handler(socketserver.StreamRequestHandler):
             name, _, value = line.partition(b":")
             if name.strip().lower() == b"content-length":
                 length = int(value.strip())
+            if name.strip().lower() == b"authorization":
+                authorization = value.strip()
 
         options = self.server.options
         fault = options.fault
@@ -144,6 +148,9 @@ class Handler(socketserver.StreamRequestHandler):
             if fault == "slow-read":
                 time.sleep(0.01)
         index = self.server.next_index()
+        if options.touch and index == options.touch_at:
+            # A change that reading does not see: the file's times only.
+            os.utime(options.touch, ns=(0, os.stat(options.touch).st_mtime_ns + 10 ** 9))
         if store:
             prefix = os.path.join(store, "%04d" % index)
             with open(prefix + ".headers", "wb") as headers:
@@ -160,7 +167,9 @@ class Handler(socketserver.StreamRequestHandler):
             return False
         if fault == "interim":
             self.wfile.write(b"HTTP/1.1 102 Processing\r\n\r\n")
-        if index <= options.fail_first or self.server.fails(path):
+        if options.require_basic is not None and authorization != b"Basic " + base64.b64encode(options.require_basic.encode()):
+            self.reply(length, 401, "Unauthorized", ['WWW-Authenticate: Basic realm="upload"'])
+        elif index <= options.fail_first or self.server.fails(path):
             self.reply(length, options.fail_status, "Failing", options.fail_header)
         else:
             self.reply(length)
@@ -275,6 +284,8 @@ def main():
     parser.add_argument("--trickle-delay", type=float, default=0.005, help="seconds between the pieces")
     parser.add_argument("--stop-after", type=int, help="stop reading the body after this many bytes")
     parser.add_argument("--truncate", help="truncate this file to nothing once part of the body has arrived")
+    parser.add_argument("--touch", help="move this file's modification time once the --touch-at'th body has arrived")
+    parser.add_argument("--touch-at", type=int, default=1)
     parser.add_argument("--truncate-after", type=int, default=1 << 20, help="bytes of the body before --truncate acts")
     parser.add_argument("--reply-size", type=int, help="answer this many bytes of 'x' as the body")
     parser.add_argument("--no-length", action="store_true", help="end the reply body by closing the connection")
@@ -283,6 +294,8 @@ def main():
     parser.add_argument("--fail-header", action="append", default=[], help="extra header line of the failing answers")
     parser.add_argument("--fail-path", help="answer requests whose address holds this text with --fail-status")
     parser.add_argument("--fail-times", type=int, default=0, help="only the first N of those (0: every one)")
+    parser.add_argument("--require-basic", metavar="USER:PASSWORD",
+                        help="answer 401 with WWW-Authenticate: Basic unless the request carries these credentials")
     parser.add_argument("--close-after-reply", action="store_true",
                         help="close the connection after each answer, as a server does with an idle one")
     parser.add_argument("--hold-after", type=int,

@@ -13,9 +13,9 @@
 #include <QUrl>
 
 #include <limits>
-#include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 int FileTransfer::lastPercent = 0;
 
@@ -64,13 +64,14 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     ConsoleMessage() << " >> Chunk size =" << bodySize << "Byte";
 
     // Opening a FIFO or a device would block or read forever.
-    std::unique_ptr<QFile> file(new QFile);
-    if (!found || !S_ISREG(status.st_mode) || !RangeDevice::openRegularFile(file_path, file.get())) {
+    const int descriptor = found && S_ISREG(status.st_mode) ? RangeDevice::openRegularFile(file_path) : -1;
+    if (descriptor < 0) {
         ConsoleMessage(&unposted.failure) << " >> Cannot Open input file.";
         return false;
     }
-    fileSize = file->size();
+    fileSize = ::fstat(descriptor, &status) == 0 ? status.st_size : 0;
     if (start_offset < 0 || end_offset < start_offset || end_offset > fileSize) {
+        ::close(descriptor);
         ConsoleMessage(&unposted.failure) << " >> Invalid range:" << start_offset << "-" << end_offset << "of" << fileSize << "Byte";
         return false;
     }
@@ -94,7 +95,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
                          << transferJob->retries() + 1;
     });
     // Read while it is sent: memory stays small whatever the range.
-    transferJob->start(new RangeDevice(file.release(), start_offset, bodySize, nullptr));
+    transferJob->start(new RangeDevice(descriptor, RangeDevice::Ownership::Taken, start_offset, bodySize, nullptr));
     return true;
 }
 

@@ -2,7 +2,9 @@
 
 #include "consolemessage.h"
 #include "filetransfer.h"
+#include "pathcheck.h"
 #include "rangedevice.h"
+#include "uploadarguments.h"
 #include "uploadjob.h"
 #include "uploadresult.h"
 #include "utf8text.h"
@@ -12,8 +14,6 @@
 #include <QNetworkProxy>
 #include <QUrl>
 
-#include <memory>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,12 +22,15 @@ namespace {
 // A reply is kept in the journal up to this size: chunk APIs hand back ids that a final call needs.
 const int longestJournalReply = 64 << 10;
 
+// Who can set a file's change time back: nobody, unlike its modification time.
 QJsonObject fileIdentity(const QByteArray &path, const struct stat &status)
 {
+    const auto nanoseconds = [](const struct timespec &time) { return QString::number(qint64(time.tv_sec) * 1000000000 + time.tv_nsec); };
     QJsonObject identity;
     identity.insert(QStringLiteral("file"), QString::fromUtf8(path));
     identity.insert(QStringLiteral("size"), double(status.st_size));
-    identity.insert(QStringLiteral("mtime_ns"), QString::number(qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec));
+    identity.insert(QStringLiteral("mtime_ns"), nanoseconds(status.st_mtim));
+    identity.insert(QStringLiteral("ctime_ns"), nanoseconds(status.st_ctim));
     identity.insert(QStringLiteral("device"), QString::number(quint64(status.st_dev)));
     identity.insert(QStringLiteral("inode"), QString::number(quint64(status.st_ino)));
     return identity;
@@ -53,26 +56,35 @@ FileUpload::~FileUpload()
     // Jobs before the managers that made their replies.
     qDeleteAll(inFlight.keys());
     qDeleteAll(managers);
+    if (input >= 0)
+        ::close(input);
 }
 
 bool FileUpload::start()
 {
+    const QByteArray paths = pathProblem();
+    if (!paths.isEmpty())
+        return fail(ExitStatus::Usage, paths);
+    input = RangeDevice::openRegularFile(options.filePath.constData());
     struct stat file = {};
-    if (::stat(options.filePath.constData(), &file) != 0 || !S_ISREG(file.st_mode))
+    if (input < 0 || ::fstat(input, &file) != 0)
         return fail(ExitStatus::Failure, " >> Cannot Open input file. ");
-    fileSize = file.st_size;
-    chunkCount = fileSize == 0 ? 1 : (fileSize + options.chunkSize - 1) / options.chunkSize;
-    const QByteArray problem = options.urlTemplate.problem(chunkCount, fileSize);
+    layout = ChunkLayout(file.st_size, options.chunkSize);
+    const QByteArray problem = options.urlTemplate.problem(layout);
     if (!problem.isEmpty())
         return fail(ExitStatus::Usage, " >> Invalid URL_TEMPLATE: " + problem + ' ');
 
     identity = fileIdentity(options.filePath, file);
     QJsonObject header = identity;
     header.insert(QStringLiteral("chunk_size"), double(options.chunkSize));
-    header.insert(QStringLiteral("template"), QString::fromUtf8(options.urlTemplate.text()));
+    // The journal is a file like any other: no password in it.
+    header.insert(QStringLiteral("template"), QString::fromUtf8(UploadArguments::withoutPassword(options.urlTemplate.text())));
     QByteArray journalProblem;
-    if (journal.open(options.journalPath, header, options.restart, &journalProblem) != UploadJournal::Opening::Opened)
+    const UploadJournal::Opening opening = journal.open(options.journalPath, header, options.restart, &journalProblem);
+    if (opening == UploadJournal::Opening::Mismatch)
         return fail(ExitStatus::Usage, " >> Journal not usable: " + journalProblem + "; --restart sends every chunk again ");
+    if (opening != UploadJournal::Opening::Opened)
+        return fail(ExitStatus::Usage, " >> Journal not usable: " + journalProblem + ' ');
 
     if (!options.resultPath.isEmpty()) {
         const bool opened = options.resultPath == "-" ? result.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)
@@ -81,16 +93,21 @@ bool FileUpload::start()
         if (!opened)
             return fail(ExitStatus::Usage, " >> Cannot write --result: \"" + options.resultPath + "\" ");
     }
+    if (!journal.begin(&journalProblem))
+        return fail(ExitStatus::Usage, " >> Journal not usable: " + journalProblem + ' ');
+    if (journal.ignoredLines() > 0)
+        ConsoleMessage() << " >> Journal:" << journal.ignoredLines() << "lines ignored: they record no stored chunk of this file";
 
-    for (qint64 index = 0; index < chunkCount; ++index) {
-        if (journal.storedChunks().contains(index)) {
+    qint64 toSend = 0;
+    for (qint64 index = 0; index < layout.count(); ++index) {
+        if (journal.isStored(index)) {
             ++skipped;
             continue;
         }
-        pending << index;
-        bytesToSend += qMin(fileSize, (index + 1) * options.chunkSize) - index * options.chunkSize;
+        ++toSend;
+        bytesToSend += layout.end(index) - layout.start(index);
     }
-    const int slotCount = int(qMin<qint64>(options.parallel, pending.size()));
+    const int slotCount = int(qMin<qint64>(options.parallel, toSend));
     for (int slot = 0; slot < slotCount; ++slot) {
         QNetworkAccessManager *manager = new QNetworkAccessManager;
         if (!options.proxyHost.isEmpty())
@@ -103,10 +120,42 @@ bool FileUpload::start()
     if (terminal)
         statusLine.start();
     clock.start();
-    if (pending.isEmpty())
-        ConsoleMessage() << " >> All" << chunkCount << "chunks are in the journal";
+    if (toSend == 0)
+        ConsoleMessage() << " >> All" << layout.count() << "chunks are in the journal";
     startChunks();
     return true;
+}
+
+// Nothing is created, cut or read until the three paths are known to be
+// three files, and no link of a stranger's is followed.
+QByteArray FileUpload::pathProblem() const
+{
+    const QByteArray journalLine = " >> Journal not usable: \"" + options.journalPath + "\" ";
+    const QByteArray resultLine = " >> Cannot write --result: \"" + options.resultPath + "\" ";
+    const QByteArray foreign = "is a link of another user in a shared directory ";
+    if (PathCheck::isForeignLink(options.journalPath))
+        return journalLine + foreign;
+    if (PathCheck::isSameFile(options.journalPath, options.filePath))
+        return journalLine + "is FILE itself ";
+    if (options.resultPath.isEmpty() || options.resultPath == "-")
+        return QByteArray();
+    if (PathCheck::isForeignLink(options.resultPath))
+        return resultLine + foreign;
+    if (PathCheck::isSameFile(options.resultPath, options.filePath))
+        return resultLine + "is FILE itself ";
+    if (PathCheck::isSameFile(options.resultPath, options.journalPath))
+        return resultLine + "is the journal ";
+    return QByteArray();
+}
+
+// The file still has the size and times it had at the start, and its name
+// still leads to it.
+bool FileUpload::fileUnchanged() const
+{
+    struct stat opened = {};
+    struct stat named = {};
+    return ::fstat(input, &opened) == 0 && ::stat(options.filePath.constData(), &named) == 0 && named.st_dev == opened.st_dev
+           && named.st_ino == opened.st_ino && fileIdentity(options.filePath, opened) == identity;
 }
 
 ExitStatus FileUpload::exitStatus() const
@@ -120,7 +169,6 @@ void FileUpload::interrupt(ExitStatus signalStatus)
         return;
     stopping = true;
     status = signalStatus;
-    pending.clear();
     const QList<UploadJob *> jobs = inFlight.keys();
     for (UploadJob *job : jobs)
         job->abort(" >> Interrupted ");
@@ -130,22 +178,27 @@ void FileUpload::interrupt(ExitStatus signalStatus)
 
 void FileUpload::startChunks()
 {
-    while (!stopping && !pending.isEmpty() && !freeSlots.isEmpty()) {
+    while (!stopping && !freeSlots.isEmpty()) {
+        while (nextIndex < layout.count() && journal.isStored(nextIndex))
+            ++nextIndex;
+        if (nextIndex == layout.count())
+            break;
         Chunk chunk;
-        chunk.index = pending.takeFirst();
-        chunk.start = chunk.index * options.chunkSize;
-        chunk.end = qMin(fileSize, chunk.start + options.chunkSize);
-        chunk.slot = freeSlots.takeFirst();
-        std::unique_ptr<QFile> file(new QFile);
-        if (!RangeDevice::openRegularFile(options.filePath.constData(), file.get())) {
-            fail(ExitStatus::Failure, " >> Cannot Open input file. ");
+        chunk.index = nextIndex++;
+        chunk.start = layout.start(chunk.index);
+        chunk.end = layout.end(chunk.index);
+        // A figure may turn an address that worked for the others into one that does not.
+        const QByteArray url = options.urlTemplate.address(layout, chunk.index);
+        const QByteArray problem = UrlTemplate::addressProblem(url);
+        if (!problem.isEmpty()) {
+            fail(ExitStatus::Usage, " >> Invalid URL_TEMPLATE: chunk " + QByteArray::number(chunk.index) + ": " + problem + ' ');
             stopping = true;
             break;
         }
-        RangeDevice *body = new RangeDevice(file.release(), chunk.start, chunk.end - chunk.start, nullptr);
+        chunk.slot = freeSlots.takeFirst();
+        RangeDevice *body = new RangeDevice(input, RangeDevice::Ownership::Shared, chunk.start, chunk.end - chunk.start, nullptr);
         body->setChecksumEnabled(true);
         UploadJob *job = new UploadJob(managers.at(chunk.slot));
-        const QByteArray url = options.urlTemplate.expand(chunk.index, chunk.start, chunk.end, chunkCount, fileSize);
         job->setRequest(QUrl(QString::fromUtf8(url)), options.apiToken, chunk.end - chunk.start);
         job->setIdleTimeout(options.idleTimeout);
         job->setRetries(options.retries);
@@ -176,7 +229,11 @@ void FileUpload::chunkFinished(UploadJob *job, const UploadResult &outcome)
             finish();
         return;
     }
-    if (chunkResult.exitStatus == ExitStatus::Success && !record(chunk, chunkResult, job->checksum())) {
+    // A chunk read from a file that changed may hold bytes of both versions: never journaled.
+    if (chunkResult.exitStatus == ExitStatus::Success && !fileUnchanged()) {
+        chunkResult.exitStatus = ExitStatus::Failure;
+        chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
+    } else if (chunkResult.exitStatus == ExitStatus::Success && !record(chunk, chunkResult, job->checksum())) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }
@@ -204,7 +261,7 @@ bool FileUpload::record(const Chunk &chunk, const UploadResult &outcome, quint32
     line.insert(QStringLiteral("start"), double(chunk.start));
     line.insert(QStringLiteral("end"), double(chunk.end));
     line.insert(QStringLiteral("http_status"), outcome.httpStatus);
-    line.insert(QStringLiteral("crc32"), QString::number(crc, 16).rightJustified(8, QLatin1Char('0')));
+    line.insert(QStringLiteral("crc32"), double(crc));
     QJsonValue etag;
     for (const auto &header : outcome.headers)
         if (header.first.compare("ETag", Qt::CaseInsensitive) == 0)
@@ -248,13 +305,13 @@ void FileUpload::report(const Chunk &chunk, const UploadResult &outcome)
 // The whole file, journal included, in steps of ten percent.
 void FileUpload::showProgress()
 {
-    const qint64 done = fileSize - bytesToSend + bytesSent;
-    const int percent = fileSize == 0 ? 100 : int(done * 100 / fileSize);
+    const qint64 done = layout.fileSize() - bytesToSend + bytesSent;
+    const int percent = layout.fileSize() == 0 ? 100 : int(done * 100 / layout.fileSize());
     if (options.quiet || terminal || percent / 10 <= lastPercent / 10)
         return;
     lastPercent = percent;
     const double rate = bytesSent / qMax(0.001, clock.elapsed() / 1000.0) / 1e6;
-    ConsoleMessage::writeLine(" >> Progress: " + QByteArray::number(percent / 10 * 10) + " % of " + QByteArray::number(fileSize)
+    ConsoleMessage::writeLine(" >> Progress: " + QByteArray::number(percent / 10 * 10) + " % of " + QByteArray::number(layout.fileSize())
                               + " Byte, " + QByteArray::number(rate, 'f', 1) + " MB/s ");
 }
 
@@ -263,11 +320,11 @@ void FileUpload::drawStatusLine()
     qint64 underWay = 0;
     for (const qint64 bytes : qAsConst(sending))
         underWay += bytes;
-    const qint64 done = fileSize - bytesToSend + bytesSent + underWay;
+    const qint64 done = layout.fileSize() - bytesToSend + bytesSent + underWay;
     const double elapsed = qMax(0.001, clock.elapsed() / 1000.0);
     const double rate = (bytesSent + underWay) / elapsed;
-    const QByteArray left = rate > 0 ? QByteArray::number(qint64((fileSize - done) / rate)) + " s left" : QByteArray("--");
-    ConsoleMessage::writeStatus(" >> " + QByteArray::number(done) + " of " + QByteArray::number(fileSize) + " Byte, "
+    const QByteArray left = rate > 0 ? QByteArray::number(qint64((layout.fileSize() - done) / rate)) + " s left" : QByteArray("--");
+    ConsoleMessage::writeStatus(" >> " + QByteArray::number(done) + " of " + QByteArray::number(layout.fileSize()) + " Byte, "
                                 + QByteArray::number(rate / 1e6, 'f', 1) + " MB/s, " + left + ", " + QByteArray::number(inFlight.size())
                                 + " in flight");
 }
@@ -280,13 +337,10 @@ void FileUpload::finish()
     statusLine.stop();
     if (terminal)
         ConsoleMessage::writeStatus(QByteArray());
-    struct stat file = {};
-    if (status == ExitStatus::Success && (::stat(options.filePath.constData(), &file) != 0 || fileIdentity(options.filePath, file) != identity))
-        fail(ExitStatus::Failure, " >> The file changed while it was sent: the chunks stored may not match it ");
     if (status == ExitStatus::Success && failed > 0)
         status = ExitStatus::TemporaryFailure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
-    ConsoleMessage() << " >> Chunks:" << stored << "stored," << failed << "failed," << skipped << "from the journal, of" << chunkCount;
+    ConsoleMessage() << " >> Chunks:" << stored << "stored," << failed << "failed," << skipped << "from the journal, of" << layout.count();
     if (status == ExitStatus::Success)
         FileTransfer::printTransferReport(milliseconds, bytesSent);
     else

@@ -1,6 +1,7 @@
 #ifndef FILEUPLOAD_H
 #define FILEUPLOAD_H
 
+#include "chunklayout.h"
 #include "exitstatus.h"
 #include "fileuploadoptions.h"
 #include "uploadjournal.h"
@@ -50,6 +51,8 @@ private:
 
     void startChunks();
     void chunkFinished(UploadJob *job, const UploadResult &result);
+    QByteArray pathProblem() const;
+    bool fileUnchanged() const;
     bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
     void writeResult(const UploadResult &result);
     void report(const Chunk &chunk, const UploadResult &result);
@@ -59,12 +62,15 @@ private:
     bool fail(ExitStatus status, const QByteArray &line);
 
     FileUploadOptions options;
-    qint64 fileSize = 0;
-    qint64 chunkCount = 0;
+    // Every chunk is read through this one descriptor, so that a file
+    // replaced under its name is never sent in parts of two.
+    int input = -1;
+    ChunkLayout layout{ 0, 1 };
     QJsonObject identity;
     UploadJournal journal;
     QFile result;
-    QList<qint64> pending;
+    // Chunks are found as they are needed: memory does not grow with their count.
+    qint64 nextIndex = 0;
     QList<QNetworkAccessManager *> managers;
     QList<int> freeSlots;
     QHash<UploadJob *, Chunk> inFlight;

@@ -1,36 +1,41 @@
 #include "rangedevice.h"
 
-#include <QFile>
-
 #include <zlib.h>
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-RangeDevice::RangeDevice(QFile *file, qint64 start, qint64 length, QObject *parent)
+RangeDevice::RangeDevice(int descriptor, Ownership ownership, qint64 start, qint64 length, QObject *parent)
     : QIODevice(parent)
-    , file(file)
+    , descriptor(descriptor)
+    , ownership(ownership)
     , start(start)
     , length(length)
 {
-    file->setParent(this);
     // Qt copies each piece once more on its way to the network thread; a buffer here would add another.
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
-bool RangeDevice::openRegularFile(const char *path, QFile *file)
+RangeDevice::~RangeDevice()
+{
+    if (ownership == Ownership::Taken)
+        ::close(descriptor);
+}
+
+int RangeDevice::openRegularFile(const char *path)
 {
     const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0)
-        return false;
+        return -1;
     struct stat status = {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || fcntl(descriptor, F_SETFL, 0) != 0
-        || !file->open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || fcntl(descriptor, F_SETFL, 0) != 0) {
         ::close(descriptor);
-        return false;
+        return -1;
     }
-    return true;
+    return descriptor;
 }
 
 void RangeDevice::rewind()
@@ -88,9 +93,13 @@ qint64 RangeDevice::readData(char *data, qint64 maxSize)
         }
         return -1;
     }
-    if (!given)
+    if (!given) {
         ++passes;
-    const qint64 count = failed || !file->seek(start + pos()) ? -1 : file->read(data, wanted);
+        crc = 0;
+    }
+    ssize_t count = -1;
+    while (!failed && (count = ::pread(descriptor, data, size_t(wanted), start + pos())) < 0 && errno == EINTR) {
+    }
     if (count > 0) {
         given = true;
         if (checksummed)

@@ -3,9 +3,8 @@
 
 #include <QIODevice>
 
-class QFile;
-
-// A byte range of an open file, read as it is sent. It never reads past the
+// A byte range of an open file, read as it is sent with pread, so that the
+// chunks of one file may share its descriptor. It never reads past the
 // range when the file grows, and it gives its bytes once per attempt: Qt
 // would seek back to the start and post the whole body again by itself when
 // a connection closes during a request, up to four times over https.
@@ -14,19 +13,22 @@ class RangeDevice : public QIODevice
     Q_OBJECT
 
 public:
-    // Takes over the file.
-    RangeDevice(QFile *file, qint64 start, qint64 length, QObject *parent);
+    enum class Ownership { Shared, Taken };
+
+    // A Taken descriptor is closed with the device.
+    RangeDevice(int descriptor, Ownership ownership, qint64 start, qint64 length, QObject *parent);
+    ~RangeDevice() override;
 
     // Opens a regular file without blocking: the name may have become a FIFO
-    // since it was looked at.
-    static bool openRegularFile(const char *path, QFile *file);
+    // since it was looked at. Answers the descriptor, or -1.
+    static int openRegularFile(const char *path);
 
     // A new attempt: back to the start of the range.
     void rewind();
     // How often Qt may send the range within one attempt; 1 unless a
     // proxy must see it again after asking for credentials.
     void setPassesPerAttempt(int count);
-    // zlib's CRC-32 of the bytes given since the last rewind, once turned on.
+    // zlib's CRC-32 of the bytes given in the last pass, once turned on.
     void setChecksumEnabled(bool enabled);
     quint32 checksum() const;
 
@@ -48,7 +50,8 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
-    QFile *file;
+    const int descriptor;
+    const Ownership ownership;
     const qint64 start;
     const qint64 length;
     // Bytes have been given since the pass began.

@@ -46,7 +46,7 @@ void ensureThreadStack(size_t needed)
 
 } // namespace
 
-bool ResourceLimits::ensureRequired(QByteArray *failure)
+bool ResourceLimits::ensureRequired(QByteArray *failure, qint64 openFiles)
 {
     // A write past the file-size limit fails and is reported, as any other.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -54,7 +54,7 @@ bool ResourceLimits::ensureRequired(QByteArray *failure)
         ensureLimit(RLIMIT_AS, JsonScript::requiredAddressSpaceKilobytes, Unit::Kilobytes, " >> Address space limit too low:", failure)
         && ensureLimit(RLIMIT_DATA, JsonScript::requiredDataKilobytes, Unit::Kilobytes, " >> Data segment limit too low:", failure)
         && ensureLimit(RLIMIT_STACK, JsonScript::requiredStackKilobytes, Unit::Kilobytes, " >> Stack limit too low:", failure)
-        && ensureLimit(RLIMIT_NOFILE, requiredOpenFiles, Unit::Files, " >> Open files limit too low:", failure)
+        && ensureLimit(RLIMIT_NOFILE, openFiles, Unit::Files, " >> Open files limit too low:", failure)
         && ensureLimit(RLIMIT_FSIZE, JsonScript::requiredFileSizeKilobytes, Unit::Kilobytes, " >> File size limit too low:", failure);
     if (enough)
         ensureThreadStack(size_t(JsonScript::requiredStackKilobytes) * 1024);

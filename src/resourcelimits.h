@@ -15,10 +15,11 @@ public:
     // on file size makes a write fail rather than kill the process. Answers
     // false and prints one line, also kept in *failure, when a hard limit is
     // too low.
-    static bool ensureRequired(QByteArray *failure);
+    // openFiles: the descriptors the run needs.
+    static bool ensureRequired(QByteArray *failure, qint64 openFiles = requiredOpenFiles);
 
     // Measured: a run over http needed 10 (Qt 5) and 8 (Qt 6).
-    static const qint64 requiredOpenFiles = 64;
+    static constexpr qint64 requiredOpenFiles = 64;
 };
 
 #endif // RESOURCELIMITS_H

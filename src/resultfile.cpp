@@ -1,6 +1,7 @@
 #include "resultfile.h"
 
 #include "consolemessage.h"
+#include "pathcheck.h"
 #include "uploadresult.h"
 
 #include <QString>
@@ -23,7 +24,7 @@ ResultFile::~ResultFile()
     }
 }
 
-bool ResultFile::open(const QByteArray &resultPath)
+bool ResultFile::open(const QByteArray &resultPath, const QByteArray &inputPath)
 {
     path = resultPath;
     if (path.isEmpty())
@@ -32,6 +33,14 @@ bool ResultFile::open(const QByteArray &resultPath)
         descriptor = STDOUT_FILENO;
         return true;
     }
+    // Replacing the result would delete the input, and a root run would
+    // write wherever the planted link points.
+    if (PathCheck::isForeignLink(path))
+        refusal = Refusal::ForeignLink;
+    else if (!inputPath.isEmpty() && PathCheck::isSameFile(path, inputPath))
+        refusal = Refusal::InputFile;
+    if (refusal != Refusal::Unwritable)
+        return false;
     struct stat status = {};
     const bool exists = ::stat(path.constData(), &status) == 0;
     // Renaming over /dev/null or /dev/stdout would replace the system's own
@@ -58,7 +67,6 @@ bool ResultFile::open(const QByteArray &resultPath)
                 return true;
         }
     }
-    reportFailure();
     return false;
 }
 
@@ -82,7 +90,18 @@ bool ResultFile::write(const UploadResult &result)
 
 void ResultFile::reportFailure() const
 {
-    ConsoleMessage() << " >> Cannot write UPLOADER_RESULT:" << QString::fromLocal8Bit(path);
+    const QString name = QString::fromLocal8Bit(path);
+    switch (refusal) {
+    case Refusal::InputFile:
+        ConsoleMessage() << " >> UPLOADER_RESULT names the input file:" << name;
+        break;
+    case Refusal::ForeignLink:
+        ConsoleMessage() << " >> UPLOADER_RESULT is a link of another user in a shared directory:" << name;
+        break;
+    case Refusal::Unwritable:
+        ConsoleMessage() << " >> Cannot write UPLOADER_RESULT:" << name;
+        break;
+    }
 }
 
 bool ResultFile::writeAll(const char *data, qint64 size)

@@ -17,19 +17,24 @@ public:
     Q_DISABLE_COPY(ResultFile)
 
     // Removes the previous run's result, so that a run that is killed leaves
-    // none rather than an old one. Prints one line and answers false when
-    // the path cannot be written.
-    bool open(const QByteArray &path);
+    // none rather than an old one. Answers false, having touched nothing,
+    // when the path cannot be written, names the input file, or is a link
+    // planted by another user in a shared directory; prints nothing, so that
+    // a run refused for another reason says only that.
+    bool open(const QByteArray &path, const QByteArray &inputPath);
     // Writes the result once; later calls do nothing. Prints nothing and
     // allocates nothing of its own, so that a thread ending the process may call it.
     bool write(const UploadResult &result);
-    // The line that says the result could not be written.
+    // The line that says why the path was refused or the result could not be written.
     void reportFailure() const;
 
 private:
+    enum class Refusal { Unwritable, InputFile, ForeignLink };
+
     bool writeAll(const char *data, qint64 size);
 
     QByteArray path;
+    Refusal refusal = Refusal::Unwritable;
     // Replaced by the temporary file at the end; empty when written in place.
     QByteArray target;
     QByteArray temporaryPath;

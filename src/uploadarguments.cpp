@@ -10,8 +10,11 @@
 
 bool UploadArguments::parse(int argc, const char *const *argv)
 {
+    result_path = qgetenv("UPLOADER_RESULT");
+    if (argc > 3)
+        file_path = argv[3];
     if (argc < 9) {
-        ConsoleMessage() << " >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy";
+        ConsoleMessage(&failure) << " >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy";
         return false;
     }
     url = argv[1];
@@ -19,54 +22,52 @@ bool UploadArguments::parse(int argc, const char *const *argv)
     // The process list shows arguments to every local user; the environment it does not.
     if (api_token.isEmpty() && qEnvironmentVariableIsSet("UPLOADER_API_TOKEN"))
         api_token = qgetenv("UPLOADER_API_TOKEN");
-    file_path = argv[3];
     proxy_host = argv[6];
     proxy_port = argv[7];
     use_proxy = argv[8];
 
     // The token is a secret: never echo it.
     if (!isValidToken(api_token)) {
-        ConsoleMessage() << " >> Invalid api_token.";
+        ConsoleMessage(&failure) << " >> Invalid api_token.";
         return false;
     }
     if (!parseDecimal(argv[4], &start_offset)) {
-        ConsoleMessage() << " >> Invalid start_offset:" << QString::fromLocal8Bit(argv[4]);
+        ConsoleMessage(&failure) << " >> Invalid start_offset:" << QString::fromLocal8Bit(argv[4]);
         return false;
     }
     if (!parseDecimal(argv[5], &end_offset)) {
-        ConsoleMessage() << " >> Invalid end_offset:" << QString::fromLocal8Bit(argv[5]);
+        ConsoleMessage(&failure) << " >> Invalid end_offset:" << QString::fromLocal8Bit(argv[5]);
         return false;
     }
     if (use_proxy == "true" && proxy_host.isEmpty()) {
-        ConsoleMessage() << " >> Invalid proxy_host:" << QString::fromLocal8Bit(argv[6]);
+        ConsoleMessage(&failure) << " >> Invalid proxy_host:" << QString::fromLocal8Bit(argv[6]);
         return false;
     }
     if (use_proxy == "true" && !isValidPort(proxy_port)) {
-        ConsoleMessage() << " >> Invalid proxy_port:" << QString::fromLocal8Bit(argv[7]);
+        ConsoleMessage(&failure) << " >> Invalid proxy_port:" << QString::fromLocal8Bit(argv[7]);
         return false;
     }
     if (!isValidUrl(url)) {
-        ConsoleMessage() << " >> Invalid url:" << QString::fromLocal8Bit(withoutPassword(argv[1]));
+        ConsoleMessage(&failure) << " >> Invalid url:" << QString::fromLocal8Bit(withoutPassword(argv[1]));
         return false;
     }
     const QByteArray timeout = qgetenv("UPLOADER_IDLE_TIMEOUT");
     if (!timeout.isEmpty() && !parseSetting(timeout, std::numeric_limits<int>::max(), &idle_timeout)) {
-        ConsoleMessage() << " >> Invalid UPLOADER_IDLE_TIMEOUT:" << QString::fromLocal8Bit(timeout);
+        ConsoleMessage(&failure) << " >> Invalid UPLOADER_IDLE_TIMEOUT:" << QString::fromLocal8Bit(timeout);
         return false;
     }
     const QByteArray retryCount = qgetenv("UPLOADER_RETRIES");
     if (!retryCount.isEmpty() && !parseSetting(retryCount, 100, &retries)) {
-        ConsoleMessage() << " >> Invalid UPLOADER_RETRIES:" << QString::fromLocal8Bit(retryCount);
+        ConsoleMessage(&failure) << " >> Invalid UPLOADER_RETRIES:" << QString::fromLocal8Bit(retryCount);
         return false;
     }
     const QByteArray maxTime = qgetenv("UPLOADER_MAX_TIME");
     if (!maxTime.isEmpty() && !parseSetting(maxTime, std::numeric_limits<int>::max(), &max_time)) {
-        ConsoleMessage() << " >> Invalid UPLOADER_MAX_TIME:" << QString::fromLocal8Bit(maxTime);
+        ConsoleMessage(&failure) << " >> Invalid UPLOADER_MAX_TIME:" << QString::fromLocal8Bit(maxTime);
         return false;
     }
     proxy_user = qgetenv("UPLOADER_PROXY_USER");
     proxy_password = qgetenv("UPLOADER_PROXY_PASSWORD");
-    result_path = qgetenv("UPLOADER_RESULT");
     return true;
 }
 
@@ -140,12 +141,29 @@ QByteArray UploadArguments::withoutPassword(const QByteArray &url)
 {
     int from = 0;
     int to = 0;
-    if (!findAuthority(url, &from, &to))
+    if (findAuthority(url, &from, &to)) {
+        const int at = url.lastIndexOf('@', to - 1);
+        const int colon = url.indexOf(':', from);
+        if (at >= from && colon >= 0 && colon < at)
+            return url.left(colon + 1) + "***" + url.mid(at);
+    }
+    if (isValidUrl(url))
         return url;
-    const int at = url.lastIndexOf('@', to - 1);
-    const int colon = url.indexOf(':', from);
-    if (at < from || colon < 0 || colon > at)
+    // A mistyped address has no authority to look in, yet a script's log
+    // must not show its password ("http:/user:pw@h/", "user:pw@h:1/",
+    // "http//user:pw@h/"): from the start, or a "//" before the last '@',
+    // a colon before that '@' starts a password.
+    const int at = url.lastIndexOf('@');
+    const int slashes = url.indexOf("//");
+    const int start = slashes >= 0 && slashes < at ? slashes + 2 : 0;
+    int colon = url.indexOf(':', start);
+    if (colon < 0 || colon > at)
         return url;
+    // "http:user:pw@h": the first colon ends the scheme.
+    const QByteArray scheme = url.left(colon).toLower();
+    const int next = url.indexOf(':', colon + 1);
+    if (start == 0 && (scheme == "http" || scheme == "https") && next >= 0 && next < at)
+        colon = next;
     return url.left(colon + 1) + "***" + url.mid(at);
 }
 

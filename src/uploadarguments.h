@@ -7,7 +7,9 @@
 class UploadArguments
 {
 public:
-    // Prints one line and answers false when the command line is unusable.
+    // Prints one line, keeps it in failure and answers false when the command
+    // line is unusable. UPLOADER_RESULT and file_path are read whatever the
+    // outcome: a refused run still writes its result, never over its input.
     bool parse(int argc, const char *const *argv);
 
     static bool parseDecimal(const QByteArray &text, qint64 *value);
@@ -38,6 +40,8 @@ public:
     QByteArray proxy_password;
     // From UPLOADER_RESULT: a path, "-" for standard output, empty for none.
     QByteArray result_path;
+    // The line that said why the command line is unusable.
+    QByteArray failure;
 };
 
 #endif // UPLOADARGUMENTS_H

@@ -23,7 +23,8 @@ int uploaderFileMain(int argc, char *argv[])
     if (options.urlTemplate.text().toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply()))
         return int(ExitStatus::Usage);
     QByteArray failure;
-    if (!ResourceLimits::ensureRequired(&failure))
+    // Measured: 12 descriptors and 2 for each chunk in flight; twice that, for connections being replaced.
+    if (!ResourceLimits::ensureRequired(&failure, qMax<qint64>(ResourceLimits::requiredOpenFiles, 32 + 4 * options.parallel)))
         return int(ExitStatus::Failure);
 
     FileUpload upload(options);

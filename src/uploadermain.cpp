@@ -33,20 +33,31 @@ int uploaderMain(int argc, char *argv[])
     StandardStreams::openClosed();
     // Read before the application object, which may take arguments of its own out of argv.
     UploadArguments arguments;
-    if (!arguments.parse(argc, argv))
-        return int(ExitStatus::Usage);
+    const bool usable = arguments.parse(argc, argv);
+    // A refused run replaces the previous result too: a script must never
+    // read an older run's success as this one's.
     ResultFile resultFile;
-    if (!resultFile.open(arguments.result_path))
-        return int(ExitStatus::Usage);
+    const bool resultUsable = resultFile.open(arguments.result_path, arguments.file_path);
     UploadResult unsent;
+    unsent.exitStatus = ExitStatus::Usage;
+    if (!usable) {
+        unsent.failure = arguments.failure;
+        return resultUsable ? reportResult(&resultFile, unsent) : int(ExitStatus::Usage);
+    }
+    if (!resultUsable) {
+        resultFile.reportFailure();
+        return int(ExitStatus::Usage);
+    }
     unsent.exitStatus = ExitStatus::Failure;
     unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
     if (!ResourceLimits::ensureRequired(&unsent.failure))
         return reportResult(&resultFile, unsent);
 
     QCoreApplication application(argc, argv);
-    if (arguments.url.toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply()))
-        return int(ExitStatus::Usage);
+    if (arguments.url.toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply())) {
+        unsent.exitStatus = ExitStatus::Usage;
+        return reportResult(&resultFile, unsent);
+    }
     FileTransfer *transfer = new FileTransfer(&application);
     transfer->setIdleTimeout(arguments.idle_timeout);
     transfer->setRetries(arguments.retries);

@@ -34,7 +34,12 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
         post();
     });
     runTime.setSingleShot(true);
-    connect(&runTime, &QTimer::timeout, this, &UploadJob::runOutOfTime);
+    connect(&runTime, &QTimer::timeout, this, [this] {
+        if (runDeadline.hasExpired())
+            runOutOfTime();
+        else
+            armRunTime();
+    });
 }
 
 UploadJob::~UploadJob()
@@ -44,7 +49,15 @@ UploadJob::~UploadJob()
 
 void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize)
 {
-    request.setUrl(url);
+    // Credentials go with the first request, as curl sends them. Left in the
+    // address, Qt would send the body again on the server's 401, which the
+    // one-send guard refuses; without them Qt's own authentication has
+    // nothing to answer with, and a 401 is final.
+    QUrl address = url;
+    const QString user = url.userName(QUrl::FullyEncoded);
+    const QString password = url.password(QUrl::FullyEncoded);
+    address.setUserInfo(QString());
+    request.setUrl(address);
     // Only https uses TLS: loading the TLS library for http would cost memory and start-up time.
     secure = url.scheme() == QLatin1String("https");
     if (secure) {
@@ -64,6 +77,11 @@ void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 b
     request.setRawHeader("Content-Length", QByteArray::number(bodySize));
     request.setRawHeader("Connection", "Keep-Alive");
     request.setRawHeader("Keep-Alive", "timeout=20000");
+    if (!user.isEmpty() || !password.isEmpty()) {
+        const QByteArray credentials = QByteArray::fromPercentEncoding(user.toLatin1()) + ':'
+                                       + QByteArray::fromPercentEncoding(password.toLatin1());
+        request.setRawHeader("Authorization", "Basic " + credentials.toBase64());
+    }
     // Without it Qt thins the progress signals and most ten-percent steps never show.
     request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
     // Qt 6 would follow a redirect, re-posting the chunk and the token or
@@ -144,8 +162,10 @@ void UploadJob::start(RangeDevice *device)
     connect(body, &RangeDevice::resendRefused, this, [this] {
         noteFailure(" >> Connection closed before an answer: the chunk is not sent again within the attempt ");
     });
-    if (maxTime > 0)
-        runTime.start(maxTime * qint64(1000));
+    if (maxTime > 0) {
+        runDeadline.setRemainingTime(maxTime * qint64(1000));
+        armRunTime();
+    }
     post();
 }
 
@@ -219,6 +239,13 @@ void UploadJob::checkIdle()
     givenUp = true;
     noteFailure(" >> Timed out: no data moved for " + QByteArray::number(idleTimeout) + " seconds ");
     reply->abort();
+}
+
+// A timer holds at most 24.8 days in its int milliseconds; a longer run time
+// is waited for in steps, against the 64-bit deadline.
+void UploadJob::armRunTime()
+{
+    runTime.start(int(qMin<qint64>(runDeadline.remainingTime(), std::numeric_limits<int>::max())));
 }
 
 void UploadJob::runOutOfTime()

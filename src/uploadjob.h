@@ -80,6 +80,7 @@ private:
     void readReply();
     void rejectReply();
     void checkIdle();
+    void armRunTime();
     void runOutOfTime();
     void giveUp(const QByteArray &line);
     void replyFinished();
@@ -104,6 +105,7 @@ private:
     QDeadlineTimer retryDeadline{ QDeadlineTimer::Forever };
     QTimer retryWait;
     QTimer runTime;
+    QDeadlineTimer runDeadline;
     bool failed = false;
     // The job gave the attempt up itself, for a reason that may pass.
     bool givenUp = false;

@@ -1,9 +1,12 @@
 #include "uploadjournal.h"
 
+#include "chunklayout.h"
+
 #include <QJsonDocument>
 #include <QStringList>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include <fcntl.h>
@@ -11,101 +14,246 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+const qint64 UploadJournal::longestLine = 1 << 20;
+
+namespace {
+
+// Sorted first by nothing but its place: a file that starts otherwise is not a journal.
+const QByteArray mark = QByteArrayLiteral("{\"uploader_file_journal\":2");
+
+bool wholeNumber(const QJsonValue &value, qint64 lowest, qint64 highest, qint64 *number)
+{
+    const double figure = value.toDouble(-1.5);
+    if (!value.isDouble() || !(figure >= double(lowest) && figure <= double(highest)) || std::trunc(figure) != figure)
+        return false;
+    *number = qint64(figure);
+    return true;
+}
+
+bool writeAll(int descriptor, const QByteArray &bytes)
+{
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        written += count;
+    }
+    return true;
+}
+
+// The new name is on disk only once its directory is.
+bool syncDirectory(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    const QByteArray directory = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    const int descriptor = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::fsync(descriptor) == 0;
+    ::close(descriptor);
+    return synced;
+}
+
+} // namespace
+
 UploadJournal::~UploadJournal()
 {
     if (descriptor >= 0)
         ::close(descriptor);
 }
 
-UploadJournal::Opening UploadJournal::open(const QByteArray &path, const QJsonObject &header, bool restart, QByteArray *problem)
+QByteArray UploadJournal::headerLine(const QJsonObject &header)
 {
-    descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const QByteArray members = QJsonDocument(header).toJson(QJsonDocument::Compact);
+    return mark + (header.isEmpty() ? QByteArray("}") : ',' + members.mid(1)) + '\n';
+}
+
+UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const QJsonObject &journalHeader, bool restart,
+                                           QByteArray *problem)
+{
+    path = journalPath;
+    header = journalHeader;
+    fileSize = qint64(header.value(QStringLiteral("size")).toDouble());
+    chunkSize = qint64(header.value(QStringLiteral("chunk_size")).toDouble());
+    // Not blocking on a FIFO or a device, which are no journals anyway.
+    descriptor = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (descriptor < 0 && errno == ENOENT) {
+        content = Content::Absent;
+        return Opening::Opened;
+    }
     if (descriptor < 0) {
-        *problem = "cannot open " + path + ": " + QByteArray(strerror(errno));
+        *problem = "cannot open \"" + path + "\": " + QByteArray(strerror(errno));
         return Opening::Unusable;
+    }
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *problem = '"' + path + "\" is not a journal and is left as it is";
+        return Opening::NotJournal;
     }
     // The lock goes with the descriptor: a crashed run leaves none behind.
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        *problem = path + " is in use by another run";
+        *problem = '"' + path + "\" is in use by another run";
         return Opening::InUse;
     }
-    struct stat status = {};
-    if (::fstat(descriptor, &status) != 0) {
-        *problem = "cannot read " + path;
-        return Opening::Unusable;
-    }
-    if (!restart && status.st_size > 0)
-        return readStored(header, problem);
-    if (::ftruncate(descriptor, 0) != 0 || !append(header)) {
-        *problem = "cannot write " + path;
-        return Opening::Unusable;
-    }
-    return Opening::Opened;
-}
-
-UploadJournal::Opening UploadJournal::readStored(const QJsonObject &header, QByteArray *problem)
-{
-    QByteArray text;
+    QByteArray line;
+    bool overlong = false;
+    bool first = true;
+    qint64 offset = 0;
     char buffer[1 << 16];
-    for (ssize_t count; (count = ::pread(descriptor, buffer, sizeof buffer, text.size())) != 0;) {
+    for (;;) {
+        const ssize_t count = ::pread(descriptor, buffer, sizeof buffer, offset);
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
-            *problem = "cannot read the journal";
+            *problem = "cannot read \"" + path + '"';
             return Opening::Unusable;
         }
-        text.append(buffer, int(count));
+        if (count == 0)
+            break;
+        offset += count;
+        const char *from = buffer;
+        const char *const end = buffer + count;
+        while (from < end) {
+            const char *feed = static_cast<const char *>(std::memchr(from, '\n', size_t(end - from)));
+            const char *stop = feed ? feed : end;
+            overlong = overlong || line.size() + (stop - from) > longestLine;
+            if (overlong)
+                line.clear();
+            else
+                line.append(from, int(stop - from));
+            if (first && overlong) {
+                *problem = '"' + path + "\" is not a journal and is left as it is";
+                return Opening::NotJournal;
+            }
+            if (!feed)
+                break;
+            completeSize = offset - (end - feed - 1);
+            if (first) {
+                const Opening opening = readHeader(line, true, restart, problem);
+                if (opening != Opening::Opened || content == Content::Fresh)
+                    return opening;
+                first = false;
+            } else if (overlong) {
+                ++ignored;
+            } else {
+                readChunk(line);
+            }
+            line.clear();
+            overlong = false;
+            from = feed + 1;
+        }
     }
-    // A last line without its line feed was torn by a crash: cut off, so that the next line starts clean.
-    const int complete = text.lastIndexOf('\n') + 1;
-    if (complete < text.size() && ::ftruncate(descriptor, complete) != 0) {
-        *problem = "cannot write the journal";
-        return Opening::Unusable;
+    if (first)
+        return readHeader(line, false, restart, problem);
+    return Opening::Opened;
+}
+
+// A header torn by a crash, after its mark, holds no chunk: the journal is
+// started anew. A file of a few bytes without the whole mark may be anyone's.
+UploadJournal::Opening UploadJournal::readHeader(const QByteArray &firstLine, bool complete, bool restart, QByteArray *problem)
+{
+    const QByteArray notJournal = '"' + path + "\" is not a journal and is left as it is";
+    if (!complete) {
+        if (!firstLine.isEmpty() && !firstLine.startsWith(mark)) {
+            *problem = notJournal;
+            return Opening::NotJournal;
+        }
+        content = Content::Fresh;
+        return Opening::Opened;
     }
-    const QList<QByteArray> lines = text.left(complete).split('\n');
-    const QJsonObject recorded = QJsonDocument::fromJson(lines.value(0)).object();
-    if (recorded.isEmpty()) {
-        *problem = "its first line is not a journal's";
+    const QJsonObject recorded = QJsonDocument::fromJson(firstLine).object();
+    const bool earlier = !recorded.contains(QStringLiteral("uploader_file_journal")) && recorded.contains(QStringLiteral("chunk_size"))
+                         && recorded.contains(QStringLiteral("template")) && recorded.contains(QStringLiteral("inode"));
+    if (!firstLine.startsWith(mark) && !earlier) {
+        *problem = notJournal;
+        return Opening::NotJournal;
+    }
+    content = restart ? Content::Fresh : Content::Resumed;
+    if (restart)
+        return Opening::Opened;
+    if (earlier) {
+        *problem = "it was written by an earlier version";
         return Opening::Mismatch;
     }
-    for (const QString &key : { QStringLiteral("size"), QStringLiteral("mtime_ns"), QStringLiteral("device"), QStringLiteral("inode"),
-                                QStringLiteral("chunk_size"), QStringLiteral("template") }) {
+    for (const QString &key : { QStringLiteral("size"), QStringLiteral("mtime_ns"), QStringLiteral("ctime_ns"), QStringLiteral("device"),
+                                QStringLiteral("inode"), QStringLiteral("chunk_size"), QStringLiteral("template") }) {
         if (recorded.value(key) != header.value(key)) {
             const QString name = key == QLatin1String("device") || key == QLatin1String("inode") ? QStringLiteral("file") : key;
             *problem = "its " + name.toUtf8() + " differs from this run's";
             return Opening::Mismatch;
         }
     }
-    for (int i = 1; i < lines.size(); ++i) {
-        const QJsonObject line = QJsonDocument::fromJson(lines.at(i)).object();
-        if (line.contains(QStringLiteral("index")))
-            stored.insert(qint64(line.value(QStringLiteral("index")).toDouble()));
-    }
-    ::lseek(descriptor, 0, SEEK_END);
     return Opening::Opened;
 }
 
-const QSet<qint64> &UploadJournal::storedChunks() const
+// Only a line that names one of this file's chunks, with its own range and
+// a 2xx answer, says the chunk is stored.
+void UploadJournal::readChunk(const QByteArray &text)
 {
-    return stored;
+    const ChunkLayout layout(fileSize, chunkSize);
+    const QJsonObject line = QJsonDocument::fromJson(text).object();
+    qint64 index = 0;
+    qint64 start = 0;
+    qint64 end = 0;
+    qint64 status = 0;
+    qint64 crc = 0;
+    if (!wholeNumber(line.value(QStringLiteral("index")), 0, layout.count() - 1, &index)
+        || !wholeNumber(line.value(QStringLiteral("start")), 0, fileSize, &start)
+        || !wholeNumber(line.value(QStringLiteral("end")), 0, fileSize, &end)
+        || !wholeNumber(line.value(QStringLiteral("http_status")), 200, 299, &status)
+        || !wholeNumber(line.value(QStringLiteral("crc32")), 0, 0xffffffffLL, &crc) || start != layout.start(index)
+        || end != layout.end(index)) {
+        ++ignored;
+        return;
+    }
+    if (stored.size() <= size_t(index))
+        stored.resize(size_t(index) + 1);
+    stored[size_t(index)] = true;
+}
+
+bool UploadJournal::begin(QByteArray *problem)
+{
+    bool ready = true;
+    if (content == Content::Absent) {
+        descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ready = descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) == 0 && writeAll(descriptor, headerLine(header))
+                && ::fsync(descriptor) == 0 && syncDirectory(path);
+    } else if (content == Content::Fresh) {
+        stored.clear();
+        // Whatever it was before, it now holds what a journal holds.
+        ready = ::fcntl(descriptor, F_SETFL, 0) == 0 && ::fchmod(descriptor, 0600) == 0 && ::ftruncate(descriptor, 0) == 0
+                && ::lseek(descriptor, 0, SEEK_SET) == 0 && writeAll(descriptor, headerLine(header)) && ::fsync(descriptor) == 0;
+    } else {
+        // A last line without its line feed was torn by a crash: cut off, so that the next line starts clean.
+        ready = ::fcntl(descriptor, F_SETFL, 0) == 0 && ::ftruncate(descriptor, completeSize) == 0;
+    }
+    if (!ready)
+        *problem = "cannot write \"" + path + "\": " + QByteArray(strerror(errno));
+    return ready;
+}
+
+bool UploadJournal::isStored(qint64 index) const
+{
+    return index >= 0 && size_t(index) < stored.size() && stored[size_t(index)];
+}
+
+qint64 UploadJournal::ignoredLines() const
+{
+    return ignored;
 }
 
 bool UploadJournal::append(const QJsonObject &object)
 {
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     const off_t end = ::lseek(descriptor, 0, SEEK_END);
-    qint64 written = 0;
-    while (written < line.size()) {
-        const ssize_t count = ::write(descriptor, line.constData() + written, size_t(line.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            // Nothing half-written stays behind; failing that, the next run drops the torn line.
-            if (::ftruncate(descriptor, end) != 0)
-                return false;
+    if (!writeAll(descriptor, line)) {
+        // Nothing half-written stays behind; failing that, the next run drops the torn line.
+        if (::ftruncate(descriptor, end) != 0)
             return false;
-        }
-        written += count;
+        return false;
     }
     return ::fsync(descriptor) == 0;
 }

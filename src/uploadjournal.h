@@ -3,12 +3,14 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QSet>
+
+#include <vector>
 
 // The record of a whole-file upload, as JSON lines: the first names the file
 // and the chunking, each later one a chunk the server stored. A line is
 // written whole and on disk before its chunk counts as stored; a line torn
-// by a crash is dropped. Held locked while a run uses it.
+// by a crash is dropped, and a line that does not describe a stored chunk of
+// this file is ignored. Held locked while a run uses it.
 class UploadJournal
 {
 public:
@@ -16,21 +18,44 @@ public:
     ~UploadJournal();
     Q_DISABLE_COPY(UploadJournal)
 
-    enum class Opening { Opened, InUse, Mismatch, Unusable };
+    enum class Opening { Opened, InUse, Mismatch, NotJournal, Unusable };
 
-    // Starts a new journal under --restart or when none exists; otherwise
-    // reads the stored chunks, once the header matches. *problem says what
-    // is wrong when the answer is not Opened.
+    // Reads the journal at path, if there is one, without changing it: a
+    // file that is not a journal, or a journal of another file, is left as
+    // it is. The header holds "size" and "chunk_size", which the chunk
+    // lines are checked against. *problem says what is wrong when the
+    // answer is not Opened.
     Opening open(const QByteArray &path, const QJsonObject &header, bool restart, QByteArray *problem);
-    const QSet<qint64> &storedChunks() const;
+    // Makes the journal ready for appends: creates it, starts it anew, or
+    // cuts a torn last line off. Only a run that goes on calls it.
+    bool begin(QByteArray *problem);
+    bool isStored(qint64 index) const;
+    // Complete lines read that do not count.
+    qint64 ignoredLines() const;
     // Appends one line and flushes it to disk.
     bool append(const QJsonObject &line);
 
-private:
-    Opening readStored(const QJsonObject &header, QByteArray *problem);
+    // The first line: a mark that names the format, then the header's members.
+    static QByteArray headerLine(const QJsonObject &header);
+    // Lines longer than this are not ours: a reply is kept up to 64 KiB.
+    static const qint64 longestLine;
 
+private:
+    enum class Content { Absent, Fresh, Resumed };
+
+    Opening readHeader(const QByteArray &firstLine, bool complete, bool restart, QByteArray *problem);
+    void readChunk(const QByteArray &line);
+
+    QByteArray path;
+    QJsonObject header;
     int descriptor = -1;
-    QSet<qint64> stored;
+    Content content = Content::Absent;
+    // Where the complete lines end.
+    qint64 completeSize = 0;
+    qint64 fileSize = 0;
+    qint64 chunkSize = 1;
+    std::vector<bool> stored;
+    qint64 ignored = 0;
 };
 
 #endif // UPLOADJOURNAL_H

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 
+class ChunkLayout;
+
 // The address of each chunk: {index}, {start}, {end} (exclusive), {size},
 // {count} and {total} replaced by the chunk's figures.
 class UrlTemplate
@@ -10,11 +12,14 @@ class UrlTemplate
 public:
     explicit UrlTemplate(const QByteArray &text = QByteArray());
 
-    // The reason the template cannot be used, or empty: an unknown
-    // placeholder, neither {index} nor {start} (every chunk would go to one
-    // address), or an expansion that is not a usable address.
-    QByteArray problem(qint64 chunkCount, qint64 fileSize) const;
-    QByteArray expand(qint64 index, qint64 start, qint64 end, qint64 count, qint64 total) const;
+    // The reason the template cannot be used for this file, or empty: an
+    // unknown placeholder, neither {index} nor {start} (every chunk would go
+    // to one address), a placeholder in the user part or the fragment, or a
+    // first, full or last chunk whose address is not usable.
+    QByteArray problem(const ChunkLayout &layout) const;
+    // The reason one chunk's address is not usable, or empty.
+    static QByteArray addressProblem(const QByteArray &address);
+    QByteArray address(const ChunkLayout &layout, qint64 index) const;
     QByteArray text() const;
 
 private:

@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     }
     if (arguments.value(0) == QLatin1String("stall")) {
         ResultFile result;
-        if (!result.open(QFile::encodeName(arguments.value(4))))
+        if (!result.open(QFile::encodeName(arguments.value(4)), QFile::encodeName(arguments.value(3))))
             return 2;
         transfer.setIdleTimeout(1);
         transfer.setResultFile(&result);

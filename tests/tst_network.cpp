@@ -99,6 +99,8 @@ private slots:
     void proxyAuthentication();
     void clientCertificate_data();
     void clientCertificate();
+    void serverAuthentication_data();
+    void serverAuthentication();
 
 private:
     QString pki(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
@@ -523,6 +525,39 @@ void TestNetwork::clientCertificate()
     if (!line.isEmpty())
         QCOMPARE(run.errorOutput, line);
     QVERIFY(!run.errorOutput.contains("k3yS3cret"));
+}
+
+void TestNetwork::serverAuthentication_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("userInfo");
+    QTest::addColumn<int>("exitCode");
+    const QString uploader = QStringLiteral(UPLOADER_BINARY);
+    // The receiver wants "user:p@ss", percent-decoded as curl sends it.
+    QTest::newRow("right") << uploader << QStringLiteral("user:p%40ss@") << 0;
+    QTest::newRow("wrong") << uploader << QStringLiteral("user:wrong@") << 1;
+    QTest::newRow("none") << uploader << QString() << 1;
+    QTest::newRow("wrong, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << QStringLiteral("user:wrong@") << 1;
+}
+
+// Credentials in the address go with the first request; a 401 is final, and
+// the body is sent once, never again with Qt's own answer to it.
+void TestNetwork::serverAuthentication()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, userInfo);
+    QFETCH(int, exitCode);
+    ReceiverProcess receiver({ QStringLiteral("--require-basic"), QStringLiteral("user:p@ss") });
+    QVERIFY(receiver.isListening());
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
+    environment.insert(QStringLiteral("UPLOADER_RETRIES"), QStringLiteral("2"));
+    const QString url = receiver.url().replace(QLatin1String("://"), QLatin1String("://") + userInfo);
+    const UploaderRun run = runProgram(program, url, path, pki("journal"), environment);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), 1);
+    if (exitCode == 0)
+        QCOMPARE(receiver.storedBody(1), content);
 }
 
 QTEST_GUILESS_MAIN(TestNetwork)

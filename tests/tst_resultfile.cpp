@@ -1,3 +1,4 @@
+#include "messagecapture.h"
 #include "resultfile.h"
 #include "testfiles.h"
 #include "uploadresult.h"
@@ -19,6 +20,12 @@ QByteArray json(const UploadResult &result)
         return true;
     });
     return text;
+}
+
+QByteArray contentOf(const QByteArray &path)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 mode_t fileType(const QByteArray &path)
@@ -48,14 +55,19 @@ void TestResultFile::targets_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("opens");
     QTest::addColumn<bool>("writes");
-    QTest::newRow("new file") << "new" << true << true;
-    QTest::newRow("previous result, replaced whole") << "previous" << true << true;
-    QTest::newRow("link to a file: the file is replaced") << "link" << true << true;
-    QTest::newRow("FIFO with a reader") << "fifo" << true << true;
-    QTest::newRow("device of our own, as /dev/null") << "device" << true << true;
-    QTest::newRow("/dev/null") << "/dev/null" << true << true;
-    QTest::newRow("full device") << "/dev/full" << true << false;
-    QTest::newRow("missing folder") << "missing" << false << false;
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("new file") << "new" << true << true << QString();
+    QTest::newRow("previous result, replaced whole") << "previous" << true << true << QString();
+    QTest::newRow("link to a file: the file is replaced") << "link" << true << true << QString();
+    QTest::newRow("FIFO with a reader") << "fifo" << true << true << QString();
+    QTest::newRow("device of our own, as /dev/null") << "device" << true << true << QString();
+    QTest::newRow("/dev/null") << "/dev/null" << true << true << QString();
+    QTest::newRow("full device") << "/dev/full" << true << false << QString();
+    QTest::newRow("missing folder") << "missing" << false << false << " >> Cannot write UPLOADER_RESULT: \"PATH\" ";
+    QTest::newRow("the input file") << "input" << false << false << " >> UPLOADER_RESULT names the input file: \"PATH\" ";
+    QTest::newRow("link to the input file") << "input link" << false << false << " >> UPLOADER_RESULT names the input file: \"PATH\" ";
+    QTest::newRow("another user's link in a shared directory")
+        << "foreign link" << false << false << " >> UPLOADER_RESULT is a link of another user in a shared directory: \"PATH\" ";
 }
 
 // Devices and FIFOs are written in place, never renamed over; a regular file
@@ -66,18 +78,26 @@ void TestResultFile::targets()
     QFETCH(QString, kind);
     QFETCH(bool, opens);
     QFETCH(bool, writes);
+    QFETCH(QString, refusal);
     const QByteArray folder = QFile::encodeName(directory.path()) + '/' + QTest::currentDataTag();
     QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
+    const QByteArray input = folder + "/input.bin";
+    QVERIFY(writeTestFile(QFile::decodeName(input), "input bytes"));
     QByteArray path = folder + "/result.json";
     QByteArray file = path;
     int reader = -1;
     if (kind == QLatin1String("previous")) {
         QVERIFY(writeTestFile(QFile::decodeName(path), "{\"exit\":0}\n"));
         QCOMPARE(::chmod(path.constData(), 0640), 0);
-    } else if (kind == QLatin1String("link")) {
-        file = folder + "/target.json";
-        QVERIFY(writeTestFile(QFile::decodeName(file), "old"));
-        QCOMPARE(::symlink("target.json", path.constData()), 0);
+    } else if (kind.endsWith(QLatin1String("link"))) {
+        file = kind == QLatin1String("input link") ? input : folder + "/target.json";
+        if (file != input)
+            QVERIFY(writeTestFile(QFile::decodeName(file), "old"));
+        QCOMPARE(::symlink(file.constData(), path.constData()), 0);
+        if (kind == QLatin1String("foreign link") && (::chmod(folder.constData(), 01777) != 0 || ::lchown(path.constData(), 4321, 4321) != 0))
+            QSKIP("Giving a link to another user needs root.");
+    } else if (kind == QLatin1String("input")) {
+        path = file = input;
     } else if (kind == QLatin1String("fifo")) {
         QCOMPARE(::mkfifo(path.constData(), 0600), 0);
         reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
@@ -97,10 +117,20 @@ void TestResultFile::targets()
     result.httpStatus = 201;
     result.reply = "{\"status_code\":201}";
     {
+        const QStringList entries = QDir(QFile::decodeName(folder)).entryList(QDir::AllEntries | QDir::System);
+        const QByteArray before = opens ? QByteArray() : contentOf(file);
         ResultFile resultFile;
-        QCOMPARE(resultFile.open(path), opens);
-        if (!opens)
+        QCOMPARE(resultFile.open(path, input), opens);
+        if (!opens) {
+            MessageCapture capture;
+            resultFile.reportFailure();
+            QCOMPARE(capture.lines(), QStringList() << refusal.replace(QLatin1String("PATH"), QFile::decodeName(path)));
+            // Refused before anything was created, cut or removed.
+            QCOMPARE(QDir(QFile::decodeName(folder)).entryList(QDir::AllEntries | QDir::System), entries);
+            QCOMPARE(contentOf(file), before);
+            QCOMPARE(fileType(path), typeBefore);
             return;
+        }
         if (kind == QLatin1String("previous"))
             QVERIFY2(!QFile::exists(QFile::decodeName(path)), "the previous result outlived the start");
         QCOMPARE(resultFile.write(result), writes);

@@ -123,21 +123,43 @@ void TestUpload::commandLineErrors_data()
     tokenFromEnvironment[1] = QString();
     QTest::newRow("token from the environment, with a line feed")
         << tokenFromEnvironment << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=a\nX-Injected: 1") } << QByteArray(" >> Invalid api_token. \n");
+    QTest::newRow("https settings") << QStringList(good).replaceInStrings(QStringLiteral("http:"), QStringLiteral("https:"))
+                                    << QStringList{ QStringLiteral("UPLOADER_CA_BUNDLE=/nonexistent") } << QByteArray(" >> Invalid UPLOADER_CA_BUNDLE: \"/nonexistent\" \n");
+    const QStringList input = arguments(QStringLiteral("http://127.0.0.1:9/"), QStringLiteral("FILE"), 0, 1);
+    const QStringList resultIsInput = { QStringLiteral("UPLOADER_RESULT=FILE") };
+    QTest::newRow("result names the input") << input << resultIsInput << QByteArray(" >> UPLOADER_RESULT names the input file: \"FILE\" \n");
+    QTest::newRow("result names the input, too few arguments") << QStringList(input.mid(0, 3)) << resultIsInput
+        << QByteArray(" >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy \n");
 }
 
 // Nothing is read or sent, and the status tells a command-line error; the
-// messages of each argument are the unit table's.
+// messages of each argument are the unit table's. The previous run's result
+// never survives, and a result that names the input leaves the input whole.
 void TestUpload::commandLineErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, environment);
     QFETCH(QByteArray, message);
+    const QString result = directory.filePath(QStringLiteral("result.json"));
+    QVERIFY(writeTestFile(result, "{\"exit\":0}\n"));
     QProcessEnvironment variables = UploaderRun::defaultEnvironment();
-    for (const QString &setting : environment)
+    variables.insert(QStringLiteral("UPLOADER_RESULT"), result);
+    for (const QString &setting : environment.replaceInStrings(QStringLiteral("FILE"), binaryPath))
         variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
-    const UploaderRun run = UploaderRun::run(arguments, variables);
-    QCOMPARE(run.errorOutput, message);
+    const UploaderRun run = UploaderRun::run(arguments.replaceInStrings(QStringLiteral("FILE"), binaryPath), variables);
+    QCOMPARE(run.errorOutput, message.replace("FILE", binaryPath.toUtf8()));
     QCOMPARE(run.exitCode, 2);
+    QFile written(variables.value(QStringLiteral("UPLOADER_RESULT")));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    if (written.fileName() == binaryPath) {
+        QCOMPARE(written.readAll(), binaryContent);
+        return;
+    }
+    const QJsonObject object = QJsonDocument::fromJson(written.readAll()).object();
+    QCOMPARE(object.value(QStringLiteral("exit")).toInt(), 2);
+    // The https files' own units print their line; the result holds none of it.
+    QCOMPARE(object.value(QStringLiteral("message")).toString().toUtf8(),
+             arguments.value(0).startsWith(QLatin1String("https")) ? QByteArray() : message.mid(4, message.size() - 6));
 }
 
 void TestUpload::fileErrors_data()

@@ -43,6 +43,8 @@ void TestWatchdog::endings_data()
     // Linux carries the peak of the image that started the program into getrusage's figure.
     QTest::newRow("started by a process that once held 320 MiB")
         << "parent" << QStringList{ QStringLiteral("--fault"), QStringLiteral("slow-read") } << 0 << QByteArray(" >> Bye... \n");
+    // 536870912000 ms is 0 in a timer's 32 bits: the run used to end at once.
+    QTest::newRow("run time beyond a timer's reach") << "long" << QStringList() << 0 << QByteArray(" >> Bye... \n");
     // The console takes the 2 MiB reply only when its reader starts, 8 s later.
     QTest::newRow("answered, console read late")
         << "reader" << QStringList{ QStringLiteral("--reply-size"), QStringLiteral("2097152") } << 0 << QByteArray(" >> Bye... \n");
@@ -70,6 +72,9 @@ void TestWatchdog::endings()
     UploaderRun run;
     if (how == QLatin1String("block") || how == QLatin1String("grow")) {
         run = UploaderRun::run({ QStringLiteral("stall"), how, receiver.url(), path, result }, environment, QStringLiteral(PROBE_BINARY));
+    } else if (how == QLatin1String("long")) {
+        environment.insert(QStringLiteral("UPLOADER_MAX_TIME"), QStringLiteral("536870912"));
+        run = UploaderRun::run(upload.mid(1), environment);
     } else if (how == QLatin1String("parent")) {
         run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
                                             QStringLiteral("import os, sys\nheld = bytearray(b'x' * (320 << 20))\ndel held\n"

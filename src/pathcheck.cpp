@@ -1,0 +1,89 @@
+#include "pathcheck.h"
+
+#include <QList>
+
+#include <climits>
+#include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray directoryOf(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray resolved(const QByteArray &path)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(path.constData(), buffer) ? QByteArray(buffer) : QByteArray();
+}
+
+} // namespace
+
+bool PathCheck::isSameFile(const QByteArray &first, const QByteArray &second)
+{
+    const QByteArray key = fileKey(first);
+    return !key.isEmpty() && key == fileKey(second);
+}
+
+bool PathCheck::isForeignLink(const QByteArray &path)
+{
+    int linksLeft = 40;
+    return leadsThroughForeignLink(path, &linksLeft);
+}
+
+// Every link on the way counts, a folder's as much as the last name's, and
+// so does every link its target names in turn, as far as the kernel follows.
+bool PathCheck::leadsThroughForeignLink(const QByteArray &path, int *linksLeft)
+{
+    QByteArray prefix = path.startsWith('/') ? QByteArray() : QByteArray(".");
+    for (const QByteArray &part : path.split('/')) {
+        if (part.isEmpty())
+            continue;
+        const QByteArray parent = prefix.isEmpty() ? QByteArray("/") : prefix;
+        prefix += '/' + part;
+        struct stat link = {};
+        if (::lstat(prefix.constData(), &link) != 0)
+            return false;
+        if (!S_ISLNK(link.st_mode))
+            continue;
+        struct stat directory = {};
+        if (--*linksLeft < 0 || ::stat(parent.constData(), &directory) != 0)
+            return false;
+        const bool shared = (directory.st_mode & S_ISVTX) && (directory.st_mode & S_IWOTH);
+        if (shared && link.st_uid != ::geteuid() && link.st_uid != directory.st_uid)
+            return true;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(prefix.constData(), target, sizeof target);
+        if (length <= 0 || length == ssize_t(sizeof target))
+            return false;
+        const QByteArray next(target, int(length));
+        if (leadsThroughForeignLink(next.startsWith('/') ? next : parent + '/' + next, linksLeft))
+            return true;
+    }
+    return false;
+}
+
+QByteArray PathCheck::fileKey(const QByteArray &path)
+{
+    QByteArray name = path;
+    // A dangling link creates its target: follow it by hand, as far as the kernel would.
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat status = {};
+        if (::stat(name.constData(), &status) == 0)
+            return "inode " + QByteArray::number(quint64(status.st_dev)) + ' ' + QByteArray::number(quint64(status.st_ino));
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(name.constData(), target, sizeof target);
+        if (length <= 0 || length == ssize_t(sizeof target))
+            break;
+        const QByteArray next(target, int(length));
+        name = next.startsWith('/') ? next : directoryOf(name) + '/' + next;
+    }
+    const QByteArray directory = resolved(directoryOf(name));
+    const int slash = name.lastIndexOf('/');
+    return directory.isEmpty() ? QByteArray() : "path " + directory + '/' + name.mid(slash + 1);
+}

@@ -1,0 +1,26 @@
+#ifndef PATHCHECK_H
+#define PATHCHECK_H
+
+#include <QByteArray>
+
+// What a path given by the user names, looked at before anything is written
+// there: a run must never write over its own input, nor follow a link that
+// someone else planted in a directory that everyone may write.
+class PathCheck
+{
+public:
+    // Both name one file: the same device and inode where it exists, through
+    // links; the same resolved path where it is still to be created.
+    static bool isSameFile(const QByteArray &first, const QByteArray &second);
+    // The path leads through a link in a sticky directory that others may
+    // write, owned by neither the caller nor the directory's owner: the rule
+    // of Linux's protected_symlinks, which may be off.
+    static bool isForeignLink(const QByteArray &path);
+
+private:
+    static bool leadsThroughForeignLink(const QByteArray &path, int *linksLeft);
+    // A name for the file a path leads to, equal for two paths that lead to one file.
+    static QByteArray fileKey(const QByteArray &path);
+};
+
+#endif // PATHCHECK_H

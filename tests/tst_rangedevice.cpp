@@ -1,0 +1,92 @@
+#include "rangedevice.h"
+#include "testfiles.h"
+
+#include <QtTest>
+
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+class TestRangeDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void passes_data();
+    void passes();
+    void sharedDescriptor();
+
+private:
+    QTemporaryDir directory;
+};
+
+void TestRangeDevice::passes_data()
+{
+    QTest::addColumn<int>("allowedPasses");
+    // Bytes read in each pass; a pass after the first starts with a seek back, as Qt does.
+    QTest::addColumn<QList<int>>("reads");
+    QTest::addColumn<qint64>("rangeEnd");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<bool>("failed");
+    QTest::newRow("one pass") << 1 << QList<int>{ 60 } << qint64(70) << false << false;
+    QTest::newRow("second pass allowed: its bytes alone are summed") << 2 << QList<int>{ 25, 60 } << qint64(70) << false << false;
+    QTest::newRow("second pass refused") << 1 << QList<int>{ 25, 60 } << qint64(70) << true << false;
+    QTest::newRow("file shorter than the range") << 1 << QList<int>{ 110 } << qint64(120) << false << true;
+}
+
+void TestRangeDevice::passes()
+{
+    QFETCH(int, allowedPasses);
+    QFETCH(QList<int>, reads);
+    QFETCH(qint64, rangeEnd);
+    QFETCH(bool, refused);
+    QFETCH(bool, failed);
+    QByteArray content(100, '\0');
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char(i * 7);
+    const QString path = directory.filePath(QStringLiteral("range.bin"));
+    QVERIFY(writeTestFile(path, content));
+    RangeDevice device(RangeDevice::openRegularFile(QFile::encodeName(path).constData()), RangeDevice::Ownership::Taken, 10, rangeEnd - 10,
+                       nullptr);
+    device.setPassesPerAttempt(allowedPasses);
+    device.setChecksumEnabled(true);
+    QSignalSpy refusals(&device, &RangeDevice::resendRefused);
+    QSignalSpy failures(&device, &RangeDevice::readFailed);
+    QByteArray last;
+    for (const int size : reads) {
+        QVERIFY(device.seek(0));
+        last = device.read(size);
+    }
+    // What the file still holds of the range came; the next read finds its end.
+    if (failed)
+        device.read(100);
+    QCOMPARE(refusals.count(), refused ? 1 : 0);
+    QCOMPARE(failures.count(), failed ? 1 : 0);
+    if (refused || failed)
+        return;
+    QCOMPARE(last, content.mid(10, reads.last()));
+    QCOMPARE(device.checksum(), quint32(crc32(0, reinterpret_cast<const Bytef *>(last.constData()), uInt(last.size()))));
+}
+
+// The chunks of one file read through one descriptor, turn by turn, each its own range.
+void TestRangeDevice::sharedDescriptor()
+{
+    const QString path = directory.filePath(QStringLiteral("shared.bin"));
+    QVERIFY(writeTestFile(path, "aaaaabbbbbccccc"));
+    const int descriptor = RangeDevice::openRegularFile(QFile::encodeName(path).constData());
+    QVERIFY(descriptor >= 0);
+    {
+        RangeDevice first(descriptor, RangeDevice::Ownership::Shared, 0, 5, nullptr);
+        RangeDevice third(descriptor, RangeDevice::Ownership::Shared, 10, 5, nullptr);
+        QCOMPARE(first.read(2), QByteArray("aa"));
+        QCOMPARE(third.read(3), QByteArray("ccc"));
+        QCOMPARE(first.read(5), QByteArray("aaa"));
+    }
+    QVERIFY2(::fcntl(descriptor, F_GETFD) >= 0, "a shared descriptor stays open");
+    ::close(descriptor);
+    QCOMPARE(RangeDevice::openRegularFile("/dev/null"), -1);
+}
+
+QTEST_GUILESS_MAIN(TestRangeDevice)
+#include "tst_rangedevice.moc"
