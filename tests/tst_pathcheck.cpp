@@ -11,6 +11,7 @@ class TestPathCheck : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void sameFile_data();
     void sameFile();
     void foreignLink_data();
@@ -20,47 +21,43 @@ private:
     QTemporaryDir directory;
 };
 
-void TestPathCheck::sameFile_data()
+// One folder for every row: file, other, sub/, links and a hard link to file, two dangling links.
+void TestPathCheck::initTestCase()
 {
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("second");
-    QTest::addColumn<bool>("same");
-    // The first path is always "file", which exists; "new" and "other" are names in the same folder.
-    QTest::newRow("itself") << "" << "file" << true;
-    QTest::newRow("another spelling") << "" << "./sub/../file" << true;
-    QTest::newRow("a link to it") << "link:file>linked" << "linked" << true;
-    QTest::newRow("a link to a link to it") << "link:file>first link:first>second" << "second" << true;
-    QTest::newRow("a hard link") << "hard:file>hard" << "hard" << true;
-    QTest::newRow("another file") << "write:other" << "other" << false;
-    QTest::newRow("a name still to be created") << "" << "new" << false;
-    QTest::newRow("a dangling link that would create another file") << "link:missing>dangling" << "dangling" << false;
-    QTest::newRow("a missing folder") << "" << "missing/file" << false;
+    QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(writeTestFile(directory.filePath(QStringLiteral("file")), "content"));
+    QVERIFY(writeTestFile(directory.filePath(QStringLiteral("other")), "other"));
+    const char *const links[][2] = { { "file", "linked" }, { "linked", "second" }, { "missing", "dangling" }, { "new", "to-new" } };
+    for (const auto &link : links)
+        QCOMPARE(::symlink(link[0], QFile::encodeName(directory.filePath(QString::fromLatin1(link[1]))).constData()), 0);
+    QCOMPARE(::link(QFile::encodeName(directory.filePath(QStringLiteral("file"))).constData(),
+                    QFile::encodeName(directory.filePath(QStringLiteral("hard"))).constData()), 0);
 }
 
-// Two names still to be created compare by where they would be made.
+void TestPathCheck::sameFile_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("itself") << "file" << "file" << true;
+    QTest::newRow("another spelling") << "file" << "./sub/../file" << true;
+    QTest::newRow("a link to it") << "file" << "linked" << true;
+    QTest::newRow("a link to a link to it") << "file" << "second" << true;
+    QTest::newRow("a hard link") << "file" << "hard" << true;
+    QTest::newRow("another file") << "file" << "other" << false;
+    QTest::newRow("a name still to be created") << "file" << "new" << false;
+    QTest::newRow("two spellings of a name still to be created") << "new" << "sub/../new" << true;
+    QTest::newRow("a dangling link and the file it would create") << "to-new" << "new" << true;
+    QTest::newRow("a dangling link that would create another file") << "dangling" << "new" << false;
+    QTest::newRow("a missing folder") << "missing/file" << "missing/file" << false;
+}
+
 void TestPathCheck::sameFile()
 {
-    QFETCH(QString, setup);
+    QFETCH(QString, first);
     QFETCH(QString, second);
     QFETCH(bool, same);
-    QTemporaryDir folder(directory.filePath(QStringLiteral("XXXXXX")));
-    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("sub")));
-    QVERIFY(writeTestFile(folder.filePath(QStringLiteral("file")), "content"));
-    for (const QString &step : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QStringList parts = step.section(QLatin1Char(':'), 1).split(QLatin1Char('>'));
-        const QByteArray from = QFile::encodeName(folder.filePath(parts.value(0)));
-        const QByteArray to = QFile::encodeName(folder.filePath(parts.value(1)));
-        if (step.startsWith(QLatin1String("link:")))
-            QCOMPARE(::symlink(parts.value(0).toUtf8().constData(), to.constData()), 0);
-        else if (step.startsWith(QLatin1String("hard:")))
-            QCOMPARE(::link(from.constData(), to.constData()), 0);
-        else
-            QVERIFY(writeTestFile(QFile::decodeName(from), "other"));
-    }
-    const QByteArray first = QFile::encodeName(folder.filePath(QStringLiteral("file")));
-    QCOMPARE(PathCheck::isSameFile(first, QFile::encodeName(folder.filePath(second))), same);
-    QVERIFY(PathCheck::isSameFile(QFile::encodeName(folder.filePath(QStringLiteral("new"))),
-                                  QFile::encodeName(folder.filePath(QStringLiteral("sub/../new")))));
+    QCOMPARE(PathCheck::isSameFile(QFile::encodeName(directory.filePath(first)), QFile::encodeName(directory.filePath(second))), same);
 }
 
 void TestPathCheck::foreignLink_data()

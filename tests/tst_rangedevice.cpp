@@ -5,9 +5,6 @@
 
 #include <zlib.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 class TestRangeDevice : public QObject
 {
     Q_OBJECT
@@ -15,7 +12,6 @@ class TestRangeDevice : public QObject
 private slots:
     void passes_data();
     void passes();
-    void sharedDescriptor();
 
 private:
     QTemporaryDir directory;
@@ -67,25 +63,6 @@ void TestRangeDevice::passes()
         return;
     QCOMPARE(last, content.mid(10, reads.last()));
     QCOMPARE(device.checksum(), quint32(crc32(0, reinterpret_cast<const Bytef *>(last.constData()), uInt(last.size()))));
-}
-
-// The chunks of one file read through one descriptor, turn by turn, each its own range.
-void TestRangeDevice::sharedDescriptor()
-{
-    const QString path = directory.filePath(QStringLiteral("shared.bin"));
-    QVERIFY(writeTestFile(path, "aaaaabbbbbccccc"));
-    const int descriptor = RangeDevice::openRegularFile(QFile::encodeName(path).constData());
-    QVERIFY(descriptor >= 0);
-    {
-        RangeDevice first(descriptor, RangeDevice::Ownership::Shared, 0, 5, nullptr);
-        RangeDevice third(descriptor, RangeDevice::Ownership::Shared, 10, 5, nullptr);
-        QCOMPARE(first.read(2), QByteArray("aa"));
-        QCOMPARE(third.read(3), QByteArray("ccc"));
-        QCOMPARE(first.read(5), QByteArray("aaa"));
-    }
-    QVERIFY2(::fcntl(descriptor, F_GETFD) >= 0, "a shared descriptor stays open");
-    ::close(descriptor);
-    QCOMPARE(RangeDevice::openRegularFile("/dev/null"), -1);
 }
 
 QTEST_GUILESS_MAIN(TestRangeDevice)

@@ -107,8 +107,6 @@ void TestUploadFile::runs_data()
     QTest::newRow("changed in place, modification time set back")
         << "rewritten" << QStringList() << with(QString()) << 2 << 16
         << QByteArray(" >> Journal not usable: its ctime_ns differs from this run's; --restart sends every chunk again ");
-    QTest::newRow("lines that claim a chunk without naming it") << "odd lines" << QStringList() << with(QString()) << 0 << 16
-                                                                << QByteArray(" >> Bye... ");
     QTest::newRow("changed while it was sent: that chunk not journaled")
         << "plain" << receiver(QStringLiteral("--touch ") + path + QStringLiteral(" --touch-at 3")) << with(QStringLiteral("--parallel 1")) << 1 << 2
         << QByteArray(" >> Exit with error! ");
@@ -182,14 +180,16 @@ void TestUploadFile::runs()
             chunksStored = before;
         if (scenario == QLatin1String("resume")) {
             QVERIFY(QFile::remove(directory.filePath(QStringLiteral("hold"))));
-            // As a crash in the middle of a line leaves it: dropped, and the next line starts clean.
+            // A line that names its chunk by a text is ignored; one torn by a crash is dropped, and the next starts clean.
             QFile torn(journal);
             QVERIFY(torn.open(QIODevice::Append));
-            torn.write("{\"index\":15,\"sta");
+            torn.write("{\"index\":\"15\",\"start\":983040,\"end\":1000000,\"http_status\":201,\"crc32\":1}\n{\"index\":15,\"sta");
             torn.close();
             run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
             const QByteArray counts = QByteArray::number(16 - before) + " stored, 0 failed, " + QByteArray::number(before) + " from the journal";
             QVERIFY2(run.errorOutput.contains(counts), run.errorOutput.constData());
+            QVERIFY2(run.errorOutput.startsWith(" >> Journal: 1 lines ignored: they record no stored chunk of this file \n"),
+                     run.errorOutput.constData());
         }
     } else if (scenario == QLatin1String("again")) {
         QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
@@ -214,19 +214,6 @@ void TestUploadFile::runs()
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
         QVERIFY(writeTestFile(file, content));
-    } else if (scenario == QLatin1String("odd lines")) {
-        // This file's journal, its chunk lines replaced by lines that name chunk 0 in forms that are not an index.
-        QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
-        QFile odd(journal);
-        QVERIFY(odd.open(QIODevice::ReadOnly));
-        QByteArray text = odd.readLine();
-        odd.close();
-        for (const char *index : { "\"0\"", "null", "true", "[0]" })
-            text += QByteArray("{\"index\":") + index + ",\"start\":0,\"end\":65536,\"http_status\":201,\"crc32\":1}\n";
-        QVERIFY(writeTestFile(journal, text));
-        run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
-        QVERIFY2(run.errorOutput.startsWith(" >> Journal: 4 lines ignored: they record no stored chunk of this file \n"),
-                 run.errorOutput.constData());
     } else if (scenario.startsWith(QLatin1String("ulimit"))) {
         run = UploaderRun::run(QStringList{ QStringLiteral("-c"), scenario + QStringLiteral(" && exec \"$0\" \"$@\""),
                                             QStringLiteral(UPLOADER_FILE_BINARY) } + arguments,
@@ -288,67 +275,49 @@ void TestUploadFile::runs()
 
 void TestUploadFile::refusedPaths_data()
 {
-    QTest::addColumn<QStringList>("options");
-    // Made before the run: a name and what it links to.
-    QTest::addColumn<QStringList>("link");
-    QTest::addColumn<QByteArray>("lastLine");
-    const QString file = path;
-    const QString other = directory.filePath(QStringLiteral("other.bin"));
-    const QString journal = directory.filePath(QStringLiteral("refused.journal"));
-    const QStringList none;
-    const QByteArray notJournal = " >> Journal not usable: \"" + QFile::encodeName(other) + "\" is not a journal and is left as it is ";
-    QTest::newRow("--journal names FILE") << QStringList{ QStringLiteral("--journal"), file } << none
-                                          << " >> Journal not usable: \"" + QFile::encodeName(file) + "\" is FILE itself ";
-    QTest::newRow("--journal names another file") << QStringList{ QStringLiteral("--journal"), other } << none << notJournal;
-    QTest::newRow("--journal names another file, --restart") << QStringList{ QStringLiteral("--journal"), other, QStringLiteral("--restart") }
-                                                             << none << notJournal;
-    QTest::newRow("FILE.upload-journal a link to another file") << QStringList{ QStringLiteral("--restart") }
-                                                                << QStringList{ file + QStringLiteral(".upload-journal"), other }
-                                                                << " >> Journal not usable: \"" + QFile::encodeName(file)
-                                                                       + ".upload-journal\" is not a journal and is left as it is ";
-    QTest::newRow("--result names FILE") << QStringList{ QStringLiteral("--journal"), journal, QStringLiteral("--result"), file } << none
-                                         << " >> Cannot write --result: \"" + QFile::encodeName(file) + "\" is FILE itself ";
-    const QString link = directory.filePath(QStringLiteral("result-link"));
-    QTest::newRow("--result a link to FILE") << QStringList{ QStringLiteral("--journal"), journal, QStringLiteral("--result"), link }
-                                             << QStringList{ link, file }
-                                             << " >> Cannot write --result: \"" + QFile::encodeName(link) + "\" is FILE itself ";
-    QTest::newRow("--result names the journal, still to be created")
-        << QStringList{ QStringLiteral("--journal"), journal, QStringLiteral("--result"), directory.path() + QStringLiteral("/./refused.journal") }
-        << none << " >> Cannot write --result: \"" + QFile::encodeName(directory.path()) + "/./refused.journal\" is the journal ";
+    // Names in the test's folder; FILE is whole.bin, and other.bin is a file of the user's.
+    QTest::addColumn<QString>("options");
+    // A link made before the run: "name>target".
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("--journal names FILE") << "--journal whole.bin" << "" << QByteArray("Journal not usable: \"whole.bin\" is FILE itself");
+    const QByteArray otherRefused = "Journal not usable: \"other.bin\" is not a journal and is left as it is";
+    QTest::newRow("--journal another file") << "--journal other.bin" << "" << otherRefused;
+    QTest::newRow("--journal another file, --restart") << "--journal other.bin --restart" << "" << otherRefused;
+    QTest::newRow("FILE.upload-journal a link to another file")
+        << "--restart" << "whole.bin.upload-journal>other.bin"
+        << QByteArray("Journal not usable: \"whole.bin.upload-journal\" is not a journal and is left as it is");
+    QTest::newRow("--result names FILE") << "--journal j --result whole.bin" << "" << QByteArray("Cannot write --result: \"whole.bin\" is FILE itself");
+    QTest::newRow("--result a link to FILE") << "--journal j --result r" << "r>whole.bin" << QByteArray("Cannot write --result: \"r\" is FILE itself");
+    QTest::newRow("--result the journal still to be created") << "--journal j --result ./j" << "" << QByteArray("Cannot write --result: \"./j\" is the journal");
 }
 
 // Nothing is created, cut or sent, and every file stays as it was.
 void TestUploadFile::refusedPaths()
 {
-    QFETCH(QStringList, options);
-    QFETCH(QStringList, link);
-    QFETCH(QByteArray, lastLine);
-    const QString other = directory.filePath(QStringLiteral("other.bin"));
-    const QByteArray otherContent = "precious data\nnot a journal\n";
-    QVERIFY(writeTestFile(path, content));
-    QVERIFY(writeTestFile(other, otherContent));
-    QFile::remove(path + QStringLiteral(".upload-journal"));
-    QFile::remove(directory.filePath(QStringLiteral("refused.journal")));
-    if (!link.isEmpty()) {
-        QFile::remove(link.at(0));
-        QVERIFY(QFile::link(link.at(1), link.at(0)));
-    }
+    QFETCH(QString, options);
+    QFETCH(QString, link);
+    QFETCH(QByteArray, line);
+    QVERIFY(QDir::setCurrent(directory.path()));
+    const QByteArray other = "precious data\nnot a journal\n";
+    QVERIFY(writeTestFile(path, content) && writeTestFile(QStringLiteral("other.bin"), other));
+    for (const QString &name : { QStringLiteral("whole.bin.upload-journal"), QStringLiteral("j"), QStringLiteral("r") })
+        QFile::remove(name);
+    QVERIFY(link.isEmpty() || QFile::link(link.section(QLatin1Char('>'), 1), link.section(QLatin1Char('>'), 0, 0)));
     ReceiverProcess receiver;
     QVERIFY(receiver.isListening());
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
-    const QString url = QStringLiteral("http://127.0.0.1:%1/chunk/{index}").arg(receiver.port());
-    const UploaderRun run = UploaderRun::run(options + QStringList{ url, path }, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+    const QStringList arguments = options.split(QLatin1Char(' '))
+                                  + QStringList{ QStringLiteral("http://127.0.0.1:%1/{index}").arg(receiver.port()), QStringLiteral("whole.bin") };
+    const UploaderRun run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
     QVERIFY2(run.exitCode == 2, run.errorOutput.constData());
-    QCOMPARE(run.errorOutput, lastLine + '\n');
+    QCOMPARE(run.errorOutput, " >> " + line + " \n");
     QCOMPARE(receiver.storedCount(), 0);
     QFile input(path);
-    QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == content);
-    QFile kept(other);
-    QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == otherContent);
-    QVERIFY(!QFile::exists(directory.filePath(QStringLiteral("refused.journal"))));
-    if (!link.isEmpty())
-        QFile::remove(link.at(0));
+    QFile kept(QStringLiteral("other.bin"));
+    QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == content && kept.open(QIODevice::ReadOnly) && kept.readAll() == other);
+    QVERIFY(!QFile::exists(QStringLiteral("j")));
 }
 
 QTEST_GUILESS_MAIN(TestUploadFile)

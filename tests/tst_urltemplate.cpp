@@ -10,8 +10,6 @@ class TestUrlTemplate : public QObject
 private slots:
     void problem_data();
     void problem();
-    void address_data();
-    void address();
 };
 
 void TestUrlTemplate::problem_data()
@@ -36,6 +34,8 @@ void TestUrlTemplate::problem_data()
                                                    << QByteArray("not a usable address: http://127.0.0.1:65539/0");
     QTest::newRow("only the last chunk's port is bad") << QByteArray("http://127.0.0.1:6553{index}/") << qint64(60) << qint64(9)
                                                        << QByteArray("not a usable address: http://127.0.0.1:65536/");
+    QTest::newRow("every figure, port 0 for an empty file") << QByteArray("http://h:{size}/{index}/{start}-{end}/{count}/{total}") << qint64(0)
+                                                            << qint64(9) << QByteArray("not a usable address: http://h:0/0/0-0/1/0");
     QTest::newRow("empty port for a placeholder of nothing") << QByteArray("http://h:{size}/{index}") << qint64(0) << qint64(9)
                                                              << QByteArray("not a usable address: http://h:0/0");
     QTest::newRow("password masked in the problem") << QByteArray("http://u:secret@h:7{size}0000/{index}") << qint64(20) << qint64(9)
@@ -50,29 +50,6 @@ void TestUrlTemplate::problem()
     QFETCH(qint64, chunkSize);
     QFETCH(QByteArray, problem);
     QCOMPARE(UrlTemplate(pattern).problem(ChunkLayout(fileSize, chunkSize)), problem);
-}
-
-void TestUrlTemplate::address_data()
-{
-    QTest::addColumn<qint64>("fileSize");
-    QTest::addColumn<qint64>("index");
-    QTest::addColumn<QByteArray>("address");
-    QTest::addColumn<bool>("usable");
-    QTest::newRow("first chunk, full") << qint64(25) << qint64(0) << QByteArray("http://h:10/0/0-10/3/25") << true;
-    QTest::newRow("last chunk, short") << qint64(25) << qint64(2) << QByteArray("http://h:5/2/20-25/3/25") << true;
-    QTest::newRow("the only chunk of an empty file") << qint64(0) << qint64(0) << QByteArray("http://h:0/0/0-0/1/0") << false;
-}
-
-// The address of each chunk is checked again before it is sent.
-void TestUrlTemplate::address()
-{
-    QFETCH(qint64, fileSize);
-    QFETCH(qint64, index);
-    QFETCH(QByteArray, address);
-    QFETCH(bool, usable);
-    const QByteArray built = UrlTemplate("http://h:{size}/{index}/{start}-{end}/{count}/{total}").address(ChunkLayout(fileSize, 10), index);
-    QCOMPARE(built, address);
-    QCOMPARE(UrlTemplate::addressProblem(built).isEmpty(), usable);
 }
 
 QTEST_GUILESS_MAIN(TestUrlTemplate)
