@@ -13,6 +13,7 @@ import argparse
 import base64
 import itertools
 import os
+import random
 import socket
 import socketserver
 import ssl
@@ -38,6 +39,7 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.counter_lock = threading.Lock()
         self.answered = 0
         self.path_failures = 0
+        self.chaos = random.Random(options.chaos) if options.chaos is not None else None
         self.address_family = socket.AF_INET6 if ":" in options.host else socket.AF_INET
         super().__init__((options.host, options.port), Handler, bind_and_activate=False)
         self.server_bind()
@@ -72,6 +74,14 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         with self.counter_lock:
             self.path_failures += 1
             return self.options.fail_times == 0 or self.path_failures <= self.options.fail_times
+
+    def chaos_fault(self):
+        """With --chaos: "reset", "drop" or "503" for about one request in eight each, else None."""
+        if not self.chaos:
+            return None
+        with self.counter_lock:
+            draw = self.chaos.random()
+        return "reset" if draw < 0.12 else "drop" if draw < 0.24 else "503" if draw < 0.36 else None
 
     def next_index(self):
         with self.counter_lock:
@@ -116,6 +126,10 @@ class Handler(socketserver.StreamRequestHandler):
         options = self.server.options
         fault = options.fault
         path = request_line.split(b" ")[1] if len(request_line.split(b" ")) > 2 else b""
+        if options.hold_connect and request_line.startswith(b"CONNECT "):
+            # A proxy that takes a CONNECT and never answers it.
+            self.wait_for_close()
+            return False
         if options.hold_after is not None and self.server.answered >= options.hold_after and (
                 not options.hold_file or os.path.exists(options.hold_file)):
             self.wait_for_close()
@@ -123,18 +137,21 @@ class Handler(socketserver.StreamRequestHandler):
         if fault == "early-413":
             self.reply(0, 413, "Payload Too Large")
             return False
+        chaos = self.server.chaos_fault()
         body = bytearray()
         remaining = length
         store = options.store
         piece_size = 65536 if fault == "slow-read" else 1 << 20
         while remaining > 0:
-            if fault == "reset-mid-body" and remaining <= length // 2:
+            if (fault == "reset-mid-body" or chaos == "reset") and remaining <= length // 2:
                 self.reset()
                 return False
             if options.stop_after is not None and length - remaining >= options.stop_after:
                 time.sleep(LONGEST_WAIT)
                 return False
             wanted = min(remaining, piece_size)
+            if chaos == "reset":
+                wanted = min(wanted, max(1, remaining - length // 2))
             if options.stop_after is not None:
                 wanted = min(wanted, max(1, options.stop_after - (length - remaining)))
             piece = self.rfile.read(wanted)
@@ -160,7 +177,7 @@ class Handler(socketserver.StreamRequestHandler):
             with open(prefix + ".body", "wb") as chunk:
                 chunk.write(body)
 
-        if fault == "close-no-reply":
+        if fault == "close-no-reply" or chaos == "drop":
             return False
         if fault == "hold":
             self.wait_for_close()
@@ -169,7 +186,7 @@ class Handler(socketserver.StreamRequestHandler):
             self.wfile.write(b"HTTP/1.1 102 Processing\r\n\r\n")
         if options.require_basic is not None and authorization != b"Basic " + base64.b64encode(options.require_basic.encode()):
             self.reply(length, 401, "Unauthorized", ['WWW-Authenticate: Basic realm="upload"'])
-        elif index <= options.fail_first or self.server.fails(path):
+        elif index <= options.fail_first or self.server.fails(path) or chaos == "503":
             self.reply(length, options.fail_status, "Failing", options.fail_header)
         else:
             self.reply(length)
@@ -284,6 +301,7 @@ def main():
     parser.add_argument("--trickle-delay", type=float, default=0.005, help="seconds between the pieces")
     parser.add_argument("--stop-after", type=int, help="stop reading the body after this many bytes")
     parser.add_argument("--truncate", help="truncate this file to nothing once part of the body has arrived")
+    parser.add_argument("--hold-connect", action="store_true", help="never answer a CONNECT, as a silent proxy")
     parser.add_argument("--touch", help="move this file's modification time once the --touch-at'th body has arrived")
     parser.add_argument("--touch-at", type=int, default=1)
     parser.add_argument("--truncate-after", type=int, default=1 << 20, help="bytes of the body before --truncate acts")
@@ -301,6 +319,9 @@ def main():
     parser.add_argument("--hold-after", type=int,
                         help="once this many requests are answered with success, take no more and never answer")
     parser.add_argument("--hold-file", help="hold as --hold-after says only while this file exists")
+    parser.add_argument("--chaos", type=int, metavar="SEED",
+                        help="at random, from this seed: reset halfway through the body, close without answering, "
+                             "or answer --fail-status")
     parser.add_argument("--listen-after", type=float, default=0,
                         help="refuse connections for this many seconds after printing the port")
     options = parser.parse_args()

@@ -110,6 +110,11 @@ void ConsoleMessage::writeUrgently(const QByteArray &lines)
         writeAll(lines.constData(), lines.size());
 }
 
+void ConsoleMessage::dropLibraryMessages()
+{
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+}
+
 ConsoleMessage &ConsoleMessage::operator<<(const char *literal)
 {
     line += literal;

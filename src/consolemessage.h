@@ -40,6 +40,9 @@ public:
     // writing: waits at most a second for the console, then writes the
     // lines, already laid out, if the console takes them. Allocates nothing.
     static void writeUrgently(const QByteArray &lines);
+    // Qt's own warnings and debug lines would change the console that
+    // scripts parse, and one named the proxy user: they are dropped.
+    static void dropLibraryMessages();
 
 private:
     void appendQuoted(const QByteArray &bytes);

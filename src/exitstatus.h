@@ -10,7 +10,8 @@ enum class ExitStatus {
     Usage = 2,
     // Sending again later may succeed (EX_TEMPFAIL).
     TemporaryFailure = 75,
-    // Ended by SIGINT or SIGTERM, as a shell reports them.
+    // Ended by SIGHUP, SIGINT or SIGTERM, as a shell reports them.
+    HungUp = 129,
     Interrupted = 130,
     Terminated = 143,
 };

@@ -46,7 +46,8 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     if (qstrcmp(use_proxy, "true") == 0) {
         qint64 port = 0;
         UploadArguments::parseDecimal(proxy_port, &port);
-        manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(proxy_host), quint16(port)));
+        manager->setProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(UploadArguments::proxyHostName(proxy_host)), quint16(port)));
     }
 
     // The name is used by its own bytes; it is decoded only to be shown, since

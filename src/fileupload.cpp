@@ -2,6 +2,7 @@
 
 #include "consolemessage.h"
 #include "filetransfer.h"
+#include "interruptwatcher.h"
 #include "pathcheck.h"
 #include "rangedevice.h"
 #include "uploadarguments.h"
@@ -14,6 +15,11 @@
 #include <QNetworkProxy>
 #include <QUrl>
 
+#include <cerrno>
+#include <csignal>
+#include <limits>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +47,32 @@ QByteArray seconds(qint64 milliseconds)
     return QByteArray::number(milliseconds / 1000.0, 'f', 3);
 }
 
+QByteArray chunkLabel(qint64 index, qint64 start, qint64 end)
+{
+    return " >> Chunk " + QByteArray::number(index) + " [" + QByteArray::number(start) + ", " + QByteArray::number(end) + "): ";
+}
+
+// "HTTP 503 Service Unavailable", empty without an answer. The reason is the
+// server's text: no control character of it reaches a terminal.
+QByteArray answer(const UploadResult &outcome)
+{
+    if (outcome.httpStatus <= 0)
+        return QByteArray();
+    QByteArray reason = outcome.reason.trimmed();
+    for (char &c : reason)
+        if (uchar(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return "HTTP " + QByteArray::number(outcome.httpStatus) + (reason.isEmpty() ? QByteArray() : ' ' + reason);
+}
+
+QByteArray failureText(const UploadResult &outcome)
+{
+    QByteArray message = outcome.failure.trimmed();
+    if (message.startsWith(">> "))
+        message.remove(0, 3);
+    return message;
+}
+
 } // namespace
 
 FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
@@ -49,6 +81,15 @@ FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
 {
     statusLine.setInterval(250);
     connect(&statusLine, &QTimer::timeout, this, &FileUpload::drawStatusLine);
+    runTime.setSingleShot(true);
+    // Never early: a coarse timer may fire 5 % before its time.
+    runTime.setTimerType(Qt::PreciseTimer);
+    connect(&runTime, &QTimer::timeout, this, [this] {
+        if (runDeadline.hasExpired())
+            runOutOfTime();
+        else
+            armRunTime();
+    });
 }
 
 FileUpload::~FileUpload()
@@ -58,6 +99,8 @@ FileUpload::~FileUpload()
     qDeleteAll(managers);
     if (input >= 0)
         ::close(input);
+    if (resultDescriptor > STDERR_FILENO)
+        ::close(resultDescriptor);
 }
 
 bool FileUpload::start()
@@ -86,12 +129,17 @@ bool FileUpload::start()
     if (opening != UploadJournal::Opening::Opened)
         return fail(ExitStatus::Usage, " >> Journal not usable: " + journalProblem + ' ');
 
-    if (!options.resultPath.isEmpty()) {
-        const bool opened = options.resultPath == "-" ? result.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered)
-                                                      : (result.setFileName(QFile::decodeName(options.resultPath)),
-                                                         result.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered));
-        if (!opened)
-            return fail(ExitStatus::Usage, " >> Cannot write --result: \"" + options.resultPath + "\" ");
+    if (options.resultPath == "-") {
+        resultDescriptor = STDOUT_FILENO;
+    } else if (!options.resultPath.isEmpty()) {
+        // A FIFO without a reader would block the open, where no signal ends the run: refused instead.
+        resultDescriptor = ::open(options.resultPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+        const QByteArray line = " >> Cannot write --result: \"" + options.resultPath + "\" ";
+        if (resultDescriptor < 0)
+            return fail(ExitStatus::Usage, errno == ENXIO ? line + "is a FIFO without a reader " : line);
+        // A reader that is slower than the run is waited for.
+        if (::fcntl(resultDescriptor, F_SETFL, 0) != 0)
+            return fail(ExitStatus::Usage, line);
     }
     if (!journal.begin(&journalProblem))
         return fail(ExitStatus::Usage, " >> Journal not usable: " + journalProblem + ' ');
@@ -115,11 +163,14 @@ bool FileUpload::start()
         managers << manager;
         freeSlots << slot;
     }
-    retryDeadline.setRemainingTime(options.retryTime * qint64(1000));
     terminal = !options.quiet && ::isatty(STDERR_FILENO);
     if (terminal)
         statusLine.start();
     clock.start();
+    if (options.maxTime > 0) {
+        runDeadline.setRemainingTime(options.maxTime * qint64(1000), Qt::PreciseTimer);
+        armRunTime();
+    }
     if (toSend == 0)
         ConsoleMessage() << " >> All" << layout.count() << "chunks are in the journal";
     startChunks();
@@ -165,15 +216,40 @@ ExitStatus FileUpload::exitStatus() const
 
 void FileUpload::interrupt(ExitStatus signalStatus)
 {
-    if (stopping && status == signalStatus)
+    if (ended)
+        return;
+    if (status == ExitStatus::Success)
+        status = signalStatus;
+    abandonChunks(" >> Interrupted ");
+}
+
+void FileUpload::abandonChunks(const QByteArray &line)
+{
+    if (abandoning)
         return;
     stopping = true;
-    status = signalStatus;
+    abandoning = true;
     const QList<UploadJob *> jobs = inFlight.keys();
     for (UploadJob *job : jobs)
-        job->abort(" >> Interrupted ");
+        job->abort(line);
     if (inFlight.isEmpty())
         finish();
+}
+
+void FileUpload::armRunTime()
+{
+    runTime.start(int(qMin<qint64>(runDeadline.remainingTime(), std::numeric_limits<int>::max())));
+}
+
+void FileUpload::runOutOfTime()
+{
+    if (ended)
+        return;
+    const QByteArray line = " >> Timed out: the run took over " + QByteArray::number(options.maxTime) + " seconds ";
+    printLine(line);
+    if (status == ExitStatus::Success)
+        status = ExitStatus::TemporaryFailure;
+    abandonChunks(line);
 }
 
 void FileUpload::startChunks()
@@ -202,10 +278,13 @@ void FileUpload::startChunks()
         job->setRequest(QUrl(QString::fromUtf8(url)), options.apiToken, chunk.end - chunk.start);
         job->setIdleTimeout(options.idleTimeout);
         job->setRetries(options.retries);
-        job->setRetryDeadline(retryDeadline);
+        // Each chunk's own: the last chunk of a long run is retried as the first was.
+        job->setRetryDeadline(QDeadlineTimer(options.retryTime * qint64(1000), Qt::PreciseTimer));
         job->setProxyCredentials(options.proxyUser, options.proxyPassword);
         connect(job, &UploadJob::uploadProgress, this, [this, job](qint64 sent) { sending[job] = sent; });
         connect(job, &UploadJob::attemptStarted, this, [this, job] { sending[job] = 0; });
+        connect(job, &UploadJob::retryScheduled, this,
+                [this, job](int wait) { reportRetry(inFlight.value(job), job->result(), wait); });
         connect(job, &UploadJob::finished, this, [this, job](const UploadResult &outcome) { chunkFinished(job, outcome); });
         inFlight.insert(job, chunk);
         job->start(body);
@@ -224,7 +303,7 @@ void FileUpload::chunkFinished(UploadJob *job, const UploadResult &outcome)
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
     chunkResult.end = chunk.end;
-    if (status == ExitStatus::Interrupted || status == ExitStatus::Terminated) {
+    if (abandoning) {
         if (inFlight.isEmpty())
             finish();
         return;
@@ -277,8 +356,48 @@ bool FileUpload::record(const Chunk &chunk, const UploadResult &outcome, quint32
 
 void FileUpload::writeResult(const UploadResult &outcome)
 {
-    if (result.isOpen())
-        outcome.writeJson([this](const char *data, qint64 size) { return result.write(data, size) == size; });
+    if (resultDescriptor >= 0 && !outcome.writeJson([this](const char *data, qint64 size) { return writeResultBytes(data, size); }))
+        resultFailed();
+}
+
+// A reader of the FIFO or pipe that went away is a failed write, not a
+// SIGPIPE that would end the process with a status no caller expects.
+bool FileUpload::writeResultBytes(const char *data, qint64 size)
+{
+    sigset_t brokenPipe;
+    sigset_t previous;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
+    InterruptWatcher::setEndAtOnce(true);
+    bool written = true;
+    while (size > 0 && written) {
+        const ssize_t count = ::write(resultDescriptor, data, size_t(size));
+        if (count < 0 && errno == EINTR)
+            continue;
+        written = count > 0;
+        if (count < 0 && errno == EPIPE) {
+            const struct timespec now = {};
+            ::sigtimedwait(&brokenPipe, nullptr, &now);
+        }
+        data += qMax<ssize_t>(count, 0);
+        size -= qMax<ssize_t>(count, 0);
+    }
+    InterruptWatcher::setEndAtOnce(false);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return written;
+}
+
+// Nothing more is written after a failed write, so that no line follows a torn one.
+void FileUpload::resultFailed()
+{
+    if (resultDescriptor > STDERR_FILENO)
+        ::close(resultDescriptor);
+    resultDescriptor = -1;
+    printLine(" >> Cannot write --result: \"" + options.resultPath + "\" ");
+    stopping = true;
+    if (status == ExitStatus::Success || status == ExitStatus::TemporaryFailure)
+        status = ExitStatus::Failure;
 }
 
 void FileUpload::report(const Chunk &chunk, const UploadResult &outcome)
@@ -286,17 +405,28 @@ void FileUpload::report(const Chunk &chunk, const UploadResult &outcome)
     const bool succeeded = outcome.exitStatus == ExitStatus::Success;
     if (succeeded && (options.quiet || terminal))
         return;
-    QByteArray line = " >> Chunk " + QByteArray::number(chunk.index) + " [" + QByteArray::number(chunk.start) + ", "
-                      + QByteArray::number(chunk.end) + "): ";
+    QByteArray line = chunkLabel(chunk.index, chunk.start, chunk.end);
     if (succeeded) {
         line += "HTTP " + QByteArray::number(outcome.httpStatus);
     } else {
-        QByteArray message = outcome.failure.trimmed();
-        if (message.startsWith(">> "))
-            message.remove(0, 3);
-        line += message + ", status " + QByteArray::number(int(outcome.exitStatus));
+        const QByteArray http = answer(outcome);
+        line += (http.isEmpty() ? QByteArray() : http + ", ") + failureText(outcome) + ", status " + QByteArray::number(int(outcome.exitStatus));
     }
     line += ", " + seconds(qMax<qint64>(0, outcome.elapsedMilliseconds)) + " s ";
+    printLine(line);
+}
+
+// The attempt that failed is attempts; the next one is attempts + 1 of retries + 1.
+void FileUpload::reportRetry(const Chunk &chunk, const UploadResult &outcome, int wait)
+{
+    const QByteArray http = answer(outcome);
+    printLine(chunkLabel(chunk.index, chunk.start, chunk.end) + (http.isEmpty() ? failureText(outcome) : http) + ", retrying in "
+              + QByteArray::number(wait) + " seconds: attempt " + QByteArray::number(outcome.attempts + 1) + " of "
+              + QByteArray::number(options.retries + 1) + ' ');
+}
+
+void FileUpload::printLine(const QByteArray &line)
+{
     if (terminal)
         ConsoleMessage::writeStatus(QByteArray());
     ConsoleMessage::writeLine(line);
@@ -335,17 +465,14 @@ void FileUpload::finish()
         return;
     ended = true;
     statusLine.stop();
+    runTime.stop();
     if (terminal)
         ConsoleMessage::writeStatus(QByteArray());
     if (status == ExitStatus::Success && failed > 0)
         status = ExitStatus::TemporaryFailure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
-    ConsoleMessage() << " >> Chunks:" << stored << "stored," << failed << "failed," << skipped << "from the journal, of" << layout.count();
-    if (status == ExitStatus::Success)
-        FileTransfer::printTransferReport(milliseconds, bytesSent);
-    else
-        ConsoleMessage() << " >> Exit with error!";
-    if (result.isOpen()) {
+    // First, so that the console tells when it could not be written.
+    if (resultDescriptor >= 0) {
         QJsonObject summary;
         summary.insert(QStringLiteral("exit"), int(status));
         summary.insert(QStringLiteral("stored"), double(stored));
@@ -353,14 +480,24 @@ void FileUpload::finish()
         summary.insert(QStringLiteral("skipped"), double(skipped));
         summary.insert(QStringLiteral("bytes"), double(bytesSent));
         summary.insert(QStringLiteral("seconds"), milliseconds / 1000.0);
-        result.write(QJsonDocument(summary).toJson(QJsonDocument::Compact) + '\n');
+        const QByteArray line = QJsonDocument(summary).toJson(QJsonDocument::Compact) + '\n';
+        if (!writeResultBytes(line.constData(), line.size()))
+            resultFailed();
     }
+    ConsoleMessage() << " >> Chunks:" << stored << "stored," << failed << "failed," << skipped << "from the journal, of" << layout.count();
+    // Nothing sent, nothing timed: no speed of 0 bytes in 0 seconds (nan).
+    if (status == ExitStatus::Success && stored == 0)
+        ConsoleMessage() << " >> Bye...";
+    else if (status == ExitStatus::Success)
+        FileTransfer::printTransferReport(qMax<qint64>(1, milliseconds), bytesSent);
+    else
+        ConsoleMessage() << " >> Exit with error!";
     emit finished();
 }
 
 bool FileUpload::fail(ExitStatus failure, const QByteArray &line)
 {
     status = failure;
-    ConsoleMessage::writeLine(line);
+    printLine(line);
     return false;
 }

@@ -8,7 +8,6 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -34,7 +33,8 @@ public:
     // and answers false, with exitStatus() set, when the run cannot start.
     bool start();
     ExitStatus exitStatus() const;
-    // SIGINT or SIGTERM: no new chunk, the chunks in flight are given up.
+    // A signal: no new chunk, the chunks in flight are given up. A status
+    // already decided stands, and nothing changes once the run has ended.
     void interrupt(ExitStatus status);
 
 signals:
@@ -55,7 +55,14 @@ private:
     bool fileUnchanged() const;
     bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
     void writeResult(const UploadResult &result);
+    bool writeResultBytes(const char *data, qint64 size);
+    void resultFailed();
+    void armRunTime();
+    void runOutOfTime();
+    void abandonChunks(const QByteArray &line);
     void report(const Chunk &chunk, const UploadResult &result);
+    void reportRetry(const Chunk &chunk, const UploadResult &result, int seconds);
+    void printLine(const QByteArray &line);
     void showProgress();
     void drawStatusLine();
     void finish();
@@ -68,17 +75,22 @@ private:
     ChunkLayout layout{ 0, 1 };
     QJsonObject identity;
     UploadJournal journal;
-    QFile result;
+    // -1 when there is none, or once a write to it failed.
+    int resultDescriptor = -1;
     // Chunks are found as they are needed: memory does not grow with their count.
     qint64 nextIndex = 0;
     QList<QNetworkAccessManager *> managers;
     QList<int> freeSlots;
     QHash<UploadJob *, Chunk> inFlight;
-    QDeadlineTimer retryDeadline;
+    // --max-time, re-armed in steps: a timer holds at most 24.8 days.
+    QTimer runTime;
+    QDeadlineTimer runDeadline;
     QElapsedTimer clock;
     QTimer statusLine;
     bool terminal = false;
     bool stopping = false;
+    // A signal or --max-time: the chunks in flight count neither as stored nor as failed.
+    bool abandoning = false;
     bool ended = false;
     ExitStatus status = ExitStatus::Success;
     qint64 skipped = 0;

@@ -13,6 +13,8 @@
 
 namespace {
 
+const int longestTokenFile = 1 << 16;
+
 bool usage(const QByteArray &line, ExitStatus *status)
 {
     ConsoleMessage::writeLine(" >> " + line + ' ');
@@ -54,8 +56,10 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                            QStringLiteral("Retries of a chunk after a failure that may pass, 0 to 100 (default 5)."),
                                            QStringLiteral("N"));
     const QCommandLineOption retryTimeOption(QStringLiteral("retry-time"),
-                                             QStringLiteral("The run's time for retry waits, in seconds (default 900)."),
+                                             QStringLiteral("The longest a chunk may wait to be sent again, in seconds (default 900)."),
                                              QStringLiteral("SECONDS"));
+    const QCommandLineOption maxTimeOption(QStringLiteral("max-time"), QStringLiteral("The whole run's time, in seconds (default 0: none)."),
+                                           QStringLiteral("SECONDS"));
     const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal)."),
                                            QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
@@ -69,7 +73,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, journalOption, restartOption, proxyOption,
+    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, journalOption, restartOption, proxyOption,
                         resultOption, quietOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
                                  QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {count}, {total}."));
@@ -80,8 +84,10 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (!parser.parse(arguments))
         return usage(parser.errorText().toUtf8(), status);
-    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
-        const QString text = parser.isSet(helpOption) ? parser.helpText()
+    // addHelpOption lists --help-all too; the program has no options of Qt's to add.
+    const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
+    if (help || parser.isSet(versionOption)) {
+        const QString text = help ? parser.helpText()
                                                        : QCoreApplication::applicationName() + QLatin1Char(' ')
                                                              + QCoreApplication::applicationVersion() + QLatin1Char('\n');
         std::fputs(text.toUtf8().constData(), stdout);
@@ -106,12 +112,15 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         return usage("Invalid --retries: \"" + parser.value(retriesOption).toUtf8() + '"', status);
     if (parser.isSet(retryTimeOption) && !parseCount(parser.value(retryTimeOption), 0, std::numeric_limits<int>::max(), &retryTime))
         return usage("Invalid --retry-time: \"" + parser.value(retryTimeOption).toUtf8() + '"', status);
+    if (parser.isSet(maxTimeOption) && !parseCount(parser.value(maxTimeOption), 0, std::numeric_limits<int>::max(), &maxTime))
+        return usage("Invalid --max-time: \"" + parser.value(maxTimeOption).toUtf8() + '"', status);
     if (parser.isSet(proxyOption)) {
         const QByteArray proxy = parser.value(proxyOption).toUtf8();
         const int colon = proxy.lastIndexOf(':');
-        proxyHost = proxy.left(colon);
+        // "[::1]:8080" as in an address; Qt takes the literal without its brackets.
+        proxyHost = UploadArguments::proxyHostName(proxy.left(colon));
         const QByteArray port = proxy.mid(colon + 1);
-        if (colon <= 0 || !UploadArguments::isValidPort(port))
+        if (proxyHost.isEmpty() || !UploadArguments::isValidPort(port))
             return usage("Invalid --proxy: \"" + proxy + '"', status);
         proxyPort = quint16(port.toUInt());
         proxyUser = qgetenv("UPLOADER_PROXY_USER");
@@ -121,12 +130,20 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         QFile file(parser.value(tokenFileOption));
         if (!file.open(QIODevice::ReadOnly))
             return usage("Cannot read --token-file: \"" + parser.value(tokenFileOption).toUtf8() + '"', status);
-        apiToken = file.read(1 << 16);
+        // One byte more than a token may hold tells a longer file from one that fits.
+        apiToken = file.read(longestTokenFile + 1);
+        if (apiToken.size() > longestTokenFile)
+            return usage("Invalid --token-file: \"" + parser.value(tokenFileOption).toUtf8() + "\" holds more than "
+                             + QByteArray::number(longestTokenFile) + " bytes",
+                         status);
         while (apiToken.endsWith('\n') || apiToken.endsWith('\r'))
             apiToken.chop(1);
     } else {
         apiToken = qgetenv("UPLOADER_API_TOKEN");
     }
+    // Qt leaves out a header whose value is null; uploader sends it empty.
+    if (apiToken.isNull())
+        apiToken = QByteArray("");
     // The token is a secret: never echo it.
     if (!UploadArguments::isValidToken(apiToken))
         return usage("Invalid api_token.", status);

@@ -22,7 +22,10 @@ public:
     qint64 chunkSize = 8 << 20;
     int parallel = 4;
     int retries = 5;
+    // Per chunk, from its first attempt.
     int retryTime = 900;
+    // The whole run; 0 for none.
+    int maxTime = 0;
     int idleTimeout = 900;
     QByteArray journalPath;
     bool restart = false;

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 
 #include <fcntl.h>
@@ -10,12 +11,17 @@
 namespace {
 
 int pipeEnds[2] = { -1, -1 };
+volatile sig_atomic_t endAtOnce = 0;
 
 void handleSignal(int number)
 {
+    if (endAtOnce)
+        ::_exit(128 + number);
+    const int saved = errno;
     const char byte = char(number);
     const ssize_t written = ::write(pipeEnds[1], &byte, 1);
     (void)written;
+    errno = saved;
 }
 
 } // namespace
@@ -31,25 +37,21 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
     action.sa_handler = handleSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int number : { SIGHUP, SIGINT, SIGTERM }) {
+        struct sigaction before = {};
+        if (::sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(number, &action, nullptr);
+    }
 }
 
-InterruptWatcher::~InterruptWatcher()
+void InterruptWatcher::setEndAtOnce(bool atOnce)
 {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    delete notifier;
-    for (int &end : pipeEnds) {
-        if (end >= 0)
-            ::close(end);
-        end = -1;
-    }
+    endAtOnce = atOnce ? 1 : 0;
 }
 
 void InterruptWatcher::readSignal()
 {
     char byte = 0;
     while (::read(pipeEnds[0], &byte, 1) == 1)
-        emit interrupted(byte == SIGINT ? ExitStatus::Interrupted : ExitStatus::Terminated);
+        emit interrupted(byte == SIGINT ? ExitStatus::Interrupted : byte == SIGHUP ? ExitStatus::HungUp : ExitStatus::Terminated);
 }

@@ -85,10 +85,13 @@ void ProxyProbe::readAnswer()
     sendConnect();
 }
 
+// Once, from whichever comes first: the answer, an error or the deadline,
+// which is no longer active by the time it fires.
 void ProxyProbe::finish(bool refused)
 {
-    if (!deadline.isActive())
+    if (ended)
         return;
+    ended = true;
     deadline.stop();
     socket->disconnect(this);
     socket->abort();

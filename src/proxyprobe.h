@@ -38,6 +38,7 @@ private:
     QTimer deadline;
     QByteArray answer;
     bool answering = false;
+    bool ended = false;
 };
 
 #endif

@@ -8,9 +8,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +26,10 @@ ResultFile::~ResultFile()
     }
 }
 
-bool ResultFile::open(const QByteArray &resultPath, const QByteArray &inputPath)
+bool ResultFile::open(const QByteArray &resultPath, const QByteArray &inputPath, const QDeadlineTimer &runDeadline)
 {
     path = resultPath;
+    deadline = runDeadline;
     if (path.isEmpty())
         return true;
     if (path == "-") {
@@ -46,11 +49,17 @@ bool ResultFile::open(const QByteArray &resultPath, const QByteArray &inputPath)
     // Renaming over /dev/null or /dev/stdout would replace the system's own
     // file, and a FIFO's reader would wait for ever.
     if ((exists && !S_ISREG(status.st_mode)) || path.startsWith("/dev/") || path.startsWith("/proc/")) {
-        // A FIFO without a reader yet: wait for the one the caller starts.
-        descriptor = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
-        if (descriptor < 0 && errno == ENXIO)
-            descriptor = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        if (descriptor >= 0 && ::fcntl(descriptor, F_SETFL, O_APPEND) == 0)
+        // A FIFO without a reader yet: wait for the one the caller starts, as
+        // long as the run may last. Writes stay non-blocking for the same reason.
+        const struct timespec pause = { 0, 20 * 1000 * 1000 };
+        while ((descriptor = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK)) < 0 && errno == ENXIO) {
+            if (deadline.hasExpired()) {
+                refusal = Refusal::TimedOut;
+                return false;
+            }
+            ::nanosleep(&pause, nullptr);
+        }
+        if (descriptor >= 0)
             return true;
     } else {
         // The file a link names is replaced, not the link.
@@ -98,10 +107,16 @@ void ResultFile::reportFailure() const
     case Refusal::ForeignLink:
         ConsoleMessage() << " >> UPLOADER_RESULT is a link of another user in a shared directory:" << name;
         break;
+    case Refusal::TimedOut:
     case Refusal::Unwritable:
         ConsoleMessage() << " >> Cannot write UPLOADER_RESULT:" << name;
         break;
     }
+}
+
+bool ResultFile::timedOut() const
+{
+    return refusal == Refusal::TimedOut;
 }
 
 bool ResultFile::writeAll(const char *data, qint64 size)
@@ -110,6 +125,16 @@ bool ResultFile::writeAll(const char *data, qint64 size)
         const ssize_t count = ::write(descriptor, data, size_t(size));
         if (count < 0 && errno == EINTR)
             continue;
+        if (count < 0 && errno == EAGAIN) {
+            const qint64 left = deadline.remainingTime();
+            struct pollfd reader = { descriptor, POLLOUT, 0 };
+            const int ready = left == 0 ? 0 : ::poll(&reader, 1, int(qMin<qint64>(left, std::numeric_limits<int>::max())));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return false;
+            continue;
+        }
         if (count <= 0)
             return false;
         data += count;

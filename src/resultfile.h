@@ -2,6 +2,7 @@
 #define RESULTFILE_H
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 
 class UploadResult;
 
@@ -21,7 +22,11 @@ public:
     // when the path cannot be written, names the input file, or is a link
     // planted by another user in a shared directory; prints nothing, so that
     // a run refused for another reason says only that.
-    bool open(const QByteArray &path, const QByteArray &inputPath);
+    // A FIFO is waited for until it has a reader, or the deadline passes;
+    // so is a reader that stops reading while the result is written.
+    bool open(const QByteArray &path, const QByteArray &inputPath, const QDeadlineTimer &deadline = QDeadlineTimer::Forever);
+    // The deadline passed while a FIFO waited for its reader.
+    bool timedOut() const;
     // Writes the result once; later calls do nothing. Prints nothing and
     // allocates nothing of its own, so that a thread ending the process may call it.
     bool write(const UploadResult &result);
@@ -29,12 +34,13 @@ public:
     void reportFailure() const;
 
 private:
-    enum class Refusal { Unwritable, InputFile, ForeignLink };
+    enum class Refusal { Unwritable, InputFile, ForeignLink, TimedOut };
 
     bool writeAll(const char *data, qint64 size);
 
     QByteArray path;
     Refusal refusal = Refusal::Unwritable;
+    QDeadlineTimer deadline;
     // Replaced by the temporary file at the end; empty when written in place.
     QByteArray target;
     QByteArray temporaryPath;

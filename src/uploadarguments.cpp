@@ -167,6 +167,11 @@ QByteArray UploadArguments::withoutPassword(const QByteArray &url)
     return url.left(colon + 1) + "***" + url.mid(at);
 }
 
+QByteArray UploadArguments::proxyHostName(const QByteArray &host)
+{
+    return host.startsWith('[') && host.endsWith(']') ? host.mid(1, host.size() - 2) : host;
+}
+
 bool UploadArguments::isValidPort(const QByteArray &text)
 {
     qint64 port = 0;

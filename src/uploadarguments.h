@@ -19,6 +19,8 @@ public:
     // The address with the password of its user part replaced by ***, to be shown.
     static QByteArray withoutPassword(const QByteArray &url);
     static bool isValidPort(const QByteArray &text);
+    // A proxy's host as Qt takes it: an IPv6 literal without its brackets.
+    static QByteArray proxyHostName(const QByteArray &host);
     static bool isValidToken(const QByteArray &token);
 
     QByteArray url;

@@ -2,6 +2,7 @@
 
 #include "certificateauthorities.h"
 #include "clientcertificate.h"
+#include "consolemessage.h"
 #include "fileupload.h"
 #include "fileuploadoptions.h"
 #include "interruptwatcher.h"
@@ -13,6 +14,7 @@
 int uploaderFileMain(int argc, char *argv[])
 {
     StandardStreams::openClosed();
+    ConsoleMessage::dropLibraryMessages();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("uploader-file"));
     QCoreApplication::setApplicationVersion(QStringLiteral(UPLOADER_VERSION));

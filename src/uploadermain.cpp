@@ -31,18 +31,24 @@ int reportResult(ResultFile *resultFile, const UploadResult &result)
 int uploaderMain(int argc, char *argv[])
 {
     StandardStreams::openClosed();
+    ConsoleMessage::dropLibraryMessages();
     // Read before the application object, which may take arguments of its own out of argv.
     UploadArguments arguments;
     const bool usable = arguments.parse(argc, argv);
     // A refused run replaces the previous result too: a script must never
     // read an older run's success as this one's.
     ResultFile resultFile;
-    const bool resultUsable = resultFile.open(arguments.result_path, arguments.file_path);
+    const QDeadlineTimer runDeadline(arguments.max_time > 0 ? arguments.max_time * qint64(1000) : -1);
+    const bool resultUsable = resultFile.open(arguments.result_path, arguments.file_path, runDeadline);
     UploadResult unsent;
     unsent.exitStatus = ExitStatus::Usage;
     if (!usable) {
         unsent.failure = arguments.failure;
         return resultUsable ? reportResult(&resultFile, unsent) : int(ExitStatus::Usage);
+    }
+    if (resultFile.timedOut()) {
+        ConsoleMessage() << " >> Timed out: the run took over" << arguments.max_time << "seconds";
+        return int(ExitStatus::TemporaryFailure);
     }
     if (!resultUsable) {
         resultFile.reportFailure();

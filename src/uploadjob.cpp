@@ -27,13 +27,16 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     : QObject(parent)
     , manager(manager)
 {
+    // A coarse timer may fire 5 % early: a Retry-After of 3 seconds waited 2.85.
     retryWait.setSingleShot(true);
+    retryWait.setTimerType(Qt::PreciseTimer);
     connect(&retryWait, &QTimer::timeout, this, [this] {
         delete reply;
         reply = nullptr;
         post();
     });
     runTime.setSingleShot(true);
+    runTime.setTimerType(Qt::PreciseTimer);
     connect(&runTime, &QTimer::timeout, this, [this] {
         if (runDeadline.hasExpired())
             runOutOfTime();
@@ -159,8 +162,11 @@ void UploadJob::start(RangeDevice *device)
         fileFailed = true;
         noteFailure(" >> Cannot read input file. ");
     });
+    // The console says what it always said of a closed connection; the result says why.
     connect(body, &RangeDevice::resendRefused, this, [this] {
-        noteFailure(" >> Connection closed before an answer: the chunk is not sent again within the attempt ");
+        resendRefused = true;
+        if (outcome.failure.isEmpty())
+            outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
     });
     if (maxTime > 0) {
         runDeadline.setRemainingTime(maxTime * qint64(1000));
@@ -194,6 +200,7 @@ void UploadJob::post()
     proxyAnswered = false;
     tunnelOpened = false;
     replyTooLarge = false;
+    resendRefused = false;
     replyBody.start(QByteArray());
     body->rewind();
 
@@ -264,6 +271,15 @@ void UploadJob::giveUp(const QByteArray &line)
         emit finished(outcome);
         return;
     }
+    // The proxy is being asked about the attempt that failed: its answer can no longer matter.
+    if (probe) {
+        delete probe;
+        probe = nullptr;
+        givenUp = true;
+        noteFailure(line);
+        failReply();
+        return;
+    }
     if (reply->isFinished())
         return;
     givenUp = true;
@@ -307,6 +323,7 @@ void UploadJob::replyFinished()
     outcome.elapsedMilliseconds = elapsed.elapsed();
     outcome.error = int(reply->error());
     outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    outcome.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
     outcome.headers = reply->rawHeaderPairs();
     readReply();
     // Kept on an error too: an error status often says why in its body.
@@ -350,6 +367,9 @@ void UploadJob::replyFinished()
 
 void UploadJob::failReply()
 {
+    // Qt reports the body it could not read again as an unknown error.
+    if (resendRefused)
+        outcome.error = int(QNetworkReply::RemoteHostClosedError);
     failed = true;
     noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
     reply->abort();
@@ -379,10 +399,11 @@ void UploadJob::askProxy()
     QByteArray host = QUrl::toAce(url.host());
     if (host.contains(':'))
         host = '[' + host + ']';
-    ProxyProbe *probe = new ProxyProbe(manager->proxy(), host + ':' + QByteArray::number(url.port(secure ? 443 : 80)), proxyUser,
-                                       proxyPassword, this);
-    connect(probe, &ProxyProbe::finished, this, [this, probe](bool refused) {
+    probe = new ProxyProbe(manager->proxy(), host + ':' + QByteArray::number(url.port(secure ? 443 : 80)), proxyUser, proxyPassword,
+                           this);
+    connect(probe, &ProxyProbe::finished, this, [this](bool refused) {
         probe->deleteLater();
+        probe = nullptr;
         if (refused)
             refuseProxy();
         failReply();

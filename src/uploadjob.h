@@ -12,6 +12,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class ProxyProbe;
 class QUrl;
 class RangeDevice;
 class Watchdog;
@@ -120,6 +121,10 @@ private:
     // The proxy asked for credentials again: those given, if any, were refused.
     bool proxyRefused = false;
     bool replyTooLarge = false;
+    // Qt began to post the body a second time; the attempt ends as a closed connection.
+    bool resendRefused = false;
+    // Asking the proxy about the failed attempt, or null.
+    ProxyProbe *probe = nullptr;
     ReplyBody replyBody;
     UploadResult outcome;
 };

@@ -2,6 +2,7 @@
 
 #include "chunklayout.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QStringList>
 
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 const qint64 UploadJournal::longestLine = 1 << 20;
@@ -42,6 +44,27 @@ bool writeAll(int descriptor, const QByteArray &bytes)
         written += count;
     }
     return true;
+}
+
+// The process holding a flock on the file, from the kernel's list of locks
+// ("1: FLOCK  ADVISORY  WRITE 4711 08:01:1234 0 EOF"); 0 when none is found,
+// or the holder is not visible from this process's pid namespace.
+qint64 flockHolder(const struct stat &file)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray place = QByteArray::number(major(file.st_dev), 16).rightJustified(2, '0') + ':'
+                             + QByteArray::number(minor(file.st_dev), 16).rightJustified(2, '0') + ':' + QByteArray::number(quint64(file.st_ino));
+    for (;;) {
+        const QByteArray line = locks.readLine(4096);
+        if (line.isEmpty())
+            return 0;
+        // A waiter's line has "->" after the number: it holds nothing.
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == place)
+            return fields.at(4).toLongLong();
+    }
 }
 
 // The new name is on disk only once its directory is.
@@ -95,7 +118,8 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
     }
     // The lock goes with the descriptor: a crashed run leaves none behind.
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        *problem = '"' + path + "\" is in use by another run";
+        const qint64 holder = flockHolder(status);
+        *problem = '"' + path + "\" is in use by another run" + (holder > 0 ? " (process " + QByteArray::number(holder) + ')' : QByteArray());
         return Opening::InUse;
     }
     QByteArray line;

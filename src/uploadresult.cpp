@@ -127,6 +127,7 @@ void UploadResult::startAttempt()
 {
     ++attempts;
     httpStatus = 0;
+    reason.clear();
     error = 0;
     failure.clear();
     statusCodeShown = false;

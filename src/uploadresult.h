@@ -27,6 +27,8 @@ public:
     int attempts = 0;
     // 0 when there was no HTTP reply.
     int httpStatus = 0;
+    // The status line's reason phrase, as the server sent it.
+    QByteArray reason;
     int error = 0;
     // The first console line of the last attempt that reported the failure, UTF-8.
     QByteArray failure;

@@ -42,11 +42,16 @@ TinyproxyProcess::TinyproxyProcess(Policy policy)
                                                                  << configuration.fileName());
         if (!process.waitForStarted(10000))
             return;
-        // Until it says it accepts connections, or exits because the port was taken.
-        const QDeadlineTimer deadline(10000);
+        // Until it says it accepts connections, or exits because the port was
+        // taken; on a loaded machine that took over 10 s.
+        const QDeadlineTimer deadline(60000);
         while (!listening && !deadline.hasExpired() && !process.waitForFinished(50))
             listening = log.open(QIODevice::ReadOnly) && log.readAll().contains("Accepting connections");
         log.close();
+        if (!listening && process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
     }
 }
 

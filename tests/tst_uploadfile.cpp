@@ -1,3 +1,4 @@
+#include "fileuploadoptions.h"
 #include "receiverprocess.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -72,60 +73,84 @@ void TestUploadFile::runs_data()
     // Chunks stored at the end, and each stored chunk's number of posts; -1 leaves one unchecked.
     QTest::addColumn<int>("chunksStored");
     QTest::addColumn<QByteArray>("lastLine");
+    // A line the run prints, up to the seconds it ends with.
+    QTest::addColumn<QByteArray>("shown");
 
     const QStringList chunks = { QStringLiteral("--chunk-size"), QStringLiteral("64K") };
     auto with = [&chunks](const QString &more) { return chunks + more.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
     auto receiver = [](const QString &options) { return options.split(QLatin1Char(' '), Qt::SkipEmptyParts); };
-    QTest::newRow("every chunk once, four at a time") << "plain" << QStringList() << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ");
+    QTest::newRow("every chunk once, four at a time") << "plain" << QStringList() << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("one at a time, in order") << "ordered" << QStringList() << with(QStringLiteral("--parallel 1")) << 0 << 16
-                                             << QByteArray(" >> Bye... ");
+                                             << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("chunk as large as the file") << "plain" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("1M") }
-                                                << 0 << 1 << QByteArray(" >> Bye... ");
-    QTest::newRow("empty file, one empty chunk") << "empty" << QStringList() << with(QString()) << 0 << 1 << QByteArray(" >> Bye... ");
+                                                << 0 << 1 << QByteArray(" >> Bye... ") << QByteArray();
+    QTest::newRow("empty file, one empty chunk") << "empty" << QStringList() << with(QString()) << 0 << 1 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("transient failure retried") << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-times 1"))
-                                               << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ");
+                                               << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("transient failure that lasts, the rest goes on")
         << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-status 503")) << with(QStringLiteral("--retries 1")) << 75 << 15
-        << QByteArray(" >> Exit with error! ");
+        << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 3 [196608, 262144): HTTP 503 Failing, retrying in 1 seconds: attempt 2 of 2 ");
     QTest::newRow("no retry once the retry time is spent")
         << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-times 1")) << with(QStringLiteral("--retry-time 0")) << 75 << 15
-        << QByteArray(" >> Exit with error! ");
+        << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 3 [196608, 262144): HTTP 503 Failing, Reply Error #: 403, status 75, ");
+    // Chunk 0 waits 3 s; chunk 3, failing after that, still has its own 5 s for its wait of 3 s.
+    QTest::newRow("retry time counted per chunk")
+        << "plain" << receiver(QStringLiteral("--fail-first 1 --fail-path /chunk/3? --fail-times 1 --fail-header Retry-After:3"))
+        << with(QStringLiteral("--parallel 1 --retry-time 5")) << 0 << 16 << QByteArray(" >> Bye... ")
+        << QByteArray(" >> Chunk 3 [196608, 262144): HTTP 503 Failing, retrying in 3 seconds: attempt 2 of 6 ");
+    QTest::newRow("--max-time ends the run, the journal kept")
+        << "timed" << receiver(QStringLiteral("--hold-after 5")) << with(QStringLiteral("--parallel 1 --max-time 2")) << 75 << 5
+        << QByteArray(" >> Exit with error! ") << QByteArray(" >> Timed out: the run took over 2 seconds \n >> Chunks: 5 stored, 0 failed, ");
+    QTest::newRow("--result that cannot be written") << "plain" << QStringList() << with(QStringLiteral("--parallel 1 --result /dev/full")) << 1 << 1
+                                                      << QByteArray(" >> Exit with error! ") << QByteArray(" >> Cannot write --result: \"/dev/full\" ");
+    QTest::newRow("no token: the header goes empty") << "no token" << QStringList() << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ")
+                                                     << QByteArray();
     QTest::newRow("permanent failure stops new chunks")
         << "stops" << receiver(QStringLiteral("--fail-path /chunk/2? --fail-status 404")) << with(QStringLiteral("--parallel 1")) << 1 << 2
-        << QByteArray(" >> Exit with error! ");
+        << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 2 [131072, 196608): HTTP 404 Failing, Reply Error #: 203, status 1, ");
     QTest::newRow("server closes each kept connection") << "plain" << receiver(QStringLiteral("--close-after-reply"))
-                                                        << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ");
+                                                        << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("killed, then resumed") << "resume" << receiver(QStringLiteral("--hold-after 5 --hold-file ") + directory.filePath(QStringLiteral("hold")))
                                           << with(QStringLiteral("--parallel 2"))
-                                          << 0 << 16 << QByteArray(" >> Bye... ");
+                                          << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("SIGTERM ends with 143") << "terminate" << receiver(QStringLiteral("--hold-after 5")) << with(QStringLiteral("--parallel 2"))
-                                           << 143 << 5 << QByteArray(" >> Exit with error! ");
+                                           << 143 << 5 << QByteArray(" >> Exit with error! ") << QByteArray();
+    QTest::newRow("soak: 503, drops and resets at random, killed twice")
+        << "soak" << receiver(QStringLiteral("--chaos 27")) << with(QStringLiteral("--chunk-size 16K --retries 1")) << 0 << 62
+        << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("complete journal ends at once") << "again" << QStringList() << with(QString()) << 0 << 16
-                                                   << QByteArray(" >> Bye... ");
+                                                   << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("changed file refused") << "changed" << QStringList() << with(QString()) << 2 << 16
-                                          << QByteArray(" >> Journal not usable: its mtime_ns differs from this run's; --restart sends every chunk again ");
+                                          << QByteArray(" >> Journal not usable: its mtime_ns differs from this run's; --restart sends every chunk again ") << QByteArray();
     QTest::newRow("changed in place, modification time set back")
         << "rewritten" << QStringList() << with(QString()) << 2 << 16
-        << QByteArray(" >> Journal not usable: its ctime_ns differs from this run's; --restart sends every chunk again ");
+        << QByteArray(" >> Journal not usable: its ctime_ns differs from this run's; --restart sends every chunk again ") << QByteArray();
     QTest::newRow("changed while it was sent: that chunk not journaled")
         << "plain" << receiver(QStringLiteral("--touch ") + path + QStringLiteral(" --touch-at 3")) << with(QStringLiteral("--parallel 1")) << 1 << 2
-        << QByteArray(" >> Exit with error! ");
+        << QByteArray(" >> Exit with error! ") << QByteArray();
     QTest::newRow("soft open files limit raised for 16 in flight") << "ulimit -S -n 64" << QStringList() << with(QStringLiteral("--parallel 16"))
-                                                                    << 0 << 16 << QByteArray(" >> Bye... ");
+                                                                    << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("hard open files limit too low for 16 in flight")
         << "ulimit -n 64" << QStringList() << with(QStringLiteral("--parallel 16")) << 1 << 0
-        << QByteArray(" >> Open files limit too low: 64 files, the upload needs 96 files ");
+        << QByteArray(" >> Open files limit too low: 64 files, the upload needs 96 files ") << QByteArray();
     QTest::newRow("journal in use refused") << "locked" << QStringList() << with(QString()) << 2 << 0
-                                            << QByteArray(" >> Journal not usable: ") ;
+                                            << QByteArray(" >> Journal not usable: \"JOURNAL\" is in use by another run (process PID) ")
+                                            << QByteArray();
     QTest::newRow("parallel over 16") << "usage" << QStringList() << with(QStringLiteral("--parallel 17")) << 2 << 0
-                                      << QByteArray(" >> Invalid --parallel: \"17\" ");
+                                      << QByteArray(" >> Invalid --parallel: \"17\" ") << QByteArray();
+    QTest::newRow("--max-time negative") << "usage" << QStringList() << with(QStringLiteral("--max-time -1")) << 2 << 0
+                                         << QByteArray(" >> Invalid --max-time: \"-1\" ") << QByteArray();
+    QTest::newRow("--token-file over 64 KiB") << "usage" << QStringList() << with(QStringLiteral("--token-file /dev/zero")) << 2 << 0
+                                              << QByteArray(" >> Invalid --token-file: \"/dev/zero\" holds more than 65536 bytes ") << QByteArray();
+    QTest::newRow("--help-all with arguments: help, nothing sent") << "help" << QStringList() << with(QStringLiteral("--help-all")) << 0 << 0
+                                                                   << QByteArray() << QByteArray();
     QTest::newRow("chunk size over 4 GiB") << "usage" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("5G") }
-                                           << 2 << 0 << QByteArray(" >> Invalid --chunk-size: \"5G\" ");
+                                           << 2 << 0 << QByteArray(" >> Invalid --chunk-size: \"5G\" ") << QByteArray();
     QTest::newRow("template without index or start")
         << "same address" << QStringList() << with(QString()) << 2 << 0
-        << QByteArray(" >> Invalid URL_TEMPLATE: neither {index} nor {start}: every chunk would go to the same address ");
+        << QByteArray(" >> Invalid URL_TEMPLATE: neither {index} nor {start}: every chunk would go to the same address ") << QByteArray();
     QTest::newRow("unknown placeholder") << "unknown placeholder" << QStringList() << with(QString()) << 2 << 0
-                                         << QByteArray(" >> Invalid URL_TEMPLATE: unknown placeholder {offset} ");
+                                         << QByteArray(" >> Invalid URL_TEMPLATE: unknown placeholder {offset} ") << QByteArray();
 }
 
 void TestUploadFile::runs()
@@ -136,6 +161,7 @@ void TestUploadFile::runs()
     QFETCH(int, exitCode);
     QFETCH(int, chunksStored);
     QFETCH(QByteArray, lastLine);
+    QFETCH(QByteArray, shown);
     ReceiverProcess receiver(receiverOptions);
     QVERIFY(receiver.isListening());
     const QString file = scenario == QLatin1String("empty") ? directory.filePath(QStringLiteral("empty.bin")) : path;
@@ -150,9 +176,13 @@ void TestUploadFile::runs()
         url += QStringLiteral("&{offset}");
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
+    if (scenario == QLatin1String("no token"))
+        environment.remove(QStringLiteral("UPLOADER_API_TOKEN"));
     const QStringList arguments = options + QStringList{ url, file };
 
     UploaderRun run;
+    QElapsedTimer clock;
+    clock.start();
     if (scenario == QLatin1String("resume"))
         QVERIFY(writeTestFile(directory.filePath(QStringLiteral("hold")), QByteArray()));
     if (scenario == QLatin1String("resume") || scenario == QLatin1String("terminate")) {
@@ -194,7 +224,9 @@ void TestUploadFile::runs()
     } else if (scenario == QLatin1String("again")) {
         QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
-        QVERIFY2(run.errorOutput.startsWith(" >> All 16 chunks are in the journal \n"), run.errorOutput.constData());
+        // Nothing sent: no time and no speed (it was nan).
+        QCOMPARE(run.errorOutput, QByteArray(" >> All 16 chunks are in the journal \n >> Chunks: 0 stored, 0 failed, 16 from the journal, of 16 \n"
+                                             " >> Bye... \n"));
     } else if (scenario == QLatin1String("changed")) {
         QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
         QFile touched(file);
@@ -223,12 +255,45 @@ void TestUploadFile::runs()
         QVERIFY(held.open(QIODevice::WriteOnly));
         QCOMPARE(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+        lastLine.replace("JOURNAL", QFile::encodeName(journal)).replace("PID", QByteArray::number(QCoreApplication::applicationPid()));
+    } else if (scenario == QLatin1String("soak")) {
+        // Killed as the journal passes 20, then 40 chunks (a fault holds the run for a retry wait of a second), then run until it ends with 0.
+        int kills = 0;
+        run.exitCode = -1;
+        for (int runs = 0; runs < 30 && run.exitCode != 0; ++runs) {
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral(UPLOADER_FILE_BINARY), arguments);
+            QVERIFY(process.waitForStarted());
+            const int killAt = 20 * (kills + 1);
+            if (kills < 2
+                && QTest::qWaitFor([&] { return journalChunks(journal) >= killAt || process.state() == QProcess::NotRunning; }, 60000)
+                && process.state() != QProcess::NotRunning) {
+                process.kill();
+                ++kills;
+            }
+            QVERIFY(process.waitForFinished(120000));
+            run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            run.errorOutput = process.readAllStandardError();
+            QVERIFY2(run.exitCode == 0 || run.exitCode == 75 || process.exitStatus() == QProcess::CrashExit, run.errorOutput.constData());
+        }
+        QCOMPARE(kills, 2);
     } else {
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
     }
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
-    QVERIFY2(run.errorOutput.endsWith(lastLine + '\n') || (scenario == QLatin1String("locked") && run.errorOutput.startsWith(lastLine)),
-             run.errorOutput.constData());
+    if (scenario == QLatin1String("help")) {
+        QVERIFY2(run.errorOutput.isEmpty() && run.standardOutput.contains("--max-time <SECONDS>"), run.standardOutput.constData());
+        QCOMPARE(receiver.storedCount(), 0);
+        return;
+    }
+    QVERIFY2(run.errorOutput.endsWith(lastLine + '\n'), run.errorOutput.constData());
+    QVERIFY2(run.errorOutput.contains(shown), run.errorOutput.constData());
+    // Never before its time.
+    if (scenario == QLatin1String("timed"))
+        QVERIFY2(clock.elapsed() >= 2000, QByteArray::number(clock.elapsed()).constData());
+    if (scenario == QLatin1String("no token"))
+        QVERIFY(receiver.storedHeaderLines(1).contains("X_ZORV_API_TOKEN: "));
     if ((exitCode == 2 && scenario != QLatin1String("changed") && scenario != QLatin1String("rewritten"))
         || (exitCode == 1 && scenario.startsWith(QLatin1String("ulimit"))))
         return;
@@ -236,7 +301,8 @@ void TestUploadFile::runs()
     // Each stored chunk arrived with exactly its bytes and is in the journal once.
     QList<int> order;
     const QMap<int, QList<QByteArray>> bodies = bodiesByIndex(receiver, &order);
-    const int chunkSize = options.contains(QStringLiteral("1M")) ? 1 << 20 : 64 << 10;
+    qint64 chunkSize = 0;
+    QVERIFY(FileUploadOptions::parseSize(options.value(options.lastIndexOf(QStringLiteral("--chunk-size")) + 1), &chunkSize));
     int stored = 0;
     for (auto it = bodies.cbegin(); it != bodies.cend(); ++it) {
         const QByteArray expected = file == path ? content.mid(it.key() * chunkSize, chunkSize) : QByteArray();
@@ -265,7 +331,7 @@ void TestUploadFile::runs()
         QCOMPARE(order, QList<int>({ 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15 }));
     if (scenario == QLatin1String("stops"))
         QVERIFY2(!bodies.contains(3), "a chunk started after the permanent failure");
-    if (exitCode == 0 && (scenario == QLatin1String("plain") || scenario == QLatin1String("again")))
+    if (exitCode == 0 && (scenario == QLatin1String("plain") || scenario == QLatin1String("again") || scenario == QLatin1String("soak")))
         QCOMPARE(bodies.size(), chunksStored);
     QVERIFY(!run.errorOutput.contains("secret") && !run.errorOutput.contains("hunter2"));
     QVERIFY(journalFile.seek(0) && !journalFile.readAll().contains("secret"));
@@ -289,6 +355,8 @@ void TestUploadFile::refusedPaths_data()
         << QByteArray("Journal not usable: \"whole.bin.upload-journal\" is not a journal and is left as it is");
     QTest::newRow("--result names FILE") << "--journal j --result whole.bin" << "" << QByteArray("Cannot write --result: \"whole.bin\" is FILE itself");
     QTest::newRow("--result a link to FILE") << "--journal j --result r" << "r>whole.bin" << QByteArray("Cannot write --result: \"r\" is FILE itself");
+    // Opened without waiting: a reader that never comes would leave a run that no signal ends.
+    QTest::newRow("--result a FIFO without a reader") << "--journal j --result fifo" << "" << QByteArray("Cannot write --result: \"fifo\" is a FIFO without a reader");
     QTest::newRow("--result the journal still to be created") << "--journal j --result ./j" << "" << QByteArray("Cannot write --result: \"./j\" is the journal");
 }
 
@@ -303,6 +371,7 @@ void TestUploadFile::refusedPaths()
     QVERIFY(writeTestFile(path, content) && writeTestFile(QStringLiteral("other.bin"), other));
     for (const QString &name : { QStringLiteral("whole.bin.upload-journal"), QStringLiteral("j"), QStringLiteral("r") })
         QFile::remove(name);
+    QVERIFY(::mkfifo("fifo", 0600) == 0 || errno == EEXIST);
     QVERIFY(link.isEmpty() || QFile::link(link.section(QLatin1Char('>'), 1), link.section(QLatin1Char('>'), 0, 0)));
     ReceiverProcess receiver;
     QVERIFY(receiver.isListening());

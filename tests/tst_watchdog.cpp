@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class TestWatchdog : public QObject
 {
     Q_OBJECT
@@ -45,6 +47,8 @@ void TestWatchdog::endings_data()
         << "parent" << QStringList{ QStringLiteral("--fault"), QStringLiteral("slow-read") } << 0 << QByteArray(" >> Bye... \n");
     // 536870912000 ms is 0 in a timer's 32 bits: the run used to end at once.
     QTest::newRow("run time beyond a timer's reach") << "long" << QStringList() << 0 << QByteArray(" >> Bye... \n");
+    QTest::newRow("result FIFO that no one reads, within the run time")
+        << "fifo" << QStringList() << 75 << QByteArray(" >> Timed out: the run took over 1 seconds \n");
     // The console takes the 2 MiB reply only when its reader starts, 8 s later.
     QTest::newRow("answered, console read late")
         << "reader" << QStringList{ QStringLiteral("--reply-size"), QStringLiteral("2097152") } << 0 << QByteArray(" >> Bye... \n");
@@ -75,6 +79,13 @@ void TestWatchdog::endings()
     } else if (how == QLatin1String("long")) {
         environment.insert(QStringLiteral("UPLOADER_MAX_TIME"), QStringLiteral("536870912"));
         run = UploaderRun::run(upload.mid(1), environment);
+    } else if (how == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(result).constData(), 0600), 0);
+        environment.insert(QStringLiteral("UPLOADER_MAX_TIME"), QStringLiteral("1"));
+        run = UploaderRun::run(upload.mid(1), environment);
+        QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+        QCOMPARE(run.errorOutput, lastLines);
+        return;
     } else if (how == QLatin1String("parent")) {
         run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
                                             QStringLiteral("import os, sys\nheld = bytearray(b'x' * (320 << 20))\ndel held\n"
