@@ -16,10 +16,12 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <limits>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,9 +139,7 @@ bool FileUpload::start()
         const QByteArray line = " >> Cannot write --result: \"" + options.resultPath + "\" ";
         if (resultDescriptor < 0)
             return fail(ExitStatus::Usage, errno == ENXIO ? line + "is a FIFO without a reader " : line);
-        // A reader that is slower than the run is waited for.
-        if (::fcntl(resultDescriptor, F_SETFL, 0) != 0)
-            return fail(ExitStatus::Usage, line);
+        // Left non-blocking: a reader that is slower than the run is waited for in poll.
     }
     if (!journal.begin(&journalProblem))
         return fail(ExitStatus::Usage, " >> Journal not usable: " + journalProblem + ' ');
@@ -356,45 +356,64 @@ bool FileUpload::record(const Chunk &chunk, const UploadResult &outcome, quint32
 
 void FileUpload::writeResult(const UploadResult &outcome)
 {
-    if (resultDescriptor >= 0 && !outcome.writeJson([this](const char *data, qint64 size) { return writeResultBytes(data, size); }))
-        resultFailed();
+    if (resultDescriptor < 0)
+        return;
+    Written written = Written::Whole;
+    outcome.writeJson([this, &written](const char *data, qint64 size) { return (written = writeResultBytes(data, size)) == Written::Whole; });
+    if (written != Written::Whole)
+        resultFailed(written);
 }
 
-// A reader of the FIFO or pipe that went away is a failed write, not a
-// SIGPIPE that would end the process with a status no caller expects.
-bool FileUpload::writeResultBytes(const char *data, qint64 size)
+// Waits in poll for the reader, and for a signal or the end of the run time
+// as well, so that a reader that stops reading never holds the run. A reader
+// that went away is a failed write, not a SIGPIPE that would end the process
+// with a status no caller expects.
+FileUpload::Written FileUpload::writeResultBytes(const char *data, qint64 size)
 {
     sigset_t brokenPipe;
     sigset_t previous;
     sigemptyset(&brokenPipe);
     sigaddset(&brokenPipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
-    InterruptWatcher::setEndAtOnce(true);
-    bool written = true;
-    while (size > 0 && written) {
-        const ssize_t count = ::write(resultDescriptor, data, size_t(size));
-        if (count < 0 && errno == EINTR)
+    Written written = Written::Whole;
+    while (size > 0 && written == Written::Whole) {
+        struct pollfd waits[2] = { { resultDescriptor, POLLOUT, 0 }, { InterruptWatcher::wakeDescriptor(), POLLIN, 0 } };
+        const qint64 left = options.maxTime > 0 ? runDeadline.remainingTime() : -1;
+        const int ready = ::poll(waits, 2, left < 0 ? -1 : int(qMin<qint64>(left, std::numeric_limits<int>::max())));
+        if (ready < 0 && errno == EINTR)
             continue;
-        written = count > 0;
+        if (ready <= 0 || (waits[1].revents & POLLIN)) {
+            written = ready < 0 ? Written::Failed : Written::Stopped;
+            break;
+        }
+        // A pipe that polls writable takes a page without blocking.
+        const ssize_t count = ::write(resultDescriptor, data, size_t(qMin<qint64>(size, PIPE_BUF)));
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
         if (count < 0 && errno == EPIPE) {
             const struct timespec now = {};
             ::sigtimedwait(&brokenPipe, nullptr, &now);
         }
+        if (count <= 0)
+            written = Written::Failed;
         data += qMax<ssize_t>(count, 0);
         size -= qMax<ssize_t>(count, 0);
     }
-    InterruptWatcher::setEndAtOnce(false);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return written;
 }
 
-// Nothing more is written after a failed write, so that no line follows a torn one.
-void FileUpload::resultFailed()
+// Nothing more is written after a failed write, so that no line follows a
+// torn one. A write stopped by a signal or the run time leaves the ending to
+// them: the loop takes the signal, or the timer fires, next.
+void FileUpload::resultFailed(Written written)
 {
     if (resultDescriptor > STDERR_FILENO)
         ::close(resultDescriptor);
     resultDescriptor = -1;
     printLine(" >> Cannot write --result: \"" + options.resultPath + "\" ");
+    if (written == Written::Stopped)
+        return;
     stopping = true;
     if (status == ExitStatus::Success || status == ExitStatus::TemporaryFailure)
         status = ExitStatus::Failure;
@@ -470,6 +489,9 @@ void FileUpload::finish()
         ConsoleMessage::writeStatus(QByteArray());
     if (status == ExitStatus::Success && failed > 0)
         status = ExitStatus::TemporaryFailure;
+    // 0 says every chunk is stored, and nothing else may.
+    if (status == ExitStatus::Success && stored + skipped < layout.count())
+        status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
     // First, so that the console tells when it could not be written.
     if (resultDescriptor >= 0) {
@@ -481,8 +503,12 @@ void FileUpload::finish()
         summary.insert(QStringLiteral("bytes"), double(bytesSent));
         summary.insert(QStringLiteral("seconds"), milliseconds / 1000.0);
         const QByteArray line = QJsonDocument(summary).toJson(QJsonDocument::Compact) + '\n';
-        if (!writeResultBytes(line.constData(), line.size()))
-            resultFailed();
+        const Written written = writeResultBytes(line.constData(), line.size());
+        if (written != Written::Whole)
+            resultFailed(written);
+        // The run ends here: no signal or timer will decide after this.
+        if (written != Written::Whole && status == ExitStatus::Success)
+            status = ExitStatus::Failure;
     }
     ConsoleMessage() << " >> Chunks:" << stored << "stored," << failed << "failed," << skipped << "from the journal, of" << layout.count();
     // Nothing sent, nothing timed: no speed of 0 bytes in 0 seconds (nan).

@@ -55,8 +55,10 @@ private:
     bool fileUnchanged() const;
     bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
     void writeResult(const UploadResult &result);
-    bool writeResultBytes(const char *data, qint64 size);
-    void resultFailed();
+    // Stopped: a signal came, or the run time ended, while the reader did not read.
+    enum class Written { Whole, Failed, Stopped };
+    Written writeResultBytes(const char *data, qint64 size);
+    void resultFailed(Written written);
     void armRunTime();
     void runOutOfTime();
     void abandonChunks(const QByteArray &line);

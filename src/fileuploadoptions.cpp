@@ -82,11 +82,18 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!parser.parse(arguments))
+    const bool parsed = parser.parse(arguments);
+    // Help and version win over whatever else the line holds, an unknown option
+    // too, which stops Qt's parser before it sees them. addHelpOption lists
+    // --help-all too; the program has no options of Qt's to add.
+    const auto given = [&arguments](std::initializer_list<const char *> spellings) {
+        return std::any_of(spellings.begin(), spellings.end(),
+                           [&arguments](const char *spelling) { return arguments.mid(1).contains(QLatin1String(spelling)); });
+    };
+    const bool help = given({ "-h", "-?", "--help", "--help-all" });
+    if (!parsed && !help && !given({ "-v", "--version" }))
         return usage(parser.errorText().toUtf8(), status);
-    // addHelpOption lists --help-all too; the program has no options of Qt's to add.
-    const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
-    if (help || parser.isSet(versionOption)) {
+    if (help || given({ "-v", "--version" })) {
         const QString text = help ? parser.helpText()
                                                        : QCoreApplication::applicationName() + QLatin1Char(' ')
                                                              + QCoreApplication::applicationVersion() + QLatin1Char('\n');

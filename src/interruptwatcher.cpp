@@ -11,12 +11,9 @@
 namespace {
 
 int pipeEnds[2] = { -1, -1 };
-volatile sig_atomic_t endAtOnce = 0;
 
 void handleSignal(int number)
 {
-    if (endAtOnce)
-        ::_exit(128 + number);
     const int saved = errno;
     const char byte = char(number);
     const ssize_t written = ::write(pipeEnds[1], &byte, 1);
@@ -44,9 +41,9 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
     }
 }
 
-void InterruptWatcher::setEndAtOnce(bool atOnce)
+int InterruptWatcher::wakeDescriptor()
 {
-    endAtOnce = atOnce ? 1 : 0;
+    return pipeEnds[0];
 }
 
 void InterruptWatcher::readSignal()

@@ -19,9 +19,9 @@ class InterruptWatcher : public QObject
 public:
     explicit InterruptWatcher(QObject *parent = nullptr);
 
-    // While set, a signal ends the process at once with its status: for a
-    // write that blocks outside the event loop, as on a FIFO that is not read.
-    static void setEndAtOnce(bool atOnce);
+    // Readable once a signal came that the loop has not taken yet: a wait
+    // outside the loop polls it too, and ends.
+    static int wakeDescriptor();
 
 signals:
     // With the status a shell gives for the signal: 129, 130 or 143.

@@ -118,6 +118,9 @@ void TestUploadFile::runs_data()
     QTest::newRow("soak: 503, drops and resets at random, killed twice")
         << "soak" << receiver(QStringLiteral("--chaos 27")) << with(QStringLiteral("--chunk-size 16K --retries 1")) << 0 << 62
         << QByteArray(" >> Bye... ") << QByteArray();
+    QTest::newRow("SIGTERM while the result's reader reads nothing")
+        << "stalled reader" << receiver(QStringLiteral("--long-header 100000")) << with(QStringLiteral("--parallel 1")) << 143 << -1
+        << QByteArray(" >> Exit with error! ") << QByteArray(" >> Cannot write --result: ");
     QTest::newRow("complete journal ends at once") << "again" << QStringList() << with(QString()) << 0 << 16
                                                    << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("changed file refused") << "changed" << QStringList() << with(QString()) << 2 << 16
@@ -144,6 +147,8 @@ void TestUploadFile::runs_data()
                                               << QByteArray(" >> Invalid --token-file: \"/dev/zero\" holds more than 65536 bytes ") << QByteArray();
     QTest::newRow("--help-all with arguments: help, nothing sent") << "help" << QStringList() << with(QStringLiteral("--help-all")) << 0 << 0
                                                                    << QByteArray() << QByteArray();
+    QTest::newRow("--help-all after an unknown option") << "help" << QStringList() << with(QStringLiteral("--bogus --help-all")) << 0 << 0
+                                                       << QByteArray() << QByteArray();
     QTest::newRow("chunk size over 4 GiB") << "usage" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("5G") }
                                            << 2 << 0 << QByteArray(" >> Invalid --chunk-size: \"5G\" ") << QByteArray();
     QTest::newRow("template without index or start")
@@ -221,6 +226,22 @@ void TestUploadFile::runs()
             QVERIFY2(run.errorOutput.startsWith(" >> Journal: 1 lines ignored: they record no stored chunk of this file \n"),
                      run.errorOutput.constData());
         }
+    } else if (scenario == QLatin1String("stalled reader")) {
+        // The result's reader opened it and reads nothing; each line is over 64 KiB, so the first fills the pipe.
+        const QByteArray fifo = QFile::encodeName(directory.filePath(QStringLiteral("stalled.fifo")));
+        ::unlink(fifo.constData());
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(UPLOADER_FILE_BINARY), QStringList{ QStringLiteral("--result"), QFile::decodeName(fifo) } + arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(journalChunks(journal) >= 1, 60000);
+        process.terminate();
+        QVERIFY(process.waitForFinished(60000));
+        ::close(reader);
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.errorOutput = process.readAllStandardError();
+        chunksStored = journalChunks(journal);
     } else if (scenario == QLatin1String("again")) {
         QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
