@@ -83,15 +83,7 @@ FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
 {
     statusLine.setInterval(250);
     connect(&statusLine, &QTimer::timeout, this, &FileUpload::drawStatusLine);
-    runTime.setSingleShot(true);
-    // Never early: a coarse timer may fire 5 % before its time.
-    runTime.setTimerType(Qt::PreciseTimer);
-    connect(&runTime, &QTimer::timeout, this, [this] {
-        if (runDeadline.hasExpired())
-            runOutOfTime();
-        else
-            armRunTime();
-    });
+    connect(&runTime, &LongTimer::expired, this, &FileUpload::runOutOfTime);
 }
 
 FileUpload::~FileUpload()
@@ -168,8 +160,7 @@ bool FileUpload::start()
         statusLine.start();
     clock.start();
     if (options.maxTime > 0) {
-        runDeadline.setRemainingTime(options.maxTime * qint64(1000), Qt::PreciseTimer);
-        armRunTime();
+        runTime.start(options.maxTime * qint64(1000));
     }
     if (toSend == 0)
         ConsoleMessage() << " >> All" << layout.count() << "chunks are in the journal";
@@ -234,11 +225,6 @@ void FileUpload::abandonChunks(const QByteArray &line)
         job->abort(line);
     if (inFlight.isEmpty())
         finish();
-}
-
-void FileUpload::armRunTime()
-{
-    runTime.start(int(qMin<qint64>(runDeadline.remainingTime(), std::numeric_limits<int>::max())));
 }
 
 void FileUpload::runOutOfTime()
@@ -378,7 +364,7 @@ FileUpload::Written FileUpload::writeResultBytes(const char *data, qint64 size)
     Written written = Written::Whole;
     while (size > 0 && written == Written::Whole) {
         struct pollfd waits[2] = { { resultDescriptor, POLLOUT, 0 }, { InterruptWatcher::wakeDescriptor(), POLLIN, 0 } };
-        const qint64 left = options.maxTime > 0 ? runDeadline.remainingTime() : -1;
+        const qint64 left = runTime.remainingTime();
         const int ready = ::poll(waits, 2, left < 0 ? -1 : int(qMin<qint64>(left, std::numeric_limits<int>::max())));
         if (ready < 0 && errno == EINTR)
             continue;

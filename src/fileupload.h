@@ -3,6 +3,7 @@
 
 #include "chunklayout.h"
 #include "exitstatus.h"
+#include "longtimer.h"
 #include "fileuploadoptions.h"
 #include "uploadjournal.h"
 
@@ -59,7 +60,6 @@ private:
     enum class Written { Whole, Failed, Stopped };
     Written writeResultBytes(const char *data, qint64 size);
     void resultFailed(Written written);
-    void armRunTime();
     void runOutOfTime();
     void abandonChunks(const QByteArray &line);
     void report(const Chunk &chunk, const UploadResult &result);
@@ -84,9 +84,8 @@ private:
     QList<QNetworkAccessManager *> managers;
     QList<int> freeSlots;
     QHash<UploadJob *, Chunk> inFlight;
-    // --max-time, re-armed in steps: a timer holds at most 24.8 days.
-    QTimer runTime;
-    QDeadlineTimer runDeadline;
+    // --max-time.
+    LongTimer runTime;
     QElapsedTimer clock;
     QTimer statusLine;
     bool terminal = false;

@@ -35,14 +35,7 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
         reply = nullptr;
         post();
     });
-    runTime.setSingleShot(true);
-    runTime.setTimerType(Qt::PreciseTimer);
-    connect(&runTime, &QTimer::timeout, this, [this] {
-        if (runDeadline.hasExpired())
-            runOutOfTime();
-        else
-            armRunTime();
-    });
+    connect(&runTime, &LongTimer::expired, this, &UploadJob::runOutOfTime);
 }
 
 UploadJob::~UploadJob()
@@ -169,8 +162,7 @@ void UploadJob::start(RangeDevice *device)
             outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
     });
     if (maxTime > 0) {
-        runDeadline.setRemainingTime(maxTime * qint64(1000));
-        armRunTime();
+        runTime.start(maxTime * qint64(1000));
     }
     post();
 }
@@ -246,13 +238,6 @@ void UploadJob::checkIdle()
     givenUp = true;
     noteFailure(" >> Timed out: no data moved for " + QByteArray::number(idleTimeout) + " seconds ");
     reply->abort();
-}
-
-// A timer holds at most 24.8 days in its int milliseconds; a longer run time
-// is waited for in steps, against the 64-bit deadline.
-void UploadJob::armRunTime()
-{
-    runTime.start(int(qMin<qint64>(runDeadline.remainingTime(), std::numeric_limits<int>::max())));
 }
 
 void UploadJob::runOutOfTime()

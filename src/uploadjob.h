@@ -1,6 +1,7 @@
 #ifndef UPLOADJOB_H
 #define UPLOADJOB_H
 
+#include "longtimer.h"
 #include "replybody.h"
 #include "uploadresult.h"
 
@@ -81,7 +82,6 @@ private:
     void readReply();
     void rejectReply();
     void checkIdle();
-    void armRunTime();
     void runOutOfTime();
     void giveUp(const QByteArray &line);
     void replyFinished();
@@ -105,8 +105,7 @@ private:
     int maxTime = 0;
     QDeadlineTimer retryDeadline{ QDeadlineTimer::Forever };
     QTimer retryWait;
-    QTimer runTime;
-    QDeadlineTimer runDeadline;
+    LongTimer runTime;
     bool failed = false;
     // The job gave the attempt up itself, for a reason that may pass.
     bool givenUp = false;
