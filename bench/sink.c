@@ -1,7 +1,8 @@
 /*
- * A fast loopback HTTP(S) sink for the benchmark: one connection at a time,
- * reads the headers and every body byte by Content-Length, answers 201 with
- * the count, and prints one line per request: "received N of M".
+ * A fast loopback HTTP(S) sink for the benchmark: a process per connection,
+ * which reads the headers and every body byte by Content-Length, answers 201
+ * with the count, keeps the connection for the next request, and prints one
+ * line per request: "received N of M".
  *
  *   sink PORTFILE [CERT KEY]
  *
@@ -16,6 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,7 +45,8 @@ static int send_all(struct connection *c, const char *data, long size)
     return 0;
 }
 
-static void serve(struct connection *c)
+/* Answers 1 when the request was whole and the connection may serve the next. */
+static int serve(struct connection *c)
 {
     static char buffer[4 << 20];
     long filled = 0;
@@ -51,12 +54,12 @@ static void serve(struct connection *c)
     while (!end) {
         long got = receive(c, buffer + filled, 65536 - 1 - filled);
         if (got <= 0)
-            return;
+            return 0;
         filled += got;
         buffer[filled] = 0;
         end = strstr(buffer, "\r\n\r\n");
         if (!end && filled >= 65536 - 1)
-            return;
+            return 0;
     }
     long long length = -1;
     int expect = 0;
@@ -67,7 +70,7 @@ static void serve(struct connection *c)
             expect = 1;
     }
     if (expect && send_all(c, "HTTP/1.1 100 Continue\r\n\r\n", 25) < 0)
-        return;
+        return 0;
     long long received = filled - (end + 4 - buffer);
     while (received < length) {
         long want = sizeof buffer;
@@ -83,9 +86,9 @@ static void serve(struct connection *c)
     char body[128], reply[512];
     int bodySize = snprintf(body, sizeof body, "{\"status_code\":%d,\"received\":%lld}", received == length ? 201 : 400, received);
     int replySize = snprintf(reply, sizeof reply,
-                             "HTTP/1.1 %s\r\nContent-Type: application/json\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s",
+                             "HTTP/1.1 %s\r\nContent-Type: application/json\r\nContent-Length: %d\r\n\r\n%s",
                              received == length ? "201 Created" : "400 Bad Request", bodySize, body);
-    send_all(c, reply, replySize);
+    return send_all(c, reply, replySize) == 0 && received == length;
 }
 
 int main(int argc, char **argv)
@@ -118,21 +121,30 @@ int main(int argc, char **argv)
     fprintf(portFile, "%d\n", ntohs(address.sin_port));
     fclose(portFile);
 
+    signal(SIGCHLD, SIG_IGN);
     for (;;) {
         struct connection c = { accept(server, NULL, NULL), NULL };
         if (c.fd < 0)
             continue;
+        if (fork() != 0) {
+            close(c.fd);
+            continue;
+        }
+        close(server);
         setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         if (tls) {
             c.ssl = SSL_new(tls);
             SSL_set_fd(c.ssl, c.fd);
             if (SSL_accept(c.ssl) == 1)
-                serve(&c);
+                while (serve(&c)) {
+                }
             SSL_shutdown(c.ssl);
             SSL_free(c.ssl);
         } else {
-            serve(&c);
+            while (serve(&c)) {
+            }
         }
         close(c.fd);
+        _exit(0);
     }
 }

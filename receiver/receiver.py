@@ -36,6 +36,7 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
     def __init__(self, options):
         self.options = options
         self.counter = itertools.count(1)
+        self.connections = itertools.count(1)
         self.counter_lock = threading.Lock()
         self.answered = 0
         self.path_failures = 0
@@ -90,6 +91,11 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
 
 class Handler(socketserver.StreamRequestHandler):
     def handle(self):
+        # As servers that keep connections do: an answer written in pieces
+        # must not wait for the client's delayed acknowledgement of the first.
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        with self.server.counter_lock:
+            self.serial = next(self.server.connections)
         if self.server.tls:
             try:
                 self.connection.do_handshake()
@@ -176,6 +182,8 @@ class Handler(socketserver.StreamRequestHandler):
                     headers.write(line + b"\n")
             with open(prefix + ".body", "wb") as chunk:
                 chunk.write(body)
+            with open(prefix + ".connection", "w") as connection:
+                connection.write("%d\n" % self.serial)
 
         if fault == "close-no-reply" or chaos == "drop":
             return False

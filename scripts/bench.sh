@@ -8,4 +8,5 @@ CMAKE_EXTRA_ARGS=-DUPLOADER_BENCH=ON scripts/setup.sh > /dev/null
 BUILD_DIR=build-qt6 CMAKE_EXTRA_ARGS="-DUPLOADER_BENCH=ON -DUPLOADER_QT_MAJOR=6" scripts/setup.sh > /dev/null
 python3 bench/run.py "$@"
 python3 bench/wholefile.py
+python3 bench/throughput.py
 python3 bench/waits.py

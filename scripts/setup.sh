@@ -10,9 +10,9 @@ cd "$(dirname "$0")/.."
 packages=""
 for group in ${PACKAGE_GROUPS:-build}; do
     case $group in
-        build) packages="$packages cmake make g++ qtbase5-dev qtscript5-dev zlib1g-dev libssl-dev python3" ;;
+        build) packages="$packages cmake make g++ qtbase5-dev qtscript5-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libisal-dev pkg-config python3" ;;
         qt6) packages="$packages qt6-base-dev qt6-declarative-dev" ;;
-        test) packages="$packages openssl tzdata ca-certificates tinyproxy clang libclang-rt-14-dev dpkg-dev file man-db lintian apt" ;;
+        test) packages="$packages openssl tzdata ca-certificates tinyproxy squid clang libclang-rt-14-dev dpkg-dev file man-db lintian apt" ;;
         bench) packages="$packages curl iperf3 libssl-dev time openssl" ;;
         *) echo "Unknown package group: $group" >&2; exit 2 ;;
     esac

@@ -2,6 +2,7 @@
 
 #include "consolemessage.h"
 #include "rangedevice.h"
+#include "ratelimiter.h"
 #include "uploadarguments.h"
 #include "uploadjob.h"
 
@@ -96,7 +97,9 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
                          << transferJob->retries() + 1;
     });
     // Read while it is sent: memory stays small whatever the range.
-    transferJob->start(new RangeDevice(descriptor, RangeDevice::Ownership::Taken, start_offset, bodySize, nullptr));
+    auto *body = new RangeDevice(descriptor, RangeDevice::Ownership::Taken, start_offset, bodySize, nullptr);
+    body->setRateLimiter(limiter.data());
+    transferJob->start(body);
     return true;
 }
 
@@ -125,6 +128,11 @@ void FileTransfer::setProxyCredentials(const QByteArray &user, const QByteArray 
 {
     proxyUser = user;
     proxyPassword = password;
+}
+
+void FileTransfer::setLimitRate(qint64 bytesPerSecond)
+{
+    limiter.reset(bytesPerSecond > 0 ? new RateLimiter(bytesPerSecond) : nullptr);
 }
 
 void FileTransfer::setMaxTime(int seconds)

@@ -5,8 +5,10 @@
 #include "watchdog.h"
 
 #include <QObject>
+#include <QScopedPointer>
 
 class QNetworkAccessManager;
+class RateLimiter;
 class ResultFile;
 class UploadJob;
 
@@ -35,6 +37,8 @@ public:
     // The run's whole time, attempts and waits included; 0 for none.
     void setMaxTime(int seconds);
     // What the proxy is answered with when it asks for authentication.
+    // Bytes per second; 0 for no limit.
+    void setLimitRate(qint64 bytesPerSecond);
     void setProxyCredentials(const QByteArray &user, const QByteArray &password);
     // Where the result goes if the watchdog has to end the run.
     void setResultFile(ResultFile *file);
@@ -60,6 +64,7 @@ private:
     int idleTimeout = 0;
     int retries = 0;
     int maxTime = 0;
+    QScopedPointer<RateLimiter> limiter;
     QByteArray proxyUser;
     QByteArray proxyPassword;
     // What the run ends with when nothing was posted.

@@ -1,19 +1,22 @@
 #include "fileupload.h"
 
 #include "consolemessage.h"
+#include "curlmulti.h"
+#include "curltransfer.h"
 #include "filetransfer.h"
 #include "interruptwatcher.h"
 #include "pathcheck.h"
 #include "rangedevice.h"
+#include "ratelimiter.h"
 #include "uploadarguments.h"
-#include "uploadjob.h"
 #include "uploadresult.h"
 #include "utf8text.h"
 
+#include <QFile>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QUrl>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 
 #include <cerrno>
 #include <climits>
@@ -88,9 +91,10 @@ FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
 
 FileUpload::~FileUpload()
 {
-    // Jobs before the managers that made their replies.
-    qDeleteAll(inFlight.keys());
-    qDeleteAll(managers);
+    // Transfers before the multi handle that drives them.
+    qDeleteAll(transfers);
+    delete multi;
+    delete limiter;
     if (input >= 0)
         ::close(input);
     if (resultDescriptor > STDERR_FILENO)
@@ -148,11 +152,19 @@ bool FileUpload::start()
         bytesToSend += layout.end(index) - layout.start(index);
     }
     const int slotCount = int(qMin<qint64>(options.parallel, toSend));
+    multi = new CurlMulti;
+    if (options.limitRate > 0)
+        limiter = new RateLimiter(options.limitRate);
+    const CurlTransfer::Settings settings = transferSettings();
     for (int slot = 0; slot < slotCount; ++slot) {
-        QNetworkAccessManager *manager = new QNetworkAccessManager;
-        if (!options.proxyHost.isEmpty())
-            manager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(options.proxyHost), options.proxyPort));
-        managers << manager;
+        auto *transfer = new CurlTransfer(multi, settings);
+        connect(transfer, &CurlTransfer::uploadProgress, this, [this, transfer](qint64 sent) { sending[transfer] = sent; });
+        connect(transfer, &CurlTransfer::attemptStarted, this, [this, transfer] { sending[transfer] = 0; });
+        connect(transfer, &CurlTransfer::retryScheduled, this,
+                [this, transfer](int wait) { reportRetry(inFlight.value(transfer), transfer->result(), wait); });
+        connect(transfer, &CurlTransfer::finished, this,
+                [this, transfer](const UploadResult &outcome) { chunkFinished(transfer, outcome); });
+        transfers << transfer;
         freeSlots << slot;
     }
     terminal = !options.quiet && ::isatty(STDERR_FILENO);
@@ -166,6 +178,44 @@ bool FileUpload::start()
         ConsoleMessage() << " >> All" << layout.count() << "chunks are in the journal";
     startChunks();
     return true;
+}
+
+// What the environment gave Qt's default configuration, for libcurl.
+CurlTransfer::Settings FileUpload::transferSettings() const
+{
+    CurlTransfer::Settings settings;
+    settings.apiToken = options.apiToken;
+    settings.idleTimeout = options.idleTimeout;
+    settings.retries = options.retries;
+    settings.proxyHost = options.proxyHost;
+    settings.proxyPort = options.proxyPort;
+    settings.proxyUser = options.proxyUser;
+    settings.proxyPassword = options.proxyPassword;
+    settings.limiter = limiter;
+    if (!options.urlTemplate.text().toLower().startsWith("https:"))
+        return settings;
+    // As in OpenSSL, either variable stands in for the system's own authorities; the bundle adds to what there is.
+    const QByteArray file = qgetenv("SSL_CERT_FILE");
+    const QByteArray folders = qgetenv("SSL_CERT_DIR");
+    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
+    if (!file.isEmpty() || !folders.isEmpty()) {
+        settings.authorityFile = file.isEmpty() ? QByteArray("") : file;
+        settings.authorityFolders = folders.isEmpty() ? QByteArray("") : folders;
+    }
+    if (!bundle.isEmpty() && !file.isEmpty()) {
+        QFile first(QFile::decodeName(file));
+        QFile second(QFile::decodeName(bundle));
+        settings.authorityText = (first.open(QIODevice::ReadOnly) ? first.readAll() : QByteArray()) + '\n'
+                                 + (second.open(QIODevice::ReadOnly) ? second.readAll() : QByteArray());
+    } else if (!bundle.isEmpty()) {
+        settings.authorityFile = bundle;
+    }
+    const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    if (!configuration.localCertificate().isNull()) {
+        settings.clientCertificate = configuration.localCertificate().toPem();
+        settings.clientKey = configuration.privateKey().toPem();
+    }
+    return settings;
 }
 
 // Nothing is created, cut or read until the three paths are known to be
@@ -220,9 +270,9 @@ void FileUpload::abandonChunks(const QByteArray &line)
         return;
     stopping = true;
     abandoning = true;
-    const QList<UploadJob *> jobs = inFlight.keys();
-    for (UploadJob *job : jobs)
-        job->abort(line);
+    const QList<CurlTransfer *> chunks = inFlight.keys();
+    for (CurlTransfer *transfer : chunks)
+        transfer->abort(line);
     if (inFlight.isEmpty())
         finish();
 }
@@ -260,31 +310,20 @@ void FileUpload::startChunks()
         chunk.slot = freeSlots.takeFirst();
         RangeDevice *body = new RangeDevice(input, RangeDevice::Ownership::Shared, chunk.start, chunk.end - chunk.start, nullptr);
         body->setChecksumEnabled(true);
-        UploadJob *job = new UploadJob(managers.at(chunk.slot));
-        job->setRequest(QUrl(QString::fromUtf8(url)), options.apiToken, chunk.end - chunk.start);
-        job->setIdleTimeout(options.idleTimeout);
-        job->setRetries(options.retries);
+        CurlTransfer *transfer = transfers.at(chunk.slot);
+        inFlight.insert(transfer, chunk);
         // Each chunk's own: the last chunk of a long run is retried as the first was.
-        job->setRetryDeadline(QDeadlineTimer(options.retryTime * qint64(1000), Qt::PreciseTimer));
-        job->setProxyCredentials(options.proxyUser, options.proxyPassword);
-        connect(job, &UploadJob::uploadProgress, this, [this, job](qint64 sent) { sending[job] = sent; });
-        connect(job, &UploadJob::attemptStarted, this, [this, job] { sending[job] = 0; });
-        connect(job, &UploadJob::retryScheduled, this,
-                [this, job](int wait) { reportRetry(inFlight.value(job), job->result(), wait); });
-        connect(job, &UploadJob::finished, this, [this, job](const UploadResult &outcome) { chunkFinished(job, outcome); });
-        inFlight.insert(job, chunk);
-        job->start(body);
+        transfer->start(url, body, QDeadlineTimer(options.retryTime * qint64(1000), Qt::PreciseTimer));
     }
     if (inFlight.isEmpty())
         finish();
 }
 
-void FileUpload::chunkFinished(UploadJob *job, const UploadResult &outcome)
+void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outcome)
 {
-    const Chunk chunk = inFlight.take(job);
-    sending.remove(job);
+    const Chunk chunk = inFlight.take(transfer);
+    sending.remove(transfer);
     freeSlots << chunk.slot;
-    job->deleteLater();
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
@@ -298,7 +337,7 @@ void FileUpload::chunkFinished(UploadJob *job, const UploadResult &outcome)
     if (chunkResult.exitStatus == ExitStatus::Success && !fileUnchanged()) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !record(chunk, chunkResult, job->checksum())) {
+    } else if (chunkResult.exitStatus == ExitStatus::Success && !record(chunk, chunkResult, transfer->checksum())) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }

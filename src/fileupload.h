@@ -2,6 +2,7 @@
 #define FILEUPLOAD_H
 
 #include "chunklayout.h"
+#include "curltransfer.h"
 #include "exitstatus.h"
 #include "longtimer.h"
 #include "fileuploadoptions.h"
@@ -14,14 +15,13 @@
 #include <QObject>
 #include <QTimer>
 
-class QNetworkAccessManager;
-class UploadJob;
+class CurlMulti;
+class RateLimiter;
 class UploadResult;
 
 // Sends every chunk of a file that the journal does not hold, several at a
-// time: one network manager per chunk in flight, so that each keeps its
-// connection open for the next chunk (Qt opens at most six to one host from
-// one manager). Ends once, with finished().
+// time: one transfer per chunk in flight, each keeping its connection open
+// for the next chunk. Ends once, with finished().
 class FileUpload : public QObject
 {
     Q_OBJECT
@@ -50,8 +50,9 @@ private:
         int slot = 0;
     };
 
+    CurlTransfer::Settings transferSettings() const;
     void startChunks();
-    void chunkFinished(UploadJob *job, const UploadResult &result);
+    void chunkFinished(CurlTransfer *transfer, const UploadResult &result);
     QByteArray pathProblem() const;
     bool fileUnchanged() const;
     bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
@@ -81,9 +82,11 @@ private:
     int resultDescriptor = -1;
     // Chunks are found as they are needed: memory does not grow with their count.
     qint64 nextIndex = 0;
-    QList<QNetworkAccessManager *> managers;
+    CurlMulti *multi = nullptr;
+    RateLimiter *limiter = nullptr;
+    QList<CurlTransfer *> transfers;
     QList<int> freeSlots;
-    QHash<UploadJob *, Chunk> inFlight;
+    QHash<CurlTransfer *, Chunk> inFlight;
     // --max-time.
     LongTimer runTime;
     QElapsedTimer clock;
@@ -100,7 +103,7 @@ private:
     qint64 bytesSent = 0;
     qint64 bytesToSend = 0;
     // Bytes under way in the chunks in flight, for the status line.
-    QHash<UploadJob *, qint64> sending;
+    QHash<CurlTransfer *, qint64> sending;
     int lastPercent = 0;
 };
 

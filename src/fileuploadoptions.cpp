@@ -63,6 +63,9 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal)."),
                                            QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
+    const QCommandLineOption limitRateOption(QStringLiteral("limit-rate"),
+                                             QStringLiteral("The most bytes per second of the whole run, with K, M or G (default: none)."),
+                                             QStringLiteral("RATE"));
     const QCommandLineOption proxyOption(QStringLiteral("proxy"), QStringLiteral("An HTTP proxy."), QStringLiteral("HOST:PORT"));
     const QCommandLineOption resultOption(QStringLiteral("result"),
                                           QStringLiteral("One JSON line per chunk, then a summary; - for standard output."),
@@ -73,7 +76,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, journalOption, restartOption, proxyOption,
+    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, proxyOption,
                         resultOption, quietOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
                                  QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {count}, {total}."));
@@ -121,6 +124,8 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         return usage("Invalid --retry-time: \"" + parser.value(retryTimeOption).toUtf8() + '"', status);
     if (parser.isSet(maxTimeOption) && !parseCount(parser.value(maxTimeOption), 0, std::numeric_limits<int>::max(), &maxTime))
         return usage("Invalid --max-time: \"" + parser.value(maxTimeOption).toUtf8() + '"', status);
+    if (parser.isSet(limitRateOption) && !parseSize(parser.value(limitRateOption), &limitRate))
+        return usage("Invalid --limit-rate: \"" + parser.value(limitRateOption).toUtf8() + '"', status);
     if (parser.isSet(proxyOption)) {
         const QByteArray proxy = parser.value(proxyOption).toUtf8();
         const int colon = proxy.lastIndexOf(':');

@@ -27,6 +27,8 @@ public:
     // The whole run; 0 for none.
     int maxTime = 0;
     int idleTimeout = 900;
+    // Bytes per second of all chunks together; 0 for no limit.
+    qint64 limitRate = 0;
     QByteArray journalPath;
     bool restart = false;
     QByteArray proxyHost;

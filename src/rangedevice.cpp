@@ -1,6 +1,8 @@
 #include "rangedevice.h"
 
-#include <zlib.h>
+#include "ratelimiter.h"
+
+#include <isa-l/crc.h>
 
 #include <cerrno>
 
@@ -17,6 +19,9 @@ RangeDevice::RangeDevice(int descriptor, Ownership ownership, qint64 start, qint
 {
     // Qt copies each piece once more on its way to the network thread; a buffer here would add another.
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    resume.setSingleShot(true);
+    resume.setTimerType(Qt::PreciseTimer);
+    connect(&resume, &QTimer::timeout, this, &QIODevice::readyRead);
 }
 
 RangeDevice::~RangeDevice()
@@ -45,6 +50,11 @@ void RangeDevice::rewind()
     refused = false;
     crc = 0;
     QIODevice::seek(0);
+}
+
+void RangeDevice::setRateLimiter(RateLimiter *rateLimiter)
+{
+    limiter = rateLimiter;
 }
 
 void RangeDevice::setChecksumEnabled(bool enabled)
@@ -83,9 +93,18 @@ bool RangeDevice::seek(qint64 position)
 // more, and the request would hang instead of failing.
 qint64 RangeDevice::readData(char *data, qint64 maxSize)
 {
-    const qint64 wanted = qMin(maxSize, length - pos());
+    qint64 wanted = qMin(maxSize, length - pos());
     if (wanted <= 0)
         return 0;
+    if (limiter) {
+        const qint64 granted = limiter->take(wanted);
+        if (granted == 0) {
+            if (!resume.isActive())
+                resume.start(qMax(1, limiter->waitMilliseconds(wanted)));
+            return 0;
+        }
+        wanted = granted;
+    }
     if (!given && passes == allowedPasses) {
         if (!refused) {
             refused = true;
@@ -103,7 +122,7 @@ qint64 RangeDevice::readData(char *data, qint64 maxSize)
     if (count > 0) {
         given = true;
         if (checksummed)
-            crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(count)));
+            crc = crc32_gzip_refl(crc, reinterpret_cast<const unsigned char *>(data), quint64(count));
         return count;
     }
     if (!failed) {

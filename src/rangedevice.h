@@ -2,6 +2,9 @@
 #define RANGEDEVICE_H
 
 #include <QIODevice>
+#include <QTimer>
+
+class RateLimiter;
 
 // A byte range of an open file, read as it is sent with pread, so that the
 // chunks of one file may share its descriptor. It never reads past the
@@ -28,7 +31,9 @@ public:
     // How often Qt may send the range within one attempt; 1 unless a
     // proxy must see it again after asking for credentials.
     void setPassesPerAttempt(int count);
-    // zlib's CRC-32 of the bytes given in the last pass, once turned on.
+    // Paces the bytes given; a read that must wait gives none, and readyRead() follows when it may go on.
+    void setRateLimiter(RateLimiter *limiter);
+    // The CRC-32 of gzip and zlib, of the bytes given in the last pass, once turned on.
     void setChecksumEnabled(bool enabled);
     quint32 checksum() const;
 
@@ -61,6 +66,8 @@ private:
     bool refused = false;
     bool failed = false;
     bool checksummed = false;
+    RateLimiter *limiter = nullptr;
+    QTimer resume;
     quint32 crc = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "uploadarguments.h"
 
 #include "consolemessage.h"
+#include "fileuploadoptions.h"
 #include "utf8text.h"
 
 #include <QUrl>
@@ -64,6 +65,11 @@ bool UploadArguments::parse(int argc, const char *const *argv)
     const QByteArray maxTime = qgetenv("UPLOADER_MAX_TIME");
     if (!maxTime.isEmpty() && !parseSetting(maxTime, std::numeric_limits<int>::max(), &max_time)) {
         ConsoleMessage(&failure) << " >> Invalid UPLOADER_MAX_TIME:" << QString::fromLocal8Bit(maxTime);
+        return false;
+    }
+    const QByteArray rate = qgetenv("UPLOADER_LIMIT_RATE");
+    if (!rate.isEmpty() && !FileUploadOptions::parseSize(QString::fromLatin1(rate), &limit_rate)) {
+        ConsoleMessage(&failure) << " >> Invalid UPLOADER_LIMIT_RATE:" << QString::fromLocal8Bit(rate);
         return false;
     }
     proxy_user = qgetenv("UPLOADER_PROXY_USER");

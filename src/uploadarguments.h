@@ -37,6 +37,8 @@ public:
     int retries = 0;
     // From UPLOADER_MAX_TIME: the run's whole time in seconds; 0 for none.
     int max_time = 0;
+    // Bytes per second; 0 for no limit.
+    qint64 limit_rate = 0;
     // From UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD, for a proxy that asks.
     QByteArray proxy_user;
     QByteArray proxy_password;

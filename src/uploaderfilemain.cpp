@@ -3,6 +3,7 @@
 #include "certificateauthorities.h"
 #include "clientcertificate.h"
 #include "consolemessage.h"
+#include "curlmulti.h"
 #include "fileupload.h"
 #include "fileuploadoptions.h"
 #include "interruptwatcher.h"
@@ -25,6 +26,10 @@ int uploaderFileMain(int argc, char *argv[])
     if (options.urlTemplate.text().toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply()))
         return int(ExitStatus::Usage);
     QByteArray failure;
+    if (!CurlMulti::initialize()) {
+        ConsoleMessage() << " >> Cannot start libcurl";
+        return int(ExitStatus::Failure);
+    }
     // Measured: 12 descriptors and 2 for each chunk in flight; twice that, for connections being replaced.
     if (!ResourceLimits::ensureRequired(&failure, qMax<qint64>(ResourceLimits::requiredOpenFiles, 32 + 4 * options.parallel)))
         return int(ExitStatus::Failure);

@@ -68,6 +68,7 @@ int uploaderMain(int argc, char *argv[])
     transfer->setIdleTimeout(arguments.idle_timeout);
     transfer->setRetries(arguments.retries);
     transfer->setMaxTime(arguments.max_time);
+    transfer->setLimitRate(arguments.limit_rate);
     transfer->setProxyCredentials(arguments.proxy_user, arguments.proxy_password);
     transfer->setResultFile(&resultFile);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),

@@ -53,3 +53,9 @@ QList<QByteArray> ReceiverProcess::storedHeaderLines(int index) const
     lines.removeAll(QByteArray());
     return lines;
 }
+
+int ReceiverProcess::storedConnection(int index) const
+{
+    QFile file(store.filePath(QStringLiteral("%1.connection").arg(index, 4, 10, QLatin1Char('0'))));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+}

@@ -20,6 +20,8 @@ public:
     int storedCount() const;
     QByteArray storedBody(int index) const;
     QList<QByteArray> storedHeaderLines(int index) const;
+    // The connection a request came on, counted from 1 in the order they were accepted.
+    int storedConnection(int index) const;
 
 private:
     QTemporaryDir store;

@@ -1,11 +1,10 @@
 #ifndef TINYPROXYPROCESS_H
 #define TINYPROXYPROCESS_H
 
-#include <QProcess>
-#include <QTemporaryDir>
+#include "proxyprocess.h"
 
-// tinyproxy on a free loopback port with a configuration of its own, stopped by its process id.
-class TinyproxyProcess
+// tinyproxy, open to all, closed to all, or asking for Basic credentials.
+class TinyproxyProcess : public ProxyProcess
 {
 public:
     enum Policy { AllowAll, DenyAll, BasicAuth };
@@ -14,17 +13,6 @@ public:
     static const char password[];
 
     explicit TinyproxyProcess(Policy policy = AllowAll);
-    ~TinyproxyProcess();
-
-    bool isListening() const { return listening; }
-    quint16 port() const { return listeningPort; }
-    QByteArray log() const;
-
-private:
-    QTemporaryDir directory;
-    QProcess process;
-    quint16 listeningPort = 0;
-    bool listening = false;
 };
 
 #endif // TINYPROXYPROCESS_H

@@ -408,12 +408,16 @@ void TestNetwork::trustedAuthorities_data()
     QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("authorities")));
     QVERIFY(QFile::copy(pki("ca.pem"), pki("authorities/test.pem")));
     QVERIFY(writeTestFile(pki("notes.txt"), "no certificate here\n"));
+    // As in /etc/ssl/certs: links only, a hash link to a link to the file.
+    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("links")) && QFile::link(pki("ca.pem"), pki("links/test.pem"))
+            && QFile::link(pki("links/test.pem"), pki("links/5ed36f99.0")));
     const QString uploader = QStringLiteral(UPLOADER_BINARY);
     const QString uploaderFile = QStringLiteral(UPLOADER_FILE_BINARY);
     QTest::newRow("bundle") << uploader << "UPLOADER_CA_BUNDLE" << pki("ca.pem") << 0;
     QTest::newRow("bundle, whole file") << uploaderFile << "UPLOADER_CA_BUNDLE" << pki("ca.pem") << 0;
     QTest::newRow("SSL_CERT_FILE") << uploader << "SSL_CERT_FILE" << pki("ca.pem") << 0;
     QTest::newRow("SSL_CERT_DIR") << uploader << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("authorities") << 0;
+    QTest::newRow("SSL_CERT_DIR of links only") << uploader << "SSL_CERT_DIR" << pki("links") << 0;
     QTest::newRow("SSL_CERT_FILE without the authority") << uploader << "SSL_CERT_FILE" << pki("notes.txt") << 1;
     QTest::newRow("none: refused") << uploader << "UPLOADER_NOTHING" << QString() << 1;
     QTest::newRow("bundle without a certificate") << uploader << "UPLOADER_CA_BUNDLE" << pki("notes.txt") << 2;
@@ -472,6 +476,9 @@ void TestNetwork::proxyAuthentication_data()
     QTest::newRow("wrong, http, whole file") << wholeFile << http << user << wrong << QStringList() << QString() << 1 << true;
     QTest::newRow("wrong, tunnel, whole file") << wholeFile << https << user << wrong << QStringList() << QString() << 1 << true;
     // Past the proxy, the server's own 401 and closed connections are the server's.
+    QTest::newRow("none, tunnel, whole file") << wholeFile << https << QString() << QString() << QStringList() << QString() << 1 << true;
+    QTest::newRow("server answers 401, whole file") << wholeFile << http << user << password
+                                                    << QStringList{ QStringLiteral("--status"), QStringLiteral("401") } << QString() << 1 << false;
     QTest::newRow("server answers 401") << uploader << http << user << password
                                         << QStringList{ QStringLiteral("--status"), QStringLiteral("401") } << QString() << 1 << false;
     QTest::newRow("server closes") << uploader << http << user << password

@@ -1,0 +1,108 @@
+#include "curlmulti.h"
+
+#include <QSocketNotifier>
+
+CurlMulti::CurlMulti(QObject *parent)
+    : QObject(parent)
+    , multi(curl_multi_init())
+{
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::watchSocket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::startTimer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+}
+
+CurlMulti::~CurlMulti()
+{
+    curl_multi_cleanup(multi);
+    for (const Watch &watch : qAsConst(watches)) {
+        delete watch.reading;
+        delete watch.writing;
+    }
+}
+
+bool CurlMulti::initialize()
+{
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
+
+void CurlMulti::add(CURL *easy)
+{
+    curl_multi_add_handle(multi, easy);
+}
+
+void CurlMulti::remove(CURL *easy)
+{
+    curl_multi_remove_handle(multi, easy);
+}
+
+int CurlMulti::watchSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
+{
+    static_cast<CurlMulti *>(self)->watch(socket, what);
+    return 0;
+}
+
+int CurlMulti::startTimer(CURLM *, long milliseconds, void *self)
+{
+    QTimer &timer = static_cast<CurlMulti *>(self)->timer;
+    if (milliseconds < 0)
+        timer.stop();
+    else
+        timer.start(int(qMin<long>(milliseconds, std::numeric_limits<int>::max())));
+    return 0;
+}
+
+void CurlMulti::watch(curl_socket_t socket, int what)
+{
+    if (what == CURL_POLL_REMOVE) {
+        forget(socket);
+        return;
+    }
+    Watch &watch = watches[socket];
+    const auto notifier = [this, socket](QSocketNotifier::Type type, int event) {
+        auto *created = new QSocketNotifier(socket, type);
+        connect(created, &QSocketNotifier::activated, this, [this, socket, event] { act(socket, event); });
+        return created;
+    };
+    if (!watch.reading)
+        watch.reading = notifier(QSocketNotifier::Read, CURL_CSELECT_IN);
+    if (!watch.writing)
+        watch.writing = notifier(QSocketNotifier::Write, CURL_CSELECT_OUT);
+    watch.reading->setEnabled(what == CURL_POLL_IN || what == CURL_POLL_INOUT);
+    watch.writing->setEnabled(what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
+}
+
+// libcurl may close the socket while one of its notifiers is being delivered.
+void CurlMulti::forget(curl_socket_t socket)
+{
+    const Watch watch = watches.take(socket);
+    for (QSocketNotifier *notifier : { watch.reading, watch.writing }) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+}
+
+void CurlMulti::act(curl_socket_t socket, int events)
+{
+    int running = 0;
+    curl_multi_socket_action(multi, socket, events, &running);
+    reportFinished();
+}
+
+// A message's fields are copied first: a receiver may remove its transfer, which drops the message.
+void CurlMulti::reportFinished()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL *easy = message->easy_handle;
+        const CURLcode code = message->data.result;
+        curl_multi_remove_handle(multi, easy);
+        emit finished(easy, code);
+    }
+}

@@ -1,0 +1,35 @@
+#ifndef PROXYPROCESS_H
+#define PROXYPROCESS_H
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+// A proxy on a free loopback port with a configuration of its own in a
+// folder of its own, stopped by its process id whether the test passed or not.
+class ProxyProcess
+{
+public:
+    ~ProxyProcess();
+
+    bool isListening() const { return listening; }
+    quint16 port() const { return listeningPort; }
+    // The proxy's log of requests.
+    QByteArray log() const;
+
+protected:
+    explicit ProxyProcess(const QString &logName);
+    // The configuration holds @PORT@ where the port goes; ready is the line the
+    // proxy logs once it accepts connections.
+    void start(const QString &program, const QStringList &options, const QByteArray &configuration, const QString &startLog,
+               const QByteArray &ready);
+    QString path(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
+
+private:
+    QTemporaryDir directory;
+    QProcess process;
+    const QString logName;
+    quint16 listeningPort = 0;
+    bool listening = false;
+};
+
+#endif // PROXYPROCESS_H

@@ -1,0 +1,176 @@
+#include "curlmulti.h"
+#include "curltransfer.h"
+#include "rangedevice.h"
+#include "ratelimiter.h"
+#include "receiverprocess.h"
+#include "squidprocess.h"
+#include "testfiles.h"
+#include "tinyproxyprocess.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+class TestCurlTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void chunks_data();
+    void chunks();
+
+private:
+    QString pki(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir directory;
+    QByteArray content;
+};
+
+void TestCurlTransfer::initTestCase()
+{
+    QVERIFY(CurlMulti::initialize());
+    QVERIFY(directory.isValid());
+    // Three of the receiver's reads: it resets halfway on a read's boundary.
+    content.resize(3 << 20);
+    QRandomGenerator(28).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
+    QVERIFY(writeTestFile(pki("data.bin"), content));
+    // A private authority, a server certificate for 127.0.0.1 and a client certificate, all from it.
+    const char *script = "set -e; s() { openssl x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \"$@\"; };"
+                         "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=CA;"
+                         "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1;"
+                         "echo subjectAltName=IP:127.0.0.1 > ext; s -in server.csr -extfile ext -out server.pem;"
+                         "openssl req -newkey rsa:2048 -nodes -keyout client.key -out client.csr -subj /CN=client;"
+                         "s -in client.csr -out client.pem";
+    QProcess openssl;
+    openssl.setWorkingDirectory(directory.path());
+    openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    openssl.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QString::fromLatin1(script) });
+    QVERIFY(openssl.waitForFinished(120000) && openssl.exitCode() == 0);
+}
+
+void TestCurlTransfer::chunks_data()
+{
+    QTest::addColumn<QString>("receiverOptions");
+    // "tinyproxy" or "squid" (Digest), "wrong" for a password it refuses, "tunnel" for https through it.
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("chunks");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("exitStatus");
+    // Of the last chunk: the failure line it ends with, and its attempts (-1: not checked).
+    QTest::addColumn<QByteArray>("failure");
+    QTest::addColumn<int>("attempts");
+    // Connections the stored chunks came on; 0 leaves it unchecked.
+    QTest::addColumn<int>("connections");
+
+    QTest::newRow("kept connection: four chunks, one connection") << "" << "" << 4 << 0 << 0 << QByteArray() << 1 << 1;
+    // A chunk may meet the connection closing as it starts, and is sent again.
+    QTest::newRow("server closes after each reply: a connection each") << "--close-after-reply" << "" << 4 << 1 << 0 << QByteArray() << -1 << 4;
+    QTest::newRow("gzip reply inflated") << "--encoding gzip" << "" << 1 << 0 << 0 << QByteArray() << 1 << 1;
+    QTest::newRow("reset mid-body, no retry left") << "--fault reset-mid-body" << "" << 1 << 0 << 75 << QByteArray(" >> Reply Error #: 2 ") << 1 << 0;
+    QTest::newRow("503 with Retry-After, retried") << "--fail-first 1 --fail-header Retry-After:1" << "" << 1 << 1 << 0 << QByteArray() << 2 << 0;
+    QTest::newRow("503, no retry left") << "--fail-first 1" << "" << 1 << 0 << 75 << QByteArray(" >> Reply Error #: 403 ") << 1 << 0;
+    QTest::newRow("404 is final") << "--status 404" << "" << 1 << 3 << 1 << QByteArray(" >> Reply Error #: 203 ") << 1 << 0;
+    QTest::newRow("reply declared over the cap") << "--reply-size 67108865" << "" << 1 << 3 << 1
+                                                 << QByteArray(" >> Reply too large: more than 67108864 Byte ") << 1 << 0;
+    QTest::newRow("server holds: given up when idle") << "--fault hold" << "" << 1 << 0 << 75
+                                                      << QByteArray(" >> Timed out: no data moved for 1 seconds ") << 1 << 0;
+    QTest::newRow("paced by a rate limit, body intact") << "" << "limit" << 2 << 0 << 0 << QByteArray() << 1 << 1;
+    const QByteArray refused = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
+    QTest::newRow("Basic proxy") << "" << "tinyproxy" << 2 << 0 << 0 << QByteArray() << 1 << 0;
+    QTest::newRow("Basic proxy, wrong password") << "" << "tinyproxy wrong" << 1 << 3 << 1 << refused << 1 << 0;
+    QTest::newRow("Basic proxy, tunnel") << "" << "tinyproxy tunnel" << 2 << 0 << 0 << QByteArray() << 1 << 0;
+    QTest::newRow("Digest proxy") << "" << "squid" << 2 << 0 << 0 << QByteArray() << 1 << 0;
+    QTest::newRow("Digest proxy, wrong password") << "" << "squid wrong" << 1 << 3 << 1 << refused << 1 << 0;
+    QTest::newRow("Digest proxy, tunnel") << "" << "squid tunnel" << 2 << 0 << 0 << QByteArray() << 1 << 0;
+    QTest::newRow("https, private authority") << "tls" << "authority" << 2 << 0 << 0 << QByteArray() << 1 << 1;
+    QTest::newRow("https, authority unknown") << "tls" << "" << 1 << 3 << 1 << QByteArray(" >> Reply Error #: 6 ") << 1 << 0;
+    QTest::newRow("https, client certificate asked for") << "tls client" << "authority client" << 1 << 0 << 0 << QByteArray() << 1 << 1;
+}
+
+// Chunks one after another on one transfer, as a slot of uploader-file sends them.
+void TestCurlTransfer::chunks()
+{
+    QFETCH(QString, receiverOptions);
+    QFETCH(QString, setup);
+    QFETCH(int, chunks);
+    QFETCH(int, retries);
+    QFETCH(int, exitStatus);
+    QFETCH(QByteArray, failure);
+    QFETCH(int, attempts);
+    QFETCH(int, connections);
+    QStringList options = receiverOptions.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const bool secure = options.removeAll(QStringLiteral("tls")) + setup.contains(QLatin1String("tunnel")) > 0;
+    if (secure)
+        options << QStringLiteral("--tls-cert") << pki("server.pem") << QStringLiteral("--tls-key") << pki("server.key");
+    if (options.removeAll(QStringLiteral("client")))
+        options << QStringLiteral("--client-ca") << pki("ca.pem");
+    ReceiverProcess receiver(options);
+    QVERIFY(receiver.isListening());
+
+    CurlTransfer::Settings settings;
+    settings.apiToken = "token";
+    settings.idleTimeout = options.contains(QStringLiteral("hold")) ? 1 : 60;
+    settings.retries = retries;
+    QScopedPointer<TinyproxyProcess> tinyproxy(setup.startsWith(QLatin1String("tinyproxy")) ? new TinyproxyProcess(TinyproxyProcess::BasicAuth)
+                                                                                             : nullptr);
+    QScopedPointer<SquidProcess> squid(setup.startsWith(QLatin1String("squid")) ? new SquidProcess : nullptr);
+    if (tinyproxy || squid) {
+        QVERIFY(tinyproxy ? tinyproxy->isListening() : squid->isListening());
+        settings.proxyHost = "127.0.0.1";
+        settings.proxyPort = tinyproxy ? tinyproxy->port() : squid->port();
+        settings.proxyUser = tinyproxy ? TinyproxyProcess::user : SquidProcess::user;
+        settings.proxyPassword = setup.contains(QLatin1String("wrong")) ? QByteArray("wrongS3cret")
+                                 : tinyproxy                            ? TinyproxyProcess::password
+                                                                        : SquidProcess::password;
+    }
+    if (secure && (setup.contains(QLatin1String("authority")) || setup.contains(QLatin1String("tunnel"))))
+        settings.authorityFile = QFile::encodeName(pki("ca.pem"));
+    if (setup.contains(QLatin1String("client"))) {
+        QFile certificate(pki("client.pem"));
+        QFile key(pki("client.key"));
+        QVERIFY(certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+        settings.clientCertificate = certificate.readAll();
+        settings.clientKey = key.readAll();
+    }
+    RateLimiter limiter(4 << 20);
+    if (setup == QLatin1String("limit"))
+        settings.limiter = &limiter;
+
+    CurlMulti multi;
+    CurlTransfer transfer(&multi, settings);
+    QSignalSpy finished(&transfer, &CurlTransfer::finished);
+    const int descriptor = ::open(QFile::encodeName(pki("data.bin")).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(descriptor >= 0);
+    const qint64 size = content.size() / chunks;
+    const QString url = receiver.url(secure ? QStringLiteral("https") : QStringLiteral("http"));
+    for (int chunk = 0; chunk < chunks; ++chunk) {
+        transfer.start(url.toUtf8() + "?chunk=" + QByteArray::number(chunk),
+                       new RangeDevice(descriptor, RangeDevice::Ownership::Shared, chunk * size, size, nullptr), QDeadlineTimer::Forever);
+        QVERIFY(finished.wait(60000));
+        const UploadResult result = transfer.result();
+        if (chunk < chunks - 1 || exitStatus == 0) {
+            QVERIFY2(result.exitStatus == ExitStatus::Success, result.failure.constData());
+            QCOMPARE(result.httpStatus, 201);
+            QCOMPARE(result.statusCode, 201);
+        }
+    }
+    ::close(descriptor);
+    const UploadResult result = transfer.result();
+    QVERIFY2(int(result.exitStatus) == exitStatus, result.failure.constData());
+    QCOMPARE(result.failure, failure);
+    QVERIFY(attempts < 0 || result.attempts == attempts);
+    // Every chunk the server answered arrived whole, in order.
+    const int stored = exitStatus == 0 ? chunks : chunks - 1;
+    QCOMPARE(receiver.storedCount() >= stored, true);
+    for (int chunk = 0; chunk < stored; ++chunk)
+        QCOMPARE(receiver.storedBody(receiver.storedCount() - stored + chunk + 1), content.mid(chunk * size, size));
+    QSet<int> used;
+    for (int request = 1; request <= receiver.storedCount(); ++request)
+        used.insert(receiver.storedConnection(request));
+    QVERIFY(connections == 0 || used.size() == connections);
+}
+
+QTEST_GUILESS_MAIN(TestCurlTransfer)
+#include "tst_curltransfer.moc"
