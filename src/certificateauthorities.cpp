@@ -4,15 +4,52 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
+#include <openssl/pem.h>
+
 namespace {
 
-QList<QSslCertificate> certificatesIn(const QByteArray &path)
+QList<QSslCertificate> certificatesIn(const QString &path)
 {
-    return QSslCertificate::fromPath(QFile::decodeName(path), QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+    return QSslCertificate::fromPath(path, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
 }
+
+// Each authority once: /etc/ssl/certs holds every one as a file, as a hash
+// link to it and again in the bundle that SSL_CERT_FILE names, and each copy
+// kept cost its parsed certificate, some 6 KiB, for the whole run.
+class Authorities
+{
+public:
+    void add(const QList<QSslCertificate> &certificates)
+    {
+        for (const QSslCertificate &certificate : certificates) {
+            if (!known.contains(certificate)) {
+                known.insert(certificate);
+                list.append(certificate);
+            }
+        }
+    }
+
+    // A file reached again, through a link or a second variable, is not read again.
+    void addFile(const QString &path)
+    {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty() || files.contains(canonical))
+            return;
+        files.insert(canonical);
+        add(certificatesIn(canonical));
+    }
+
+    QList<QSslCertificate> list;
+
+private:
+    QSet<QSslCertificate> known;
+    QSet<QString> files;
+};
 
 } // namespace
 
@@ -23,29 +60,68 @@ bool CertificateAuthorities::apply()
     const QByteArray certificateFolders = qgetenv("SSL_CERT_DIR");
     if (bundle.isEmpty() && certificateFile.isEmpty() && certificateFolders.isEmpty())
         return true;
-    QList<QSslCertificate> authorities;
+    Authorities authorities;
     // As in OpenSSL, either variable stands in for the system's own authorities.
     if (certificateFile.isEmpty() && certificateFolders.isEmpty())
-        authorities = QSslConfiguration::systemCaCertificates();
+        authorities.add(QSslConfiguration::systemCaCertificates());
     if (!certificateFile.isEmpty())
-        authorities += certificatesIn(certificateFile);
+        authorities.addFile(QFile::decodeName(certificateFile));
     for (const QByteArray &folder : certificateFolders.split(':')) {
         if (folder.isEmpty())
             continue;
         const QDir directory(QFile::decodeName(folder));
         for (const QString &name : directory.entryList(QDir::Files))
-            authorities += certificatesIn(QFile::encodeName(directory.filePath(name)));
+            authorities.addFile(directory.filePath(name));
     }
     if (!bundle.isEmpty()) {
-        const QList<QSslCertificate> added = certificatesIn(bundle);
+        // Read even when already read: the message depends on this file alone.
+        const QList<QSslCertificate> added = certificatesIn(QFile::decodeName(bundle));
         if (added.isEmpty()) {
             ConsoleMessage() << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
             return false;
         }
-        authorities += added;
+        authorities.add(added);
     }
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setCaCertificates(authorities);
+    configuration.setCaCertificates(authorities.list);
     QSslConfiguration::setDefaultConfiguration(configuration);
     return true;
+}
+
+// Read with OpenSSL's own reader: Qt's would start its TLS backend, some 6 MiB
+// and 0.1 CPU seconds that libcurl's run never uses.
+bool CertificateAuthorities::checkBundle()
+{
+    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
+    if (bundle.isEmpty())
+        return true;
+    BIO *file = BIO_new_file(bundle.constData(), "r");
+    X509 *certificate = file ? PEM_read_bio_X509(file, nullptr, nullptr, nullptr) : nullptr;
+    X509_free(certificate);
+    BIO_free(file);
+    if (certificate)
+        return true;
+    ConsoleMessage() << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
+    return false;
+}
+
+// The same choice as apply(), in files: a bundle beside the system's goes as
+// the file, with the system's hashed folder; beside SSL_CERT_FILE, both as text.
+void CertificateAuthorities::forLibcurl(QByteArray *file, QByteArray *folders, QByteArray *text)
+{
+    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
+    const QByteArray certificateFile = qgetenv("SSL_CERT_FILE");
+    const QByteArray certificateFolders = qgetenv("SSL_CERT_DIR");
+    if (!certificateFile.isEmpty() || !certificateFolders.isEmpty()) {
+        *file = certificateFile.isEmpty() ? QByteArray("") : certificateFile;
+        *folders = certificateFolders.isEmpty() ? QByteArray("") : certificateFolders;
+    }
+    if (!bundle.isEmpty() && !certificateFile.isEmpty()) {
+        QFile first(QFile::decodeName(certificateFile));
+        QFile second(QFile::decodeName(bundle));
+        *text = (first.open(QIODevice::ReadOnly) ? first.readAll() : QByteArray()) + '\n'
+                + (second.open(QIODevice::ReadOnly) ? second.readAll() : QByteArray());
+    } else if (!bundle.isEmpty()) {
+        *file = bundle;
+    }
 }

@@ -1,6 +1,8 @@
 #ifndef CERTIFICATEAUTHORITIES_H
 #define CERTIFICATEAUTHORITIES_H
 
+#include <QByteArray>
+
 // The authorities that https trusts: the system's, those of SSL_CERT_FILE and
 // SSL_CERT_DIR in their place as OpenSSL's own tools read them, and those of
 // UPLOADER_CA_BUNDLE in addition. Verification stays on.
@@ -11,6 +13,12 @@ public:
     // prints one line and answers false for a bundle that cannot be read
     // or holds no certificate. Call it only for https: it loads the TLS library.
     static bool apply();
+    // For libcurl, which loads them itself: checks the bundle as apply() does,
+    // without loading anything into Qt.
+    static bool checkBundle();
+    // libcurl's file and OpenSSL's hashed folders of authorities: null for
+    // libcurl's own, empty for none; text, when not null, stands in for the file.
+    static void forLibcurl(QByteArray *file, QByteArray *folders, QByteArray *text);
 };
 
 #endif // CERTIFICATEAUTHORITIES_H

@@ -106,3 +106,6 @@ void CurlMulti::reportFinished()
         emit finished(easy, code);
     }
 }
+
+// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
+#include "moc_curlmulti.cpp"

@@ -474,3 +474,6 @@ int CurlTransfer::statusError(int httpStatus)
         return httpStatus > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
     }
 }
+
+// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
+#include "moc_curltransfer.cpp"

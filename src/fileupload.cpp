@@ -1,5 +1,6 @@
 #include "fileupload.h"
 
+#include "certificateauthorities.h"
 #include "consolemessage.h"
 #include "curlmulti.h"
 #include "curltransfer.h"
@@ -12,7 +13,6 @@
 #include "uploadresult.h"
 #include "utf8text.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -180,7 +180,7 @@ bool FileUpload::start()
     return true;
 }
 
-// What the environment gave Qt's default configuration, for libcurl.
+// The run's settings for libcurl, with the client certificate that the environment gave Qt.
 CurlTransfer::Settings FileUpload::transferSettings() const
 {
     CurlTransfer::Settings settings;
@@ -194,22 +194,7 @@ CurlTransfer::Settings FileUpload::transferSettings() const
     settings.limiter = limiter;
     if (!options.urlTemplate.text().toLower().startsWith("https:"))
         return settings;
-    // As in OpenSSL, either variable stands in for the system's own authorities; the bundle adds to what there is.
-    const QByteArray file = qgetenv("SSL_CERT_FILE");
-    const QByteArray folders = qgetenv("SSL_CERT_DIR");
-    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
-    if (!file.isEmpty() || !folders.isEmpty()) {
-        settings.authorityFile = file.isEmpty() ? QByteArray("") : file;
-        settings.authorityFolders = folders.isEmpty() ? QByteArray("") : folders;
-    }
-    if (!bundle.isEmpty() && !file.isEmpty()) {
-        QFile first(QFile::decodeName(file));
-        QFile second(QFile::decodeName(bundle));
-        settings.authorityText = (first.open(QIODevice::ReadOnly) ? first.readAll() : QByteArray()) + '\n'
-                                 + (second.open(QIODevice::ReadOnly) ? second.readAll() : QByteArray());
-    } else if (!bundle.isEmpty()) {
-        settings.authorityFile = bundle;
-    }
+    CertificateAuthorities::forLibcurl(&settings.authorityFile, &settings.authorityFolders, &settings.authorityText);
     const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     if (!configuration.localCertificate().isNull()) {
         settings.clientCertificate = configuration.localCertificate().toPem();
@@ -552,3 +537,6 @@ bool FileUpload::fail(ExitStatus failure, const QByteArray &line)
     printLine(line);
     return false;
 }
+
+// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
+#include "moc_fileupload.cpp"

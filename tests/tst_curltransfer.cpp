@@ -79,7 +79,8 @@ void TestCurlTransfer::chunks_data()
     QTest::newRow("paced by a rate limit, body intact") << "" << "limit" << 2 << 0 << 0 << QByteArray() << 1 << 1;
     const QByteArray refused = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
     QTest::newRow("Basic proxy") << "" << "tinyproxy" << 2 << 0 << 0 << QByteArray() << 1 << 0;
-    QTest::newRow("Basic proxy, wrong password") << "" << "tinyproxy wrong" << 1 << 3 << 1 << refused << 1 << 0;
+    // tinyproxy answers before it reads the body and closes: the reset may come before its answer is read, and the chunk goes again.
+    QTest::newRow("Basic proxy, wrong password") << "" << "tinyproxy wrong" << 1 << 3 << 1 << refused << -1 << 0;
     QTest::newRow("Basic proxy, tunnel") << "" << "tinyproxy tunnel" << 2 << 0 << 0 << QByteArray() << 1 << 0;
     QTest::newRow("Digest proxy") << "" << "squid" << 2 << 0 << 0 << QByteArray() << 1 << 0;
     QTest::newRow("Digest proxy, wrong password") << "" << "squid wrong" << 1 << 3 << 1 << refused << 1 << 0;
@@ -140,15 +141,18 @@ void TestCurlTransfer::chunks()
 
     CurlMulti multi;
     CurlTransfer transfer(&multi, settings);
-    QSignalSpy finished(&transfer, &CurlTransfer::finished);
+    int finished = 0;
+    connect(&transfer, &CurlTransfer::finished, this, [&finished] { ++finished; });
     const int descriptor = ::open(QFile::encodeName(pki("data.bin")).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(descriptor >= 0);
     const qint64 size = content.size() / chunks;
     const QString url = receiver.url(secure ? QStringLiteral("https") : QStringLiteral("http"));
+    QElapsedTimer clock;
+    clock.start();
     for (int chunk = 0; chunk < chunks; ++chunk) {
         transfer.start(url.toUtf8() + "?chunk=" + QByteArray::number(chunk),
                        new RangeDevice(descriptor, RangeDevice::Ownership::Shared, chunk * size, size, nullptr), QDeadlineTimer::Forever);
-        QVERIFY(finished.wait(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(finished == chunk + 1, 60000);
         const UploadResult result = transfer.result();
         if (chunk < chunks - 1 || exitStatus == 0) {
             QVERIFY2(result.exitStatus == ExitStatus::Success, result.failure.constData());
@@ -157,6 +161,8 @@ void TestCurlTransfer::chunks()
         }
     }
     ::close(descriptor);
+    // Never ahead of the rate: 3 MiB at 4 MiB/s.
+    QVERIFY(!settings.limiter || clock.elapsed() >= 700);
     const UploadResult result = transfer.result();
     QVERIFY2(int(result.exitStatus) == exitStatus, result.failure.constData());
     QCOMPARE(result.failure, failure);

@@ -411,6 +411,9 @@ void TestNetwork::trustedAuthorities_data()
     // As in /etc/ssl/certs: links only, a hash link to a link to the file.
     QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("links")) && QFile::link(pki("ca.pem"), pki("links/test.pem"))
             && QFile::link(pki("links/test.pem"), pki("links/5ed36f99.0")));
+    // As OpenSSL reads a folder: by the subject's hash, which libcurl needs.
+    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("hashed")) && QFile::copy(pki("ca.pem"), pki("hashed/test.pem"))
+            && openssl({ QStringLiteral("rehash"), pki("hashed") }));
     const QString uploader = QStringLiteral(UPLOADER_BINARY);
     const QString uploaderFile = QStringLiteral(UPLOADER_FILE_BINARY);
     QTest::newRow("bundle") << uploader << "UPLOADER_CA_BUNDLE" << pki("ca.pem") << 0;
@@ -418,6 +421,9 @@ void TestNetwork::trustedAuthorities_data()
     QTest::newRow("SSL_CERT_FILE") << uploader << "SSL_CERT_FILE" << pki("ca.pem") << 0;
     QTest::newRow("SSL_CERT_DIR") << uploader << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("authorities") << 0;
     QTest::newRow("SSL_CERT_DIR of links only") << uploader << "SSL_CERT_DIR" << pki("links") << 0;
+    QTest::newRow("SSL_CERT_FILE, whole file") << uploaderFile << "SSL_CERT_FILE" << pki("ca.pem") << 0;
+    QTest::newRow("SSL_CERT_DIR, whole file") << uploaderFile << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("hashed") << 0;
+    QTest::newRow("SSL_CERT_FILE without the authority, whole file") << uploaderFile << "SSL_CERT_FILE" << pki("notes.txt") << 1;
     QTest::newRow("SSL_CERT_FILE without the authority") << uploader << "SSL_CERT_FILE" << pki("notes.txt") << 1;
     QTest::newRow("none: refused") << uploader << "UPLOADER_NOTHING" << QString() << 1;
     QTest::newRow("bundle without a certificate") << uploader << "UPLOADER_CA_BUNDLE" << pki("notes.txt") << 2;

@@ -105,6 +105,10 @@ void TestTrust::outcome_data()
                                               << qint64(10) << 1 << tooLarge << 1 << QByteArray();
     QTest::newRow("reply too large, no length") << split(QStringLiteral("--reply-size 67108865 --no-length")) << QStringList() << http
                                                 << token << qint64(10) << 1 << tooLarge << 1 << QByteArray();
+    QTest::newRow("paced by UPLOADER_LIMIT_RATE") << QStringList() << QStringList{ QStringLiteral("UPLOADER_LIMIT_RATE=4M") } << http << token
+                                                 << qint64(1 << 20) << 0 << bye << 1 << QByteArray();
+    QTest::newRow("UPLOADER_LIMIT_RATE malformed") << QStringList() << QStringList{ QStringLiteral("UPLOADER_LIMIT_RATE=5X") } << http << token
+                                                   << qint64(10) << 2 << QByteArray(" >> Invalid UPLOADER_LIMIT_RATE: \"5X\" \n") << 0 << QByteArray();
     QTest::newRow("token from the environment")
         << QStringList() << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=from environment") } << http << QString() << qint64(10) << 0
         << bye << 1 << QByteArray("X_ZORV_API_TOKEN: from environment");
@@ -138,6 +142,8 @@ void TestTrust::outcome()
     if (exitCode == 0)
         QVERIFY(run.errorOutput.startsWith(" >> File size = "));
     QCOMPARE(receiver.storedCount(), stored);
+    if (exitCode == 0)
+        QCOMPARE(receiver.storedBody(1), content.left(size));
     if (!tokenHeader.isEmpty())
         QVERIFY(receiver.storedHeaderLines(1).contains(tokenHeader));
 }

@@ -108,6 +108,10 @@ void TestUploadFile::runs_data()
     QTest::newRow("permanent failure stops new chunks")
         << "stops" << receiver(QStringLiteral("--fail-path /chunk/2? --fail-status 404")) << with(QStringLiteral("--parallel 1")) << 1 << 2
         << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 2 [131072, 196608): HTTP 404 Failing, Reply Error #: 203, status 1, ");
+    QTest::newRow("paced by --limit-rate") << "plain" << QStringList() << with(QStringLiteral("--limit-rate 4M")) << 0 << 16
+                                           << QByteArray(" >> Bye... ") << QByteArray();
+    QTest::newRow("--limit-rate zero") << "usage" << QStringList() << with(QStringLiteral("--limit-rate 0")) << 2 << 0
+                                       << QByteArray(" >> Invalid --limit-rate: \"0\" ") << QByteArray();
     QTest::newRow("server closes each kept connection") << "plain" << receiver(QStringLiteral("--close-after-reply"))
                                                         << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("killed, then resumed") << "resume" << receiver(QStringLiteral("--hold-after 5 --hold-file ") + directory.filePath(QStringLiteral("hold")))
