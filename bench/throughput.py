@@ -49,8 +49,8 @@ def random_file(path, size, pieces_folder=None, piece_size=CHUNK):
 
 def uploader_file(data, url, options, environment=()):
     # The journal goes first: a journal of a finished run would leave nothing to send.
-    return (["sh", "-c", 'rm -f "$0" && exec "$@"', data + ".upload-journal", "env", "UPLOADER_API_TOKEN=token"]
-            + list(environment) + [os.path.join(single.BUILD, "uploader-file"), "--quiet"] + options + [url, data])
+    return (["sh", "-c", 'rm -f "$0" && exec "$@"', data + ".upload-journal", "env"] + list(environment)
+            + ["UPLOADER_API_TOKEN=token", os.path.join(single.BUILD, "uploader-file"), "--quiet"] + options + [url, data])
 
 
 def curl_parallel(base, pieces, tls):
@@ -161,7 +161,9 @@ def main():
         commands = {}
         for scheme in ("http", "https"):
             tls = ["--cacert", ca] if scheme == "https" else []
-            environment = ["UPLOADER_CA_BUNDLE=" + ca] if scheme == "https" else []
+            # The authorities curl -Z trusts: the test's and the system's folder, not the
+            # system's whole bundle that a login environment may name in SSL_CERT_FILE.
+            environment = ["-u", "SSL_CERT_FILE", "-u", "SSL_CERT_DIR", "UPLOADER_CA_BUNDLE=" + ca] if scheme == "https" else []
             commands["uploader-file --parallel 4, " + scheme] = uploader_file(
                 whole, fast[scheme] + "/chunk/{index}", ["--parallel", "4", "--chunk-size", "8M"], environment)
             commands["curl -Z --parallel-max 4, 32 files, " + scheme] = curl_parallel(fast[scheme], pieces, tls)

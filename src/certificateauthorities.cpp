@@ -11,6 +11,9 @@
 
 #include <openssl/pem.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace {
 
 QList<QSslCertificate> certificatesIn(const QString &path)
@@ -106,8 +109,8 @@ bool CertificateAuthorities::checkBundle()
 }
 
 // The same choice as apply(), in files: a bundle beside the system's goes as
-// the file, with the system's hashed folder; beside SSL_CERT_FILE, both as text.
-void CertificateAuthorities::forLibcurl(QByteArray *file, QByteArray *folders, QByteArray *text)
+// the file, with the system's hashed folder; beside SSL_CERT_FILE, both as one file.
+void CertificateAuthorities::forLibcurl(QByteArray *file, QByteArray *folders)
 {
     const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
     const QByteArray certificateFile = qgetenv("SSL_CERT_FILE");
@@ -117,10 +120,16 @@ void CertificateAuthorities::forLibcurl(QByteArray *file, QByteArray *folders, Q
         *folders = certificateFolders.isEmpty() ? QByteArray("") : certificateFolders;
     }
     if (!bundle.isEmpty() && !certificateFile.isEmpty()) {
+        // One file of both, in memory: libcurl reads a file once for all its
+        // connections, where it would parse text again for each.
         QFile first(QFile::decodeName(certificateFile));
         QFile second(QFile::decodeName(bundle));
-        *text = (first.open(QIODevice::ReadOnly) ? first.readAll() : QByteArray()) + '\n'
-                + (second.open(QIODevice::ReadOnly) ? second.readAll() : QByteArray());
+        const QByteArray text = (first.open(QIODevice::ReadOnly) ? first.readAll() : QByteArray()) + '\n'
+                                + (second.open(QIODevice::ReadOnly) ? second.readAll() : QByteArray());
+        // Open for the whole run, and never inherited.
+        const int descriptor = ::memfd_create("authorities", MFD_CLOEXEC);
+        if (descriptor >= 0 && ::write(descriptor, text.constData(), size_t(text.size())) == text.size())
+            *file = "/proc/self/fd/" + QByteArray::number(descriptor);
     } else if (!bundle.isEmpty()) {
         *file = bundle;
     }

@@ -17,8 +17,8 @@ public:
     // without loading anything into Qt.
     static bool checkBundle();
     // libcurl's file and OpenSSL's hashed folders of authorities: null for
-    // libcurl's own, empty for none; text, when not null, stands in for the file.
-    static void forLibcurl(QByteArray *file, QByteArray *folders, QByteArray *text);
+    // libcurl's own, empty for none.
+    static void forLibcurl(QByteArray *file, QByteArray *folders);
 };
 
 #endif // CERTIFICATEAUTHORITIES_H

@@ -1,12 +1,14 @@
 #include "curltransfer.h"
 
 #include "curlmulti.h"
+#include "proxyprobe.h"
 #include "rangedevice.h"
 #include "ratelimiter.h"
 #include "retrypolicy.h"
 #include "uploadjob.h"
 
 #include <QDateTime>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QUrl>
 
@@ -70,11 +72,7 @@ void CurlTransfer::configure()
     // The proxy's own answer to CONNECT is not the server's reply.
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-    if (!settings.authorityText.isNull()) {
-        curl_blob authorities = { const_cast<char *>(settings.authorityText.constData()), size_t(settings.authorityText.size()),
-                                  CURL_BLOB_COPY };
-        curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &authorities);
-    } else if (!settings.authorityFile.isNull()) {
+    if (!settings.authorityFile.isNull()) {
         curl_easy_setopt(easy, CURLOPT_CAINFO, settings.authorityFile.isEmpty() ? nullptr : settings.authorityFile.constData());
     }
     if (!settings.authorityFolders.isNull())
@@ -120,14 +118,14 @@ void CurlTransfer::start(const QByteArray &url, RangeDevice *device, const QDead
     address = parsed.toEncoded();
     secure = parsed.scheme() == QLatin1String("https");
 
-    // The headers uploader sends, in its order; an empty token goes as an empty header.
+    // The headers uploader sends, in the order it sets them; an empty token goes as an empty header.
     curl_slist_free_all(headerList);
     headerList = nullptr;
     QList<QByteArray> lines;
     lines << (settings.apiToken.isEmpty() ? QByteArray("X_ZORV_API_TOKEN;") : "X_ZORV_API_TOKEN: " + settings.apiToken)
           << "X_ZORV_LOCAL_TS_OFFSET: " + UploadJob::localTimeZoneOffset().toLatin1() << "USER-AGENT: tovanel/5.0.0"
-          << "Accept-Encoding: gzip,deflate" << "Content-Type: application/octet-stream" << "Connection: Keep-Alive"
-          << "Keep-Alive: timeout=20000";
+          << "Accept-Encoding: gzip,deflate" << "Content-Type: application/octet-stream"
+          << "Content-Length: " + QByteArray::number(body->size()) << "Connection: Keep-Alive" << "Keep-Alive: timeout=20000";
     if (!user.isEmpty() || !password.isEmpty())
         lines << "Authorization: Basic " + (user + ':' + password).toBase64();
     lines << "Accept-Language: en,*" << "Accept:" << "Expect:";
@@ -277,12 +275,14 @@ void CurlTransfer::endAttempt(CURLcode code)
     state = State::Idle;
     idleCheck.stop();
     pace.stop();
-    outcome.elapsedMilliseconds = elapsed.elapsed();
-    outcome.reason = outcome.httpStatus > 0 ? reason : QByteArray();
-    // Kept on an error too: an error status often says why in its body.
-    outcome.reply = replyBody.bytes();
-    const qint64 received = replyBody.receivedSize();
-    replyBody.start(QByteArray());
+    if (!probe) {
+        outcome.elapsedMilliseconds = elapsed.elapsed();
+        outcome.reason = outcome.httpStatus > 0 ? reason : QByteArray();
+        // Kept on an error too: an error status often says why in its body.
+        outcome.reply = replyBody.bytes();
+        received = replyBody.receivedSize();
+        replyBody.start(QByteArray());
+    }
     long connectCode = 0;
     curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
     const QByteArray proxyRefused = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
@@ -301,12 +301,13 @@ void CurlTransfer::endAttempt(CURLcode code)
     case Cause::None:
         break;
     }
-    // Some proxies refuse credentials with 401: to a tunnel, or to a request
-    // they answer before its body and close, where a server would read it first.
-    const bool proxyAnswered = throughProxy() && !secure && (outcome.httpStatus == 407 || (outcome.httpStatus == 401 && code != CURLE_OK));
-    if (connectCode == 407 || connectCode == 401 || proxyAnswered) {
+    // Some proxies refuse credentials with 401 (tinyproxy): to a tunnel, where
+    // it can only be the proxy's, or to a request, where only the proxy can
+    // tell, asked by a CONNECT of the program's own.
+    if (connectCode == 407 || connectCode == 401 || (throughProxy() && !secure && outcome.httpStatus == 407))
         return fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
-    }
+    if (throughProxy() && !secure && outcome.httpStatus == 401 && !settings.proxyUser.isEmpty() && !probe)
+        return askProxy(code);
     if (code == CURLE_PARTIAL_FILE && outcome.httpStatus > 0)
         return fail(" >> Reply cut short: " + QByteArray::number(received) + " of " + QByteArray::number(declaredLength) + " Byte ",
                     int(QNetworkReply::RemoteHostClosedError), true);
@@ -331,6 +332,28 @@ void CurlTransfer::endAttempt(CURLcode code)
                     RetryPolicy::isTransient(outcome.httpStatus, QNetworkReply::NoError));
     outcome.exitStatus = ExitStatus::Success;
     finishAttempt(false);
+}
+
+void CurlTransfer::askProxy(CURLcode code)
+{
+    const QUrl url(QString::fromUtf8(address));
+    QByteArray host = QUrl::toAce(url.host());
+    if (host.contains(':'))
+        host = '[' + host + ']';
+    state = State::AskingProxy;
+    probe = new ProxyProbe(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(settings.proxyHost), settings.proxyPort),
+                           host + ':' + QByteArray::number(url.port(80)), settings.proxyUser, settings.proxyPassword, this);
+    connect(probe, &ProxyProbe::finished, this, [this, code](bool refused) {
+        probe->deleteLater();
+        state = State::Idle;
+        if (refused)
+            fail(" >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ",
+                 int(QNetworkReply::ProxyAuthenticationRequiredError), false);
+        else
+            endAttempt(code);
+        probe = nullptr;
+    });
+    probe->start();
 }
 
 void CurlTransfer::fail(const QByteArray &line, int error, bool transient)
@@ -361,6 +384,13 @@ void CurlTransfer::finishAttempt(bool transient)
 // Between attempts the chunk ends at once; during one, the attempt is given up.
 void CurlTransfer::giveUp(const QByteArray &line)
 {
+    if (state == State::AskingProxy) {
+        delete probe;
+        probe = nullptr;
+        state = State::Idle;
+        outcome.failure = line;
+        return fail(line, int(QNetworkReply::OperationCanceledError), true);
+    }
     if (state == State::WaitingToRetry) {
         retryWait.stop();
         state = State::Idle;
@@ -389,10 +419,11 @@ bool CurlTransfer::answerProxyScheme()
 {
     long offered = 0;
     curl_easy_getinfo(easy, CURLINFO_PROXYAUTH_AVAIL, &offered);
+    // Digest only: the schemes that ask twice (NTLM) would first post no body, which the request's own Content-Length contradicts.
     if (!throughProxy() || secure || settings.proxyUser.isEmpty() || outcome.httpStatus != 407 || proxyScheme != long(CURLAUTH_BASIC)
-        || (offered & ~long(CURLAUTH_BASIC)) == 0)
+        || (offered & long(CURLAUTH_DIGEST)) == 0)
         return false;
-    proxyScheme = (offered & long(CURLAUTH_DIGEST)) ? long(CURLAUTH_DIGEST) : offered & ~long(CURLAUTH_BASIC);
+    proxyScheme = long(CURLAUTH_DIGEST);
     curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxyScheme);
     outcome.httpStatus = 0;
     outcome.headers.clear();

@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 
 class CurlMulti;
+class ProxyProbe;
 class RangeDevice;
 class RateLimiter;
 
@@ -39,8 +40,6 @@ public:
         // The authorities' file and OpenSSL's hashed folders: libcurl's own when null, none when empty.
         QByteArray authorityFile;
         QByteArray authorityFolders;
-        // PEM text that stands in for the file, when not null.
-        QByteArray authorityText;
         QByteArray clientCertificate;
         QByteArray clientKey;
         // Shared by the transfers of a run, or null.
@@ -71,7 +70,7 @@ signals:
     void finished(const UploadResult &result);
 
 private:
-    enum class State { Idle, Posting, WaitingToRetry };
+    enum class State { Idle, Posting, AskingProxy, WaitingToRetry };
     // Why an attempt failed, beyond what libcurl and the status say.
     enum class Cause { None, GivenUp, FileUnreadable, ReplyTooLarge };
 
@@ -85,6 +84,7 @@ private:
     bool answerProxyScheme();
     void transferFinished(CURL *handle, CURLcode code);
     void endAttempt(CURLcode code);
+    void askProxy(CURLcode code);
     void fail(const QByteArray &line, int error, bool transient);
     void finishAttempt(bool transient);
     void giveUp(const QByteArray &line);
@@ -116,6 +116,10 @@ private:
     // The last response's status line and headers; a 1xx answer is replaced by what follows.
     QByteArray reason;
     qint64 declaredLength = -1;
+    // Reply bytes that came, before inflation.
+    qint64 received = 0;
+    // Asking the proxy whether a 401 was its refusal, or null.
+    ProxyProbe *probe = nullptr;
     ReplyBody replyBody;
     UploadResult outcome;
 };

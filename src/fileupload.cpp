@@ -194,7 +194,7 @@ CurlTransfer::Settings FileUpload::transferSettings() const
     settings.limiter = limiter;
     if (!options.urlTemplate.text().toLower().startsWith("https:"))
         return settings;
-    CertificateAuthorities::forLibcurl(&settings.authorityFile, &settings.authorityFolders, &settings.authorityText);
+    CertificateAuthorities::forLibcurl(&settings.authorityFile, &settings.authorityFolders);
     const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     if (!configuration.localCertificate().isNull()) {
         settings.clientCertificate = configuration.localCertificate().toPem();

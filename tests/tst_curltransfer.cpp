@@ -6,6 +6,7 @@
 #include "squidprocess.h"
 #include "testfiles.h"
 #include "tinyproxyprocess.h"
+#include "uploadjob.h"
 
 #include <QtTest>
 
@@ -71,6 +72,7 @@ void TestCurlTransfer::chunks_data()
     QTest::newRow("reset mid-body, no retry left") << "--fault reset-mid-body" << "" << 1 << 0 << 75 << QByteArray(" >> Reply Error #: 2 ") << 1 << 0;
     QTest::newRow("503 with Retry-After, retried") << "--fail-first 1 --fail-header Retry-After:1" << "" << 1 << 1 << 0 << QByteArray() << 2 << 0;
     QTest::newRow("503, no retry left") << "--fail-first 1" << "" << 1 << 0 << 75 << QByteArray(" >> Reply Error #: 403 ") << 1 << 0;
+    QTest::newRow("closed without an answer") << "--fault close-no-reply" << "" << 1 << 0 << 75 << QByteArray(" >> Reply Error #: 2 ") << 1 << 0;
     QTest::newRow("404 is final") << "--status 404" << "" << 1 << 3 << 1 << QByteArray(" >> Reply Error #: 203 ") << 1 << 0;
     QTest::newRow("reply declared over the cap") << "--reply-size 67108865" << "" << 1 << 3 << 1
                                                  << QByteArray(" >> Reply too large: more than 67108864 Byte ") << 1 << 0;
@@ -166,12 +168,19 @@ void TestCurlTransfer::chunks()
     const UploadResult result = transfer.result();
     QVERIFY2(int(result.exitStatus) == exitStatus, result.failure.constData());
     QCOMPARE(result.failure, failure);
+    // Refused on its declared length, before a byte of it is held.
+    QVERIFY(!failure.startsWith(" >> Reply too large") || result.reply.isEmpty());
     QVERIFY(attempts < 0 || result.attempts == attempts);
     // Every chunk the server answered arrived whole, in order.
     const int stored = exitStatus == 0 ? chunks : chunks - 1;
     QCOMPARE(receiver.storedCount() >= stored, true);
     for (int chunk = 0; chunk < stored; ++chunk)
         QCOMPARE(receiver.storedBody(receiver.storedCount() - stored + chunk + 1), content.mid(chunk * size, size));
+    // Straight after the host, the eight headers uploader sets, in its order.
+    const QList<QByteArray> eight = { "X_ZORV_API_TOKEN: token", "X_ZORV_LOCAL_TS_OFFSET: " + UploadJob::localTimeZoneOffset().toLatin1(),
+                                      "USER-AGENT: tovanel/5.0.0", "Accept-Encoding: gzip,deflate", "Content-Type: application/octet-stream",
+                                      "Content-Length: " + QByteArray::number(size), "Connection: Keep-Alive", "Keep-Alive: timeout=20000" };
+    QVERIFY(tinyproxy || squid || stored == 0 || receiver.storedHeaderLines(receiver.storedCount()).mid(2, 8) == eight);
     QSet<int> used;
     for (int request = 1; request <= receiver.storedCount(); ++request)
         used.insert(receiver.storedConnection(request));

@@ -424,6 +424,10 @@ void TestNetwork::trustedAuthorities_data()
     QTest::newRow("SSL_CERT_FILE, whole file") << uploaderFile << "SSL_CERT_FILE" << pki("ca.pem") << 0;
     QTest::newRow("SSL_CERT_DIR, whole file") << uploaderFile << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("hashed") << 0;
     QTest::newRow("SSL_CERT_FILE without the authority, whole file") << uploaderFile << "SSL_CERT_FILE" << pki("notes.txt") << 1;
+    QTest::newRow("SSL_CERT_FILE and the bundle, whole file") << uploaderFile << "SSL_CERT_FILE UPLOADER_CA_BUNDLE"
+                                                               << pki("notes.txt") + QLatin1Char(' ') + pki("ca.pem") << 0;
+    QTest::newRow("SSL_CERT_FILE with it beside another bundle, whole file") << uploaderFile << "SSL_CERT_FILE UPLOADER_CA_BUNDLE"
+                                                                             << pki("ca.pem") + QLatin1Char(' ') + pki("stranger.pem") << 0;
     QTest::newRow("SSL_CERT_FILE without the authority") << uploader << "SSL_CERT_FILE" << pki("notes.txt") << 1;
     QTest::newRow("none: refused") << uploader << "UPLOADER_NOTHING" << QString() << 1;
     QTest::newRow("bundle without a certificate") << uploader << "UPLOADER_CA_BUNDLE" << pki("notes.txt") << 2;
@@ -440,7 +444,9 @@ void TestNetwork::trustedAuthorities()
     ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
     QVERIFY(receiver.isListening());
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
-    environment.insert(variable, value);
+    // Names and values, a space between each.
+    for (int i = 0; i < variable.count(QLatin1Char(' ')) + 1; ++i)
+        environment.insert(variable.section(QLatin1Char(' '), i, i), value.section(QLatin1Char(' '), i, i));
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
     const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), path + QStringLiteral(".head"), pki("journal"), environment);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());

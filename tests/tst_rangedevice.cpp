@@ -1,4 +1,5 @@
 #include "rangedevice.h"
+#include "ratelimiter.h"
 #include "testfiles.h"
 
 #include <QtTest>
@@ -12,6 +13,8 @@ class TestRangeDevice : public QObject
 private slots:
     void passes_data();
     void passes();
+    void paced_data();
+    void paced();
 
 private:
     QTemporaryDir directory;
@@ -63,6 +66,43 @@ void TestRangeDevice::passes()
         return;
     QCOMPARE(last, content.mid(10, reads.last()));
     QCOMPARE(device.checksum(), quint32(crc32(0, reinterpret_cast<const Bytef *>(last.constData()), uInt(last.size()))));
+}
+
+void TestRangeDevice::paced_data()
+{
+    QTest::addColumn<qint64>("rate");
+    QTest::addColumn<int>("size");
+    // Reads that give nothing before the whole range has come.
+    QTest::addColumn<int>("waits");
+    QTest::newRow("a piece a time, each after a wait") << qint64(1000) << 3000 << 3;
+    QTest::newRow("less than a piece, one wait") << qint64(100000) << 500 << 1;
+}
+
+// A read that must wait gives nothing, and readyRead says when to read again.
+void TestRangeDevice::paced()
+{
+    QFETCH(qint64, rate);
+    QFETCH(int, size);
+    QFETCH(int, waits);
+    const QByteArray content(size, 'x');
+    const QString path = directory.filePath(QStringLiteral("paced.bin"));
+    QVERIFY(writeTestFile(path, content));
+    RangeDevice device(RangeDevice::openRegularFile(QFile::encodeName(path).constData()), RangeDevice::Ownership::Taken, 0, size, nullptr);
+    RateLimiter limiter(rate);
+    device.setRateLimiter(&limiter);
+    QSignalSpy ready(&device, &QIODevice::readyRead);
+    QByteArray received;
+    int empty = 0;
+    while (received.size() < size && empty <= waits) {
+        const QByteArray piece = device.read(size);
+        received += piece;
+        if (piece.isEmpty()) {
+            ++empty;
+            QVERIFY(ready.wait(10000));
+        }
+    }
+    QCOMPARE(received, content);
+    QCOMPARE(empty, waits);
 }
 
 QTEST_GUILESS_MAIN(TestRangeDevice)

@@ -32,7 +32,7 @@ QProcessEnvironment UploaderRun::defaultEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const char *const variables[] = { "QT_MESSAGE_PATTERN", "http_proxy", "https_proxy", "all_proxy", "no_proxy",
-                                      "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY" };
+                                      "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY", "SSL_CERT_FILE", "SSL_CERT_DIR" };
     for (const char *variable : variables)
         environment.remove(QString::fromLatin1(variable));
     environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
