@@ -1,17 +1,13 @@
-// The uploader or, with --whole-file, uploader-file, trusting one more
-// certificate authority for the benchmark's https runs, as the tests do: Qt 5
-// here ignores SSL_CERT_FILE. On Qt 6 the TLS backend then loads before the
-// application object and Qt warns once on standard error, which the benchmark
-// discards; the programs themselves do not.
+// The uploader trusting one more certificate authority for the benchmark's
+// https runs, as the tests do, beside the system's. On Qt 6 the TLS backend
+// then loads before the application object and Qt warns once on standard
+// error, which the benchmark discards; the program itself does not.
+// (uploader-file's libcurl takes its authority from UPLOADER_CA_BUNDLE.)
 //   uploader_ca CA-FILE <the uploader's eight arguments>
-//   uploader_ca CA-FILE --whole-file <uploader-file's arguments>
-#include "uploaderfilemain.h"
 #include "uploadermain.h"
 
 #include <QSslConfiguration>
 #include <QString>
-
-#include <cstring>
 
 int main(int argc, char *argv[])
 {
@@ -20,10 +16,6 @@ int main(int argc, char *argv[])
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.addCaCertificates(QString::fromLocal8Bit(argv[1]));
     QSslConfiguration::setDefaultConfiguration(configuration);
-    if (argc > 2 && std::strcmp(argv[2], "--whole-file") == 0) {
-        argv[2] = argv[0];
-        return uploaderFileMain(argc - 2, argv + 2);
-    }
     argv[1] = argv[0];
     return uploaderMain(argc - 1, argv + 1);
 }

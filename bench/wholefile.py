@@ -120,8 +120,9 @@ def clients(scheme, port, data, size, ca):
     count = (size + CHUNK - 1) // CHUNK
     ranges = " ".join("%d:%d" % (i * CHUNK, min(size, (i + 1) * CHUNK)) for i in range(count))
     uploader = [os.path.join(BUILD, "uploader")] if scheme == "http" else [os.path.join(BUILD, "bench", "uploader_ca"), ca]
-    whole_file = ([os.path.join(BUILD, "uploader-file")] if scheme == "http"
-                  else [os.path.join(BUILD, "bench", "uploader_ca"), ca, "--whole-file"])
+    # libcurl takes the authority from the environment, where the login's SSL_CERT_FILE must not replace it.
+    whole_file = ([] if scheme == "http" else ["env", "-u", "SSL_CERT_FILE", "-u", "SSL_CERT_DIR", "UPLOADER_CA_BUNDLE=" + ca]) + [
+        os.path.join(BUILD, "uploader-file")]
     tls = "--cacert %s" % ca if scheme == "https" else ""
     headers = " ".join("-H '%s'" % h for h in HEADERS)
     journal = data + ".upload-journal"

@@ -10,6 +10,7 @@
 #include <QSslConfiguration>
 
 #include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -61,12 +62,28 @@ bool CertificateAuthorities::apply()
     const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
     const QByteArray certificateFile = qgetenv("SSL_CERT_FILE");
     const QByteArray certificateFolders = qgetenv("SSL_CERT_DIR");
-    if (bundle.isEmpty() && certificateFile.isEmpty() && certificateFolders.isEmpty())
+    // Variables that name OpenSSL's own places name the system's authorities,
+    // which Qt finds one at a time as a chain needs them: loaded whole, they
+    // would cost 6 KiB each for the whole run.
+    const auto names = [](const QByteArray &path, const char *place) {
+        return path.isEmpty() || QFileInfo(QFile::decodeName(path)).canonicalFilePath() == QFileInfo(QFile::decodeName(place)).canonicalFilePath();
+    };
+    if (names(certificateFile, X509_get_default_cert_file()) && names(certificateFolders, X509_get_default_cert_dir())) {
+        if (bundle.isEmpty())
+            return true;
+        const QList<QSslCertificate> added = certificatesIn(QFile::decodeName(bundle));
+        if (added.isEmpty()) {
+            ConsoleMessage() << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
+            return false;
+        }
+        // Added, not set: Qt goes on finding the system's as they are needed.
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.addCaCertificates(added);
+        QSslConfiguration::setDefaultConfiguration(configuration);
         return true;
-    Authorities authorities;
+    }
     // As in OpenSSL, either variable stands in for the system's own authorities.
-    if (certificateFile.isEmpty() && certificateFolders.isEmpty())
-        authorities.add(QSslConfiguration::systemCaCertificates());
+    Authorities authorities;
     if (!certificateFile.isEmpty())
         authorities.addFile(QFile::decodeName(certificateFile));
     for (const QByteArray &folder : certificateFolders.split(':')) {

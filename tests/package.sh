@@ -10,6 +10,7 @@ cpack > cpack.log 2>&1 || { cat cpack.log; exit 1; }
 deb=$(ls uploader_*_*.deb)
 echo "$deb: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -Eq "libqt(5network5|6network6)"
+dpkg-deb -f "$deb" Depends | grep -q "libcurl4"
 # Debian's own checks: no error and no warning; overrides say why in doc/lintian-overrides.
 lintian --fail-on error,warning "$deb" > lintian.log 2>&1 || { cat lintian.log; exit 1; }
 # What installing it would take; nothing is installed.

@@ -421,6 +421,9 @@ void TestNetwork::trustedAuthorities_data()
     QTest::newRow("SSL_CERT_FILE") << uploader << "SSL_CERT_FILE" << pki("ca.pem") << 0;
     QTest::newRow("SSL_CERT_DIR") << uploader << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("authorities") << 0;
     QTest::newRow("SSL_CERT_DIR of links only") << uploader << "SSL_CERT_DIR" << pki("links") << 0;
+    QTest::newRow("SSL_CERT_FILE naming the system's own, and the bundle") << uploader << "SSL_CERT_FILE UPLOADER_CA_BUNDLE"
+                                                                           << QStringLiteral("/usr/lib/ssl/cert.pem ") + pki("ca.pem") << 0;
+    QTest::newRow("SSL_CERT_FILE naming the system's own") << uploader << "SSL_CERT_FILE" << QStringLiteral("/usr/lib/ssl/cert.pem") << 1;
     QTest::newRow("SSL_CERT_FILE, whole file") << uploaderFile << "SSL_CERT_FILE" << pki("ca.pem") << 0;
     QTest::newRow("SSL_CERT_DIR, whole file") << uploaderFile << "SSL_CERT_DIR" << QStringLiteral("/nowhere:") + pki("hashed") << 0;
     QTest::newRow("SSL_CERT_FILE without the authority, whole file") << uploaderFile << "SSL_CERT_FILE" << pki("notes.txt") << 1;
