@@ -303,10 +303,13 @@ void CurlTransfer::endAttempt(CURLcode code)
     }
     // Some proxies refuse credentials with 401 (tinyproxy): to a tunnel, where
     // it can only be the proxy's, or to a request, where only the proxy can
-    // tell, asked by a CONNECT of the program's own.
+    // tell, asked by a CONNECT of the program's own. The same proxy answers
+    // before it reads the body and closes, and the reset may come before its
+    // answer is read: a connection closed without one is asked about too.
     if (connectCode == 407 || connectCode == 401 || (throughProxy() && !secure && outcome.httpStatus == 407))
         return fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
-    if (throughProxy() && !secure && outcome.httpStatus == 401 && !settings.proxyUser.isEmpty() && !probe)
+    const bool unanswered = outcome.httpStatus == 0 && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING);
+    if (throughProxy() && !secure && !probe && ((outcome.httpStatus == 401 && !settings.proxyUser.isEmpty()) || unanswered))
         return askProxy(code);
     if (code == CURLE_PARTIAL_FILE && outcome.httpStatus > 0)
         return fail(" >> Reply cut short: " + QByteArray::number(received) + " of " + QByteArray::number(declaredLength) + " Byte ",
@@ -409,6 +412,9 @@ void CurlTransfer::giveUp(const QByteArray &line)
 
 void CurlTransfer::checkIdle()
 {
+    // Held back by the rate limit, which other chunks in flight may take whole for a while: not the server's silence.
+    if (pace.isActive())
+        sinceMoved.start();
     if (sinceMoved.elapsed() >= settings.idleTimeout * qint64(1000))
         giveUp(" >> Timed out: no data moved for " + QByteArray::number(settings.idleTimeout) + " seconds ");
 }

@@ -392,7 +392,9 @@ FileUpload::Written FileUpload::writeResultBytes(const char *data, qint64 size)
         const int ready = ::poll(waits, 2, left < 0 ? -1 : int(qMin<qint64>(left, std::numeric_limits<int>::max())));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || (waits[1].revents & POLLIN)) {
+        // A signal ends only a wait: a file that takes the bytes now gets them, so that no line is lost to it.
+        const bool writable = waits[0].revents != 0;
+        if (ready <= 0 || (!writable && (waits[1].revents & POLLIN))) {
             written = ready < 0 ? Written::Failed : Written::Stopped;
             break;
         }

@@ -110,6 +110,15 @@ void TestUploadFile::runs_data()
         << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 2 [131072, 196608): HTTP 404 Failing, Reply Error #: 203, status 1, ");
     QTest::newRow("paced by --limit-rate") << "plain" << QStringList() << with(QStringLiteral("--limit-rate 4M")) << 0 << 16
                                            << QByteArray(" >> Bye... ") << QByteArray();
+    // Each chunk alone needs 2 s; one held back by the others' share of the rate is not idle.
+    QTest::newRow("chunks waiting for the rate are not idle")
+        << "paced small" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("4K"), QStringLiteral("--limit-rate"),
+                                                          QStringLiteral("2K"), QStringLiteral("--retries"), QStringLiteral("0") }
+        << 0 << 4 << QByteArray(" >> Bye... ") << QByteArray();
+    QTest::newRow("SIGTERM amid small chunks: --result keeps every line and the summary")
+        << "busy terminate" << QStringList() << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("64"), QStringLiteral("--parallel"),
+                                                             QStringLiteral("16") }
+        << 143 << -1 << QByteArray(" >> Exit with error! ") << QByteArray();
     QTest::newRow("--limit-rate zero") << "usage" << QStringList() << with(QStringLiteral("--limit-rate 0")) << 2 << 0
                                        << QByteArray(" >> Invalid --limit-rate: \"0\" ") << QByteArray();
     QTest::newRow("server closes each kept connection") << "plain" << receiver(QStringLiteral("--close-after-reply"))
@@ -174,7 +183,7 @@ void TestUploadFile::runs()
     ReceiverProcess receiver(receiverOptions);
     QVERIFY(receiver.isListening());
     const QString file = scenario == QLatin1String("empty") ? directory.filePath(QStringLiteral("empty.bin")) : path;
-    QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : content));
+    QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : scenario == QLatin1String("paced small") ? content.left(16384) : content));
     const QString journal = file + QStringLiteral(".upload-journal");
     QFile::remove(journal);
     // The receiver takes any credentials; the password must reach neither the journal nor the console.
@@ -187,6 +196,8 @@ void TestUploadFile::runs()
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
     if (scenario == QLatin1String("no token"))
         environment.remove(QStringLiteral("UPLOADER_API_TOKEN"));
+    if (scenario == QLatin1String("paced small"))
+        environment.insert(QStringLiteral("UPLOADER_IDLE_TIMEOUT"), QStringLiteral("1"));
     const QStringList arguments = options + QStringList{ url, file };
 
     UploaderRun run;
@@ -230,6 +241,24 @@ void TestUploadFile::runs()
             QVERIFY2(run.errorOutput.startsWith(" >> Journal: 1 lines ignored: they record no stored chunk of this file \n"),
                      run.errorOutput.constData());
         }
+    } else if (scenario == QLatin1String("busy terminate")) {
+        // Chunks end all the time: the signal comes while one is being recorded.
+        const QString result = directory.filePath(QStringLiteral("busy.jsonl"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(UPLOADER_FILE_BINARY), QStringList{ QStringLiteral("--result"), result } + arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(journalChunks(journal) >= 100, 60000);
+        process.terminate();
+        QVERIFY(process.waitForFinished(60000));
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.errorOutput = process.readAllStandardError();
+        chunksStored = journalChunks(journal);
+        QFile lines(result);
+        QVERIFY(lines.open(QIODevice::ReadOnly));
+        const QList<QByteArray> written = lines.readAll().trimmed().split('\n');
+        QVERIFY2(written.last().startsWith("{\"bytes\":") && written.last().contains("\"exit\":143"), written.last().constData());
+        QCOMPARE(int(std::count_if(written.cbegin(), written.cend(), [](const QByteArray &line) { return line.startsWith("{\"attempts\":") && line.contains("\"exit\":0"); })),
+                 chunksStored);
     } else if (scenario == QLatin1String("stalled reader")) {
         // The result's reader opened it and reads nothing; each line is over 64 KiB, so the first fills the pipe.
         const QByteArray fifo = QFile::encodeName(directory.filePath(QStringLiteral("stalled.fifo")));
