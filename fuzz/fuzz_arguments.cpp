@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                        && (timeout.isEmpty() || (decimal(timeout, &seconds) && seconds >= 0 && seconds <= 2147483647));
     if (accepted != valid)
         __builtin_trap();
-    if (accepted && (parsed.start_offset != start || parsed.end_offset != end || parsed.idle_timeout != seconds
+    if (accepted && (parsed.start_offset != start || parsed.end_offset != end || parsed.settings.idleTimeout != seconds
                      || parsed.api_token != expectedToken))
         __builtin_trap();
     return 0;

@@ -1,6 +1,7 @@
 #include "certificateauthorities.h"
 
 #include "consolemessage.h"
+#include "uploadsettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,11 +58,11 @@ private:
 
 } // namespace
 
-bool CertificateAuthorities::apply()
+bool CertificateAuthorities::apply(const UploadSettings &settings)
 {
-    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
-    const QByteArray certificateFile = qgetenv("SSL_CERT_FILE");
-    const QByteArray certificateFolders = qgetenv("SSL_CERT_DIR");
+    const QByteArray &bundle = settings.authorityBundle;
+    const QByteArray &certificateFile = settings.certificateFile;
+    const QByteArray &certificateFolders = settings.certificateFolders;
     // Variables that name OpenSSL's own places name the system's authorities,
     // which Qt finds one at a time as a chain needs them: loaded whole, they
     // would cost 6 KiB each for the whole run.
@@ -110,9 +111,9 @@ bool CertificateAuthorities::apply()
 
 // Read with OpenSSL's own reader: Qt's would start its TLS backend, some 6 MiB
 // and 0.1 CPU seconds that libcurl's run never uses.
-bool CertificateAuthorities::checkBundle()
+bool CertificateAuthorities::checkBundle(const UploadSettings &settings)
 {
-    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
+    const QByteArray &bundle = settings.authorityBundle;
     if (bundle.isEmpty())
         return true;
     BIO *file = BIO_new_file(bundle.constData(), "r");
@@ -127,11 +128,11 @@ bool CertificateAuthorities::checkBundle()
 
 // The same choice as apply(), in files: a bundle beside the system's goes as
 // the file, with the system's hashed folder; beside SSL_CERT_FILE, both as one file.
-void CertificateAuthorities::forLibcurl(QByteArray *file, QByteArray *folders)
+void CertificateAuthorities::forLibcurl(const UploadSettings &settings, QByteArray *file, QByteArray *folders)
 {
-    const QByteArray bundle = qgetenv("UPLOADER_CA_BUNDLE");
-    const QByteArray certificateFile = qgetenv("SSL_CERT_FILE");
-    const QByteArray certificateFolders = qgetenv("SSL_CERT_DIR");
+    const QByteArray &bundle = settings.authorityBundle;
+    const QByteArray &certificateFile = settings.certificateFile;
+    const QByteArray &certificateFolders = settings.certificateFolders;
     if (!certificateFile.isEmpty() || !certificateFolders.isEmpty()) {
         *file = certificateFile.isEmpty() ? QByteArray("") : certificateFile;
         *folders = certificateFolders.isEmpty() ? QByteArray("") : certificateFolders;

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 
+class UploadSettings;
+
 // The authorities that https trusts: the system's, those of SSL_CERT_FILE and
 // SSL_CERT_DIR in their place as OpenSSL's own tools read them, and those of
 // UPLOADER_CA_BUNDLE in addition. Verification stays on.
@@ -12,13 +14,13 @@ public:
     // Sets the default TLS configuration when one of the variables is set;
     // prints one line and answers false for a bundle that cannot be read
     // or holds no certificate. Call it only for https: it loads the TLS library.
-    static bool apply();
+    static bool apply(const UploadSettings &settings);
     // For libcurl, which loads them itself: checks the bundle as apply() does,
     // without loading anything into Qt.
-    static bool checkBundle();
+    static bool checkBundle(const UploadSettings &settings);
     // libcurl's file and OpenSSL's hashed folders of authorities: null for
     // libcurl's own, empty for none.
-    static void forLibcurl(QByteArray *file, QByteArray *folders);
+    static void forLibcurl(const UploadSettings &settings, QByteArray *file, QByteArray *folders);
 };
 
 #endif // CERTIFICATEAUTHORITIES_H

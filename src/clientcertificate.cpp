@@ -1,6 +1,7 @@
 #include "clientcertificate.h"
 
 #include "consolemessage.h"
+#include "uploadsettings.h"
 
 #include <QFile>
 #include <QSslCertificate>
@@ -38,10 +39,10 @@ Bio memoryOf(const QByteArray &bytes)
 
 } // namespace
 
-bool ClientCertificate::apply()
+bool ClientCertificate::apply(const UploadSettings &settings)
 {
-    const QByteArray certificatePath = qgetenv("UPLOADER_CLIENT_CERT");
-    const QByteArray keyPath = qgetenv("UPLOADER_CLIENT_KEY");
+    const QByteArray &certificatePath = settings.clientCertificate;
+    const QByteArray &keyPath = settings.clientKey;
     if (certificatePath.isEmpty() && keyPath.isEmpty())
         return true;
     if (keyPath.isEmpty())
@@ -56,7 +57,7 @@ bool ClientCertificate::apply()
         return refuse("UPLOADER_CLIENT_CERT", certificatePath);
 
     const QByteArray keyText = readAll(keyPath);
-    QByteArray password = qgetenv("UPLOADER_CLIENT_KEY_PASSWORD");
+    QByteArray password = settings.clientKeyPassword;
     // The password goes to OpenSSL as given: its callback is never asked for one at a terminal.
     const Key key(PEM_read_bio_PrivateKey(memoryOf(keyText).get(), nullptr, nullptr, password.data()), &EVP_PKEY_free);
     if (!key) {

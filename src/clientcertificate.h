@@ -1,6 +1,8 @@
 #ifndef CLIENTCERTIFICATE_H
 #define CLIENTCERTIFICATE_H
 
+class UploadSettings;
+
 // The certificate that https shows a server that asks for one (mutual TLS):
 // UPLOADER_CLIENT_CERT (PEM, with its chain), UPLOADER_CLIENT_KEY (PEM,
 // encrypted with UPLOADER_CLIENT_KEY_PASSWORD or not).
@@ -11,7 +13,7 @@ public:
     // prints one line naming the variable and answers false when they are
     // unusable: one without the other, a file that cannot be read, a key
     // that does not match the certificate, a wrong password.
-    static bool apply();
+    static bool apply(const UploadSettings &settings);
 };
 
 #endif // CLIENTCERTIFICATE_H

@@ -3,7 +3,6 @@
 #include "consolemessage.h"
 #include "rangedevice.h"
 #include "ratelimiter.h"
-#include "uploadarguments.h"
 #include "uploadjob.h"
 
 #include <QDateTime>
@@ -46,9 +45,9 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
 {
     if (qstrcmp(use_proxy, "true") == 0) {
         qint64 port = 0;
-        UploadArguments::parseDecimal(proxy_port, &port);
+        UploadSettings::parseDecimal(proxy_port, &port);
         manager->setProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(UploadArguments::proxyHostName(proxy_host)), quint16(port)));
+            QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(UploadSettings::proxyHostName(proxy_host)), quint16(port)));
     }
 
     // The name is used by its own bytes; it is decoded only to be shown, since
@@ -80,10 +79,10 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
 
     transferJob = new UploadJob(manager, this);
     transferJob->setRequest(QUrl(QString::fromUtf8(url)), api_token, bodySize);
-    transferJob->setIdleTimeout(idleTimeout);
-    transferJob->setRetries(retries);
-    transferJob->setMaxTime(maxTime);
-    transferJob->setProxyCredentials(proxyUser, proxyPassword);
+    transferJob->setIdleTimeout(settings.idleTimeout);
+    transferJob->setRetries(settings.retries);
+    transferJob->setMaxTime(settings.maxTime);
+    transferJob->setProxyCredentials(settings.proxyUser, settings.proxyPassword);
     transferJob->setWatchdog(&watchdog);
     connect(transferJob, &UploadJob::attemptStarted, this, [] {
         lastPercent = 0;
@@ -108,37 +107,17 @@ bool FileTransfer::hasFailed() const
     return result().exitStatus != ExitStatus::Success;
 }
 
-void FileTransfer::setIdleTimeout(int seconds)
+void FileTransfer::setSettings(const UploadSettings &given)
 {
-    idleTimeout = seconds;
-    watchdog.setIdleTimeout(seconds);
+    settings = given;
+    limiter.reset(settings.limitRate > 0 ? new RateLimiter(settings.limitRate) : nullptr);
+    watchdog.setIdleTimeout(settings.idleTimeout);
+    watchdog.setMaxTime(settings.maxTime);
 }
 
 void FileTransfer::setResultFile(ResultFile *file)
 {
     watchdog.setResultFile(file);
-}
-
-void FileTransfer::setRetries(int count)
-{
-    retries = count;
-}
-
-void FileTransfer::setProxyCredentials(const QByteArray &user, const QByteArray &password)
-{
-    proxyUser = user;
-    proxyPassword = password;
-}
-
-void FileTransfer::setLimitRate(qint64 bytesPerSecond)
-{
-    limiter.reset(bytesPerSecond > 0 ? new RateLimiter(bytesPerSecond) : nullptr);
-}
-
-void FileTransfer::setMaxTime(int seconds)
-{
-    maxTime = seconds;
-    watchdog.setMaxTime(seconds);
 }
 
 UploadJob *FileTransfer::job() const

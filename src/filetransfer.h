@@ -2,6 +2,7 @@
 #define FILETRANSFER_H
 
 #include "uploadresult.h"
+#include "uploadsettings.h"
 #include "watchdog.h"
 
 #include <QObject>
@@ -30,16 +31,8 @@ public:
 
     // True once the run has ended without a 2xx answer.
     bool hasFailed() const;
-    // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
-    void setIdleTimeout(int seconds);
-    // Posts after a failure that may pass when the chunk is sent again.
-    void setRetries(int count);
-    // The run's whole time, attempts and waits included; 0 for none.
-    void setMaxTime(int seconds);
-    // What the proxy is answered with when it asks for authentication.
-    // Bytes per second; 0 for no limit.
-    void setLimitRate(qint64 bytesPerSecond);
-    void setProxyCredentials(const QByteArray &user, const QByteArray &password);
+    // Idle time, retries, run time, rate and proxy credentials of every attempt.
+    void setSettings(const UploadSettings &settings);
     // Where the result goes if the watchdog has to end the run.
     void setResultFile(ResultFile *file);
     // Null until upload() has posted.
@@ -61,12 +54,8 @@ private:
     qint64 bodySize = 0;
     QNetworkAccessManager *manager;
     UploadJob *transferJob = nullptr;
-    int idleTimeout = 0;
-    int retries = 0;
-    int maxTime = 0;
+    UploadSettings settings;
     QScopedPointer<RateLimiter> limiter;
-    QByteArray proxyUser;
-    QByteArray proxyPassword;
     // What the run ends with when nothing was posted.
     UploadResult unposted;
     Watchdog watchdog;

@@ -153,8 +153,8 @@ bool FileUpload::start()
     }
     const int slotCount = int(qMin<qint64>(options.parallel, toSend));
     multi = new CurlMulti;
-    if (options.limitRate > 0)
-        limiter = new RateLimiter(options.limitRate);
+    if (options.settings.limitRate > 0)
+        limiter = new RateLimiter(options.settings.limitRate);
     const CurlTransfer::Settings settings = transferSettings();
     for (int slot = 0; slot < slotCount; ++slot) {
         auto *transfer = new CurlTransfer(multi, settings);
@@ -171,8 +171,8 @@ bool FileUpload::start()
     if (terminal)
         statusLine.start();
     clock.start();
-    if (options.maxTime > 0) {
-        runTime.start(options.maxTime * qint64(1000));
+    if (options.settings.maxTime > 0) {
+        runTime.start(options.settings.maxTime * qint64(1000));
     }
     if (toSend == 0)
         ConsoleMessage() << " >> All" << layout.count() << "chunks are in the journal";
@@ -184,17 +184,17 @@ bool FileUpload::start()
 CurlTransfer::Settings FileUpload::transferSettings() const
 {
     CurlTransfer::Settings settings;
-    settings.apiToken = options.apiToken;
-    settings.idleTimeout = options.idleTimeout;
-    settings.retries = options.retries;
-    settings.proxyHost = options.proxyHost;
-    settings.proxyPort = options.proxyPort;
-    settings.proxyUser = options.proxyUser;
-    settings.proxyPassword = options.proxyPassword;
+    settings.apiToken = options.settings.apiToken;
+    settings.idleTimeout = options.settings.idleTimeout;
+    settings.retries = options.settings.retries;
+    settings.proxyHost = options.settings.proxyHost;
+    settings.proxyPort = options.settings.proxyPort;
+    settings.proxyUser = options.settings.proxyUser;
+    settings.proxyPassword = options.settings.proxyPassword;
     settings.limiter = limiter;
     if (!options.urlTemplate.text().toLower().startsWith("https:"))
         return settings;
-    CertificateAuthorities::forLibcurl(&settings.authorityFile, &settings.authorityFolders);
+    CertificateAuthorities::forLibcurl(options.settings, &settings.authorityFile, &settings.authorityFolders);
     const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     if (!configuration.localCertificate().isNull()) {
         settings.clientCertificate = configuration.localCertificate().toPem();
@@ -266,7 +266,7 @@ void FileUpload::runOutOfTime()
 {
     if (ended)
         return;
-    const QByteArray line = " >> Timed out: the run took over " + QByteArray::number(options.maxTime) + " seconds ";
+    const QByteArray line = " >> Timed out: the run took over " + QByteArray::number(options.settings.maxTime) + " seconds ";
     printLine(line);
     if (status == ExitStatus::Success)
         status = ExitStatus::TemporaryFailure;
@@ -453,7 +453,7 @@ void FileUpload::reportRetry(const Chunk &chunk, const UploadResult &outcome, in
     const QByteArray http = answer(outcome);
     printLine(chunkLabel(chunk.index, chunk.start, chunk.end) + (http.isEmpty() ? failureText(outcome) : http) + ", retrying in "
               + QByteArray::number(wait) + " seconds: attempt " + QByteArray::number(outcome.attempts + 1) + " of "
-              + QByteArray::number(options.retries + 1) + ' ');
+              + QByteArray::number(options.settings.retries + 1) + ' ');
 }
 
 void FileUpload::printLine(const QByteArray &line)

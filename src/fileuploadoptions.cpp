@@ -1,7 +1,6 @@
 #include "fileuploadoptions.h"
 
 #include "consolemessage.h"
-#include "uploadarguments.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,22 +12,17 @@
 
 namespace {
 
-const int longestTokenFile = 1 << 16;
-
-bool usage(const QByteArray &line, ExitStatus *status)
+// A line already laid out.
+bool refuse(const QByteArray &line, ExitStatus *status)
 {
-    ConsoleMessage::writeLine(" >> " + line + ' ');
+    ConsoleMessage::writeLine(line);
     *status = ExitStatus::Usage;
     return false;
 }
 
-bool parseCount(const QString &text, int lowest, int highest, int *value)
+bool usage(const QByteArray &line, ExitStatus *status)
 {
-    qint64 parsed = 0;
-    if (!UploadArguments::parseDecimal(text.toUtf8(), &parsed) || parsed < lowest || parsed > highest)
-        return false;
-    *value = int(parsed);
-    return true;
+    return refuse(" >> " + line + ' ', status);
 }
 
 // The bytes of the argument as given: decoding and encoding again would not
@@ -114,69 +108,43 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     quiet = parser.isSet(quietOption);
     resultPath = QFile::encodeName(parser.value(resultOption));
 
-    if (parser.isSet(chunkSizeOption) && !parseSize(parser.value(chunkSizeOption), &chunkSize))
-        return usage("Invalid --chunk-size: \"" + parser.value(chunkSizeOption).toUtf8() + '"', status);
-    if (parser.isSet(parallelOption) && !parseCount(parser.value(parallelOption), 1, 16, &parallel))
-        return usage("Invalid --parallel: \"" + parser.value(parallelOption).toUtf8() + '"', status);
-    if (parser.isSet(retriesOption) && !parseCount(parser.value(retriesOption), 0, 100, &retries))
-        return usage("Invalid --retries: \"" + parser.value(retriesOption).toUtf8() + '"', status);
-    if (parser.isSet(retryTimeOption) && !parseCount(parser.value(retryTimeOption), 0, std::numeric_limits<int>::max(), &retryTime))
-        return usage("Invalid --retry-time: \"" + parser.value(retryTimeOption).toUtf8() + '"', status);
-    if (parser.isSet(maxTimeOption) && !parseCount(parser.value(maxTimeOption), 0, std::numeric_limits<int>::max(), &maxTime))
-        return usage("Invalid --max-time: \"" + parser.value(maxTimeOption).toUtf8() + '"', status);
-    if (parser.isSet(limitRateOption) && !parseSize(parser.value(limitRateOption), &limitRate))
-        return usage("Invalid --limit-rate: \"" + parser.value(limitRateOption).toUtf8() + '"', status);
+    QByteArray environmentFailure;
+    const bool environmentUsable = settings.readEnvironment(UploadSettings::Program::UploaderFile, &environmentFailure);
+    settings.retries = 5;
+    const auto value = [&parser](const QCommandLineOption &option) { return parser.value(option).toUtf8(); };
+    const auto invalid = [&value, status](const QCommandLineOption &option) {
+        return usage("Invalid --" + option.names().constFirst().toUtf8() + ": \"" + value(option) + '"', status);
+    };
+    const int longest = std::numeric_limits<int>::max();
+    if (parser.isSet(chunkSizeOption) && !UploadSettings::parseSize(value(chunkSizeOption), &chunkSize))
+        return invalid(chunkSizeOption);
+    if (parser.isSet(parallelOption) && !UploadSettings::parseCount(value(parallelOption), 1, 16, &parallel))
+        return invalid(parallelOption);
+    if (parser.isSet(retriesOption) && !UploadSettings::parseCount(value(retriesOption), 0, 100, &settings.retries))
+        return invalid(retriesOption);
+    if (parser.isSet(retryTimeOption) && !UploadSettings::parseCount(value(retryTimeOption), 0, longest, &retryTime))
+        return invalid(retryTimeOption);
+    if (parser.isSet(maxTimeOption) && !UploadSettings::parseCount(value(maxTimeOption), 0, longest, &settings.maxTime))
+        return invalid(maxTimeOption);
+    if (parser.isSet(limitRateOption) && !UploadSettings::parseSize(value(limitRateOption), &settings.limitRate))
+        return invalid(limitRateOption);
     if (parser.isSet(proxyOption)) {
-        const QByteArray proxy = parser.value(proxyOption).toUtf8();
+        const QByteArray proxy = value(proxyOption);
         const int colon = proxy.lastIndexOf(':');
-        // "[::1]:8080" as in an address; Qt takes the literal without its brackets.
-        proxyHost = UploadArguments::proxyHostName(proxy.left(colon));
+        // "[::1]:8080" as in an address; the stacks take the literal without its brackets.
+        settings.proxyHost = UploadSettings::proxyHostName(proxy.left(colon));
         const QByteArray port = proxy.mid(colon + 1);
-        if (proxyHost.isEmpty() || !UploadArguments::isValidPort(port))
-            return usage("Invalid --proxy: \"" + proxy + '"', status);
-        proxyPort = quint16(port.toUInt());
-        proxyUser = qgetenv("UPLOADER_PROXY_USER");
-        proxyPassword = qgetenv("UPLOADER_PROXY_PASSWORD");
+        if (settings.proxyHost.isEmpty() || !UploadSettings::isValidPort(port))
+            return invalid(proxyOption);
+        settings.proxyPort = quint16(port.toUInt());
     }
-    if (parser.isSet(tokenFileOption)) {
-        QFile file(parser.value(tokenFileOption));
-        if (!file.open(QIODevice::ReadOnly))
-            return usage("Cannot read --token-file: \"" + parser.value(tokenFileOption).toUtf8() + '"', status);
-        // One byte more than a token may hold tells a longer file from one that fits.
-        apiToken = file.read(longestTokenFile + 1);
-        if (apiToken.size() > longestTokenFile)
-            return usage("Invalid --token-file: \"" + parser.value(tokenFileOption).toUtf8() + "\" holds more than "
-                             + QByteArray::number(longestTokenFile) + " bytes",
-                         status);
-        while (apiToken.endsWith('\n') || apiToken.endsWith('\r'))
-            apiToken.chop(1);
-    } else {
-        apiToken = qgetenv("UPLOADER_API_TOKEN");
-    }
-    // Qt leaves out a header whose value is null; uploader sends it empty.
-    if (apiToken.isNull())
-        apiToken = QByteArray("");
+    if (parser.isSet(tokenFileOption) && !settings.readTokenFile(parser.value(tokenFileOption), &environmentFailure))
+        return refuse(environmentFailure, status);
+    // Sent empty when there is none, as uploader sends it.
+    if (settings.apiToken.isNull())
+        settings.apiToken = QByteArray("");
     // The token is a secret: never echo it.
-    if (!UploadArguments::isValidToken(apiToken))
+    if (!UploadSettings::isValidToken(settings.apiToken))
         return usage("Invalid api_token.", status);
-    const QByteArray timeout = qgetenv("UPLOADER_IDLE_TIMEOUT");
-    if (!timeout.isEmpty() && !UploadArguments::parseSetting(timeout, std::numeric_limits<int>::max(), &idleTimeout))
-        return usage("Invalid UPLOADER_IDLE_TIMEOUT: \"" + timeout + '"', status);
-    return true;
-}
-
-bool FileUploadOptions::parseSize(const QString &text, qint64 *bytes)
-{
-    QByteArray digits = text.trimmed().toUtf8();
-    int shift = 0;
-    if (digits.endsWith('K') || digits.endsWith('M') || digits.endsWith('G')) {
-        shift = digits.endsWith('K') ? 10 : digits.endsWith('M') ? 20 : 30;
-        digits.chop(1);
-    }
-    qint64 value = 0;
-    if (digits.isEmpty() || !std::all_of(digits.cbegin(), digits.cend(), [](char c) { return c >= '0' && c <= '9'; })
-        || !UploadArguments::parseDecimal(digits, &value) || value < 1 || value > (qint64(4) << 30) >> shift)
-        return false;
-    *bytes = value << shift;
-    return true;
+    return environmentUsable || refuse(environmentFailure, status);
 }

@@ -2,6 +2,7 @@
 #define FILEUPLOADOPTIONS_H
 
 #include "exitstatus.h"
+#include "uploadsettings.h"
 #include "urltemplate.h"
 
 #include <QByteArray>
@@ -14,32 +15,19 @@ public:
     // --version, 2 after a line that says what is wrong.
     bool parse(int argc, char *argv[], ExitStatus *status);
 
-    // Bytes with an optional K, M or G (powers of 1024), 1 byte to 4 GiB.
-    static bool parseSize(const QString &text, qint64 *bytes);
-
     QByteArray filePath;
     UrlTemplate urlTemplate;
     qint64 chunkSize = 8 << 20;
     int parallel = 4;
-    int retries = 5;
     // Per chunk, from its first attempt.
     int retryTime = 900;
-    // The whole run; 0 for none.
-    int maxTime = 0;
-    int idleTimeout = 900;
-    // Bytes per second of all chunks together; 0 for no limit.
-    qint64 limitRate = 0;
     QByteArray journalPath;
     bool restart = false;
-    QByteArray proxyHost;
-    quint16 proxyPort = 0;
-    // From UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD.
-    QByteArray proxyUser;
-    QByteArray proxyPassword;
     // "-" for standard output, empty for none.
     QByteArray resultPath;
     bool quiet = false;
-    QByteArray apiToken;
+    // What every chunk is sent with: retries per chunk, the whole run's time and rate, the proxy, the token.
+    UploadSettings settings;
 };
 
 #endif // FILEUPLOADOPTIONS_H

@@ -1,17 +1,17 @@
 #include "uploadarguments.h"
 
 #include "consolemessage.h"
-#include "fileuploadoptions.h"
+#include "uploadsettings.h"
 #include "utf8text.h"
 
 #include <QUrl>
 
 #include <algorithm>
-#include <limits>
 
 bool UploadArguments::parse(int argc, const char *const *argv)
 {
-    result_path = qgetenv("UPLOADER_RESULT");
+    QByteArray environmentFailure;
+    const bool environmentUsable = settings.readEnvironment(UploadSettings::Program::Uploader, &environmentFailure);
     if (argc > 3)
         file_path = argv[3];
     if (argc < 9) {
@@ -21,22 +21,23 @@ bool UploadArguments::parse(int argc, const char *const *argv)
     url = argv[1];
     api_token = argv[2];
     // The process list shows arguments to every local user; the environment it does not.
-    if (api_token.isEmpty() && qEnvironmentVariableIsSet("UPLOADER_API_TOKEN"))
-        api_token = qgetenv("UPLOADER_API_TOKEN");
+    if (api_token.isEmpty() && !settings.apiToken.isNull())
+        api_token = settings.apiToken;
+    settings.apiToken = api_token;
     proxy_host = argv[6];
     proxy_port = argv[7];
     use_proxy = argv[8];
 
     // The token is a secret: never echo it.
-    if (!isValidToken(api_token)) {
+    if (!UploadSettings::isValidToken(api_token)) {
         ConsoleMessage(&failure) << " >> Invalid api_token.";
         return false;
     }
-    if (!parseDecimal(argv[4], &start_offset)) {
+    if (!UploadSettings::parseDecimal(argv[4], &start_offset)) {
         ConsoleMessage(&failure) << " >> Invalid start_offset:" << QString::fromLocal8Bit(argv[4]);
         return false;
     }
-    if (!parseDecimal(argv[5], &end_offset)) {
+    if (!UploadSettings::parseDecimal(argv[5], &end_offset)) {
         ConsoleMessage(&failure) << " >> Invalid end_offset:" << QString::fromLocal8Bit(argv[5]);
         return false;
     }
@@ -44,7 +45,7 @@ bool UploadArguments::parse(int argc, const char *const *argv)
         ConsoleMessage(&failure) << " >> Invalid proxy_host:" << QString::fromLocal8Bit(argv[6]);
         return false;
     }
-    if (use_proxy == "true" && !isValidPort(proxy_port)) {
+    if (use_proxy == "true" && !UploadSettings::isValidPort(proxy_port)) {
         ConsoleMessage(&failure) << " >> Invalid proxy_port:" << QString::fromLocal8Bit(argv[7]);
         return false;
     }
@@ -52,47 +53,15 @@ bool UploadArguments::parse(int argc, const char *const *argv)
         ConsoleMessage(&failure) << " >> Invalid url:" << QString::fromLocal8Bit(withoutPassword(argv[1]));
         return false;
     }
-    const QByteArray timeout = qgetenv("UPLOADER_IDLE_TIMEOUT");
-    if (!timeout.isEmpty() && !parseSetting(timeout, std::numeric_limits<int>::max(), &idle_timeout)) {
-        ConsoleMessage(&failure) << " >> Invalid UPLOADER_IDLE_TIMEOUT:" << QString::fromLocal8Bit(timeout);
+    if (!environmentUsable) {
+        failure = environmentFailure;
+        ConsoleMessage::writeLine(failure);
         return false;
     }
-    const QByteArray retryCount = qgetenv("UPLOADER_RETRIES");
-    if (!retryCount.isEmpty() && !parseSetting(retryCount, 100, &retries)) {
-        ConsoleMessage(&failure) << " >> Invalid UPLOADER_RETRIES:" << QString::fromLocal8Bit(retryCount);
-        return false;
+    if (use_proxy == "true") {
+        settings.proxyHost = UploadSettings::proxyHostName(proxy_host);
+        settings.proxyPort = quint16(proxy_port.toUInt());
     }
-    const QByteArray maxTime = qgetenv("UPLOADER_MAX_TIME");
-    if (!maxTime.isEmpty() && !parseSetting(maxTime, std::numeric_limits<int>::max(), &max_time)) {
-        ConsoleMessage(&failure) << " >> Invalid UPLOADER_MAX_TIME:" << QString::fromLocal8Bit(maxTime);
-        return false;
-    }
-    const QByteArray rate = qgetenv("UPLOADER_LIMIT_RATE");
-    if (!rate.isEmpty() && !FileUploadOptions::parseSize(QString::fromLatin1(rate), &limit_rate)) {
-        ConsoleMessage(&failure) << " >> Invalid UPLOADER_LIMIT_RATE:" << QString::fromLocal8Bit(rate);
-        return false;
-    }
-    proxy_user = qgetenv("UPLOADER_PROXY_USER");
-    proxy_password = qgetenv("UPLOADER_PROXY_PASSWORD");
-    return true;
-}
-
-// Strict decimal: "12ab" must not quietly become 12 and send bytes nobody asked for.
-bool UploadArguments::parseDecimal(const QByteArray &text, qint64 *value)
-{
-    bool ok = false;
-    const qint64 parsed = text.toLongLong(&ok, 10);
-    if (ok)
-        *value = parsed;
-    return ok;
-}
-
-bool UploadArguments::parseSetting(const QByteArray &text, int maximum, int *value)
-{
-    qint64 parsed = 0;
-    if (!parseDecimal(text, &parsed) || parsed < 0 || parsed > maximum)
-        return false;
-    *value = int(parsed);
     return true;
 }
 
@@ -171,26 +140,4 @@ QByteArray UploadArguments::withoutPassword(const QByteArray &url)
     if (start == 0 && (scheme == "http" || scheme == "https") && next >= 0 && next < at)
         colon = next;
     return url.left(colon + 1) + "***" + url.mid(at);
-}
-
-QByteArray UploadArguments::proxyHostName(const QByteArray &host)
-{
-    return host.startsWith('[') && host.endsWith(']') ? host.mid(1, host.size() - 2) : host;
-}
-
-bool UploadArguments::isValidPort(const QByteArray &text)
-{
-    qint64 port = 0;
-    return parseDecimal(text, &port) && port >= 1 && port <= 65535;
-}
-
-// A control character would let the token end its header and add others.
-bool UploadArguments::isValidToken(const QByteArray &token)
-{
-    for (const char c : token) {
-        const uchar byte = uchar(c);
-        if ((byte < 0x20 && byte != '\t') || byte == 0x7f)
-            return false;
-    }
-    return true;
 }

@@ -23,7 +23,7 @@ int uploaderFileMain(int argc, char *argv[])
     ExitStatus status = ExitStatus::Success;
     if (!options.parse(argc, argv, &status))
         return int(status);
-    if (options.urlTemplate.text().toLower().startsWith("https:") && !(CertificateAuthorities::checkBundle() && ClientCertificate::apply()))
+    if (options.urlTemplate.text().toLower().startsWith("https:") && !(CertificateAuthorities::checkBundle(options.settings) && ClientCertificate::apply(options.settings)))
         return int(ExitStatus::Usage);
     QByteArray failure;
     if (!CurlMulti::initialize()) {

@@ -38,8 +38,8 @@ int uploaderMain(int argc, char *argv[])
     // A refused run replaces the previous result too: a script must never
     // read an older run's success as this one's.
     ResultFile resultFile;
-    const QDeadlineTimer runDeadline(arguments.max_time > 0 ? arguments.max_time * qint64(1000) : -1);
-    const bool resultUsable = resultFile.open(arguments.result_path, arguments.file_path, runDeadline);
+    const QDeadlineTimer runDeadline(arguments.settings.maxTime > 0 ? arguments.settings.maxTime * qint64(1000) : -1);
+    const bool resultUsable = resultFile.open(arguments.settings.resultPath, arguments.file_path, runDeadline);
     UploadResult unsent;
     unsent.exitStatus = ExitStatus::Usage;
     if (!usable) {
@@ -47,7 +47,7 @@ int uploaderMain(int argc, char *argv[])
         return resultUsable ? reportResult(&resultFile, unsent) : int(ExitStatus::Usage);
     }
     if (resultFile.timedOut()) {
-        ConsoleMessage() << " >> Timed out: the run took over" << arguments.max_time << "seconds";
+        ConsoleMessage() << " >> Timed out: the run took over" << arguments.settings.maxTime << "seconds";
         return int(ExitStatus::TemporaryFailure);
     }
     if (!resultUsable) {
@@ -60,16 +60,12 @@ int uploaderMain(int argc, char *argv[])
         return reportResult(&resultFile, unsent);
 
     QCoreApplication application(argc, argv);
-    if (arguments.url.toLower().startsWith("https:") && !(CertificateAuthorities::apply() && ClientCertificate::apply())) {
+    if (arguments.url.toLower().startsWith("https:") && !(CertificateAuthorities::apply(arguments.settings) && ClientCertificate::apply(arguments.settings))) {
         unsent.exitStatus = ExitStatus::Usage;
         return reportResult(&resultFile, unsent);
     }
     FileTransfer *transfer = new FileTransfer(&application);
-    transfer->setIdleTimeout(arguments.idle_timeout);
-    transfer->setRetries(arguments.retries);
-    transfer->setMaxTime(arguments.max_time);
-    transfer->setLimitRate(arguments.limit_rate);
-    transfer->setProxyCredentials(arguments.proxy_user, arguments.proxy_password);
+    transfer->setSettings(arguments.settings);
     transfer->setResultFile(&resultFile);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),

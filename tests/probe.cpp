@@ -48,7 +48,9 @@ int main(int argc, char *argv[])
         ResultFile result;
         if (!result.open(QFile::encodeName(arguments.value(4)), QFile::encodeName(arguments.value(3))))
             return 2;
-        transfer.setIdleTimeout(1);
+        UploadSettings settings;
+        settings.idleTimeout = 1;
+        transfer.setSettings(settings);
         transfer.setResultFile(&result);
         if (!transfer.upload(arguments.value(2).toUtf8().constData(), "t", QFile::encodeName(arguments.value(3)).constData(), 0, 1000,
                              "", "", "false"))

@@ -30,7 +30,9 @@ InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 sta
     MessageCapture capture;
     InProcessRun run;
     FileTransfer *transfer = new FileTransfer(QCoreApplication::instance());
-    transfer->setRetries(retries);
+    UploadSettings settings;
+    settings.retries = retries;
+    transfer->setSettings(settings);
     const bool posted = transfer->upload(url.toUtf8().constData(), "token", QFile::encodeName(path).constData(), start, end,
                                          "127.0.0.1", proxyPort.constData(), useProxy);
     if (posted) {

@@ -11,49 +11,12 @@ private slots:
     void init() { capture.reset(new MessageCapture); }
     void cleanup() { capture.reset(); }
 
-    void decimal_data();
-    void decimal();
     void commandLine_data();
     void commandLine();
 
 private:
     QScopedPointer<MessageCapture> capture;
 };
-
-void TestUploadArguments::decimal_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<qint64>("value");
-
-    QTest::newRow("digits") << QByteArray("12") << true << qint64(12);
-    QTest::newRow("white space and minus") << QByteArray(" \t-5 \n") << true << qint64(-5);
-    QTest::newRow("plus") << QByteArray("+7") << true << qint64(7);
-    QTest::newRow("leading zeros") << QByteArray("0007") << true << qint64(7);
-    QTest::newRow("highest") << QByteArray("9223372036854775807") << true << std::numeric_limits<qint64>::max();
-    QTest::newRow("lowest") << QByteArray("-9223372036854775808") << true << std::numeric_limits<qint64>::min();
-    QTest::newRow("one past highest") << QByteArray("9223372036854775808") << false << qint64(0);
-    QTest::newRow("one past lowest") << QByteArray("-9223372036854775809") << false << qint64(0);
-    QTest::newRow("huge") << QByteArray("99999999999999999999999") << false << qint64(0);
-    QTest::newRow("trailing letters") << QByteArray("12ab") << false << qint64(0);
-    QTest::newRow("letters") << QByteArray("abc") << false << qint64(0);
-    QTest::newRow("empty") << QByteArray("") << false << qint64(0);
-    QTest::newRow("sign only") << QByteArray("-") << false << qint64(0);
-    QTest::newRow("two signs") << QByteArray("--5") << false << qint64(0);
-    QTest::newRow("inner space") << QByteArray("1 2") << false << qint64(0);
-    QTest::newRow("hexadecimal") << QByteArray("0x10") << false << qint64(0);
-    QTest::newRow("fraction") << QByteArray("1.5") << false << qint64(0);
-}
-
-void TestUploadArguments::decimal()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(bool, valid);
-    QFETCH(qint64, value);
-    qint64 parsed = 42;
-    QCOMPARE(UploadArguments::parseDecimal(text, &parsed), valid);
-    QCOMPARE(parsed, valid ? value : qint64(42));
-}
 
 void TestUploadArguments::commandLine_data()
 {

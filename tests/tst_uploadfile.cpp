@@ -356,7 +356,7 @@ void TestUploadFile::runs()
     QList<int> order;
     const QMap<int, QList<QByteArray>> bodies = bodiesByIndex(receiver, &order);
     qint64 chunkSize = 0;
-    QVERIFY(FileUploadOptions::parseSize(options.value(options.lastIndexOf(QStringLiteral("--chunk-size")) + 1), &chunkSize));
+    QVERIFY(UploadSettings::parseSize(options.value(options.lastIndexOf(QStringLiteral("--chunk-size")) + 1).toUtf8(), &chunkSize));
     int stored = 0;
     for (auto it = bodies.cbegin(); it != bodies.cend(); ++it) {
         const QByteArray expected = file == path ? content.mid(it.key() * chunkSize, chunkSize) : QByteArray();
