@@ -4,6 +4,7 @@
 #include "rangedevice.h"
 #include "ratelimiter.h"
 #include "uploadjob.h"
+#include "watchdog.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -19,15 +20,16 @@
 
 int FileTransfer::lastPercent = 0;
 
-FileTransfer::FileTransfer(QObject *parent)
+FileTransfer::FileTransfer(Watchdog *watchdog, QObject *parent)
     : QObject(parent)
     , manager(new QNetworkAccessManager(this))
+    , watchdog(watchdog)
 {
 }
 
 FileTransfer::~FileTransfer()
 {
-    watchdog.stop();
+    watchdog->stop();
     if (transferJob) {
         if (hasFailed())
             ConsoleMessage() << " >> Exit with error!";
@@ -83,7 +85,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     transferJob->setRetries(settings.retries);
     transferJob->setMaxTime(settings.maxTime);
     transferJob->setProxyCredentials(settings.proxyUser, settings.proxyPassword);
-    transferJob->setWatchdog(&watchdog);
+    transferJob->setWatchdog(watchdog);
     connect(transferJob, &UploadJob::attemptStarted, this, [] {
         lastPercent = 0;
         ConsoleMessage() << " >> Uploading Start...";
@@ -111,13 +113,8 @@ void FileTransfer::setSettings(const UploadSettings &given)
 {
     settings = given;
     limiter.reset(settings.limitRate > 0 ? new RateLimiter(settings.limitRate) : nullptr);
-    watchdog.setIdleTimeout(settings.idleTimeout);
-    watchdog.setMaxTime(settings.maxTime);
-}
-
-void FileTransfer::setResultFile(ResultFile *file)
-{
-    watchdog.setResultFile(file);
+    watchdog->setIdleTimeout(settings.idleTimeout);
+    watchdog->setMaxTime(settings.maxTime);
 }
 
 UploadJob *FileTransfer::job() const

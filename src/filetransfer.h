@@ -3,15 +3,14 @@
 
 #include "uploadresult.h"
 #include "uploadsettings.h"
-#include "watchdog.h"
 
 #include <QObject>
 #include <QScopedPointer>
 
 class QNetworkAccessManager;
 class RateLimiter;
-class ResultFile;
 class UploadJob;
+class Watchdog;
 
 // The one-chunk program's console face over an upload job: checks the file
 // and the range, prints progress and the reply of each attempt, and prints
@@ -21,7 +20,8 @@ class FileTransfer : public QObject
     Q_OBJECT
 
 public:
-    explicit FileTransfer(QObject *parent);
+    // The watchdog is the process's; it is stopped before the final report.
+    explicit FileTransfer(Watchdog *watchdog, QObject *parent = nullptr);
     ~FileTransfer() override;
 
     // Answers true once the first attempt is posted; job() then ends the run.
@@ -33,8 +33,6 @@ public:
     bool hasFailed() const;
     // Idle time, retries, run time, rate and proxy credentials of every attempt.
     void setSettings(const UploadSettings &settings);
-    // Where the result goes if the watchdog has to end the run.
-    void setResultFile(ResultFile *file);
     // Null until upload() has posted.
     UploadJob *job() const;
     const UploadResult &result() const;
@@ -58,7 +56,7 @@ private:
     QScopedPointer<RateLimiter> limiter;
     // What the run ends with when nothing was posted.
     UploadResult unposted;
-    Watchdog watchdog;
+    Watchdog *watchdog;
 };
 
 #endif // FILETRANSFER_H

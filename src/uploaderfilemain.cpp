@@ -9,8 +9,45 @@
 #include "interruptwatcher.h"
 #include "resourcelimits.h"
 #include "standardstreams.h"
+#include "watchdog.h"
 
 #include <QCoreApplication>
+
+namespace {
+
+// From the resource limits to the last chunk: the run's status.
+ExitStatus send(const FileUploadOptions &options)
+{
+    QByteArray failure;
+    // Measured: 12 descriptors and 2 for each chunk in flight; twice that, for connections being replaced.
+    if (!ResourceLimits::ensureRequired(&failure, qMax<qint64>(ResourceLimits::requiredOpenFiles, 32 + 4 * options.parallel)))
+        return ExitStatus::Failure;
+    if (options.urlTemplate.text().toLower().startsWith("https:")
+        && !(CertificateAuthorities::checkBundle(options.settings) && ClientCertificate::apply(options.settings)))
+        return ExitStatus::Usage;
+    if (!CurlMulti::initialize()) {
+        ConsoleMessage() << " >> Cannot start libcurl";
+        return ExitStatus::Failure;
+    }
+
+    // The run's own clock ends it on time; this one ends it if that clock
+    // cannot run, and bounds its memory.
+    Watchdog watchdog;
+    watchdog.setClosingLine(QByteArray());
+    watchdog.setMaxTime(options.settings.maxTime);
+    watchdog.startAttempt(UploadResult());
+    FileUpload upload(options);
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &upload, &FileUpload::interrupt);
+    // Queued: a journal that holds every chunk ends the run before the loop runs.
+    QObject::connect(&upload, &FileUpload::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    if (upload.start())
+        QCoreApplication::exec();
+    watchdog.stop();
+    return upload.exitStatus();
+}
+
+} // namespace
 
 int uploaderFileMain(int argc, char *argv[])
 {
@@ -21,26 +58,7 @@ int uploaderFileMain(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(UPLOADER_VERSION));
     FileUploadOptions options;
     ExitStatus status = ExitStatus::Success;
-    if (!options.parse(argc, argv, &status))
-        return int(status);
-    if (options.urlTemplate.text().toLower().startsWith("https:") && !(CertificateAuthorities::checkBundle(options.settings) && ClientCertificate::apply(options.settings)))
-        return int(ExitStatus::Usage);
-    QByteArray failure;
-    if (!CurlMulti::initialize()) {
-        ConsoleMessage() << " >> Cannot start libcurl";
-        return int(ExitStatus::Failure);
-    }
-    // Measured: 12 descriptors and 2 for each chunk in flight; twice that, for connections being replaced.
-    if (!ResourceLimits::ensureRequired(&failure, qMax<qint64>(ResourceLimits::requiredOpenFiles, 32 + 4 * options.parallel)))
-        return int(ExitStatus::Failure);
-
-    FileUpload upload(options);
-    InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &upload, &FileUpload::interrupt);
-    // Queued: a journal that holds every chunk ends the run before the loop runs.
-    QObject::connect(&upload, &FileUpload::finished, &application, &QCoreApplication::quit, Qt::QueuedConnection);
-    if (!upload.start())
-        return int(upload.exitStatus());
-    application.exec();
-    return int(upload.exitStatus());
+    if (options.parse(argc, argv, &status))
+        status = send(options);
+    return int(status);
 }

@@ -9,21 +9,42 @@
 #include "standardstreams.h"
 #include "uploadarguments.h"
 #include "uploadjob.h"
+#include "watchdog.h"
 
 #include <QCoreApplication>
 
-#include <unistd.h>
-
 namespace {
 
-// A result that cannot be written fails a run that had none, so that a script
-// never acts on a run whose result it cannot read.
-int reportResult(ResultFile *resultFile, const UploadResult &result)
+// From the resource limits to the answer: what the run ends with.
+UploadResult send(int argc, char *argv[], const UploadArguments &arguments, ResultFile *resultFile)
 {
-    if (resultFile->write(result))
-        return int(result.exitStatus);
-    resultFile->reportFailure();
-    return int(result.exitStatus == ExitStatus::Success ? ExitStatus::Failure : result.exitStatus);
+    UploadResult unsent;
+    unsent.exitStatus = ExitStatus::Failure;
+    unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
+    if (!ResourceLimits::ensureRequired(&unsent.failure))
+        return unsent;
+
+    QCoreApplication application(argc, argv);
+    if (arguments.url.toLower().startsWith("https:")
+        && !(CertificateAuthorities::apply(arguments.settings) && ClientCertificate::apply(arguments.settings))) {
+        unsent.exitStatus = ExitStatus::Usage;
+        return unsent;
+    }
+    Watchdog watchdog;
+    watchdog.setResultFile(resultFile);
+    FileTransfer transfer(&watchdog);
+    transfer.setSettings(arguments.settings);
+    if (transfer.upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
+                        arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
+                        arguments.proxy_port.constData(), arguments.use_proxy.constData())) {
+        ConsoleMessage() << " >> Successful Upload.";
+        QObject::connect(transfer.job(), &UploadJob::finished, &application, &QCoreApplication::quit);
+        application.exec();
+    } else {
+        ConsoleMessage() << " >> Failed Upload.";
+    }
+    // The final report comes before the result, which says how the run ended.
+    return transfer.result();
 }
 
 } // namespace
@@ -40,49 +61,23 @@ int uploaderMain(int argc, char *argv[])
     ResultFile resultFile;
     const QDeadlineTimer runDeadline(arguments.settings.maxTime > 0 ? arguments.settings.maxTime * qint64(1000) : -1);
     const bool resultUsable = resultFile.open(arguments.settings.resultPath, arguments.file_path, runDeadline);
-    UploadResult unsent;
-    unsent.exitStatus = ExitStatus::Usage;
-    if (!usable) {
-        unsent.failure = arguments.failure;
-        return resultUsable ? reportResult(&resultFile, unsent) : int(ExitStatus::Usage);
-    }
-    if (resultFile.timedOut()) {
+    UploadResult result;
+    result.exitStatus = ExitStatus::Usage;
+    result.failure = arguments.failure;
+    if (usable && resultFile.timedOut()) {
         ConsoleMessage() << " >> Timed out: the run took over" << arguments.settings.maxTime << "seconds";
-        return int(ExitStatus::TemporaryFailure);
-    }
-    if (!resultUsable) {
+        result.exitStatus = ExitStatus::TemporaryFailure;
+    } else if (usable && !resultUsable) {
         resultFile.reportFailure();
-        return int(ExitStatus::Usage);
+    } else if (usable) {
+        result = send(argc, argv, arguments, &resultFile);
     }
-    unsent.exitStatus = ExitStatus::Failure;
-    unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
-    if (!ResourceLimits::ensureRequired(&unsent.failure))
-        return reportResult(&resultFile, unsent);
-
-    QCoreApplication application(argc, argv);
-    if (arguments.url.toLower().startsWith("https:") && !(CertificateAuthorities::apply(arguments.settings) && ClientCertificate::apply(arguments.settings))) {
-        unsent.exitStatus = ExitStatus::Usage;
-        return reportResult(&resultFile, unsent);
+    // A result that cannot be written fails a run that had none, so that a
+    // script never acts on a run whose result it cannot read.
+    if (resultUsable && !resultFile.write(result)) {
+        resultFile.reportFailure();
+        if (result.exitStatus == ExitStatus::Success)
+            result.exitStatus = ExitStatus::Failure;
     }
-    FileTransfer *transfer = new FileTransfer(&application);
-    transfer->setSettings(arguments.settings);
-    transfer->setResultFile(&resultFile);
-    if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
-                          arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
-                          arguments.proxy_port.constData(), arguments.use_proxy.constData())) {
-        ConsoleMessage() << " >> Failed Upload.";
-        // At once, as the program always has, but without running static
-        // destructors under Qt's bearer thread, which the manager started:
-        // that crashed now and then. Everything is written by now.
-        ::_exit(reportResult(&resultFile, transfer->result()));
-    }
-    ConsoleMessage() << " >> Successful Upload.";
-    QObject::connect(transfer->job(), &UploadJob::finished, &application, &QCoreApplication::quit);
-
-    application.exec();
-    const UploadResult result = transfer->result();
-    // The final report comes before the result, which says how the run ended;
-    // the transfer ends its watchdog before that.
-    delete transfer;
-    return reportResult(&resultFile, result);
+    return int(result.exitStatus);
 }

@@ -20,7 +20,6 @@ const qint64 Watchdog::memoryBound = qint64(224) << 20;
 Watchdog::Watchdog()
     : statusDescriptor(::open("/proc/self/status", O_RDONLY | O_CLOEXEC))
     , memoryExceeded(" >> Reply too large: memory in use over " + QByteArray::number(memoryBound) + " Byte ")
-    , memoryLines(memoryExceeded + "\n >> Exit with error! \n")
 {
     clock.start();
     setIdleTimeout(0);
@@ -37,14 +36,28 @@ void Watchdog::setIdleTimeout(int seconds)
 {
     idleTimeout = seconds;
     timedOut = " >> Timed out: no data moved for " + QByteArray::number(seconds) + " seconds ";
-    timedOutLines = timedOut + "\n >> Exit with error! \n";
+    layLines();
 }
 
 void Watchdog::setMaxTime(int seconds)
 {
     maxTime = seconds;
     outOfTime = " >> Timed out: the run took over " + QByteArray::number(seconds) + " seconds ";
-    outOfTimeLines = outOfTime + "\n >> Exit with error! \n";
+    layLines();
+}
+
+void Watchdog::setClosingLine(const QByteArray &line)
+{
+    closingLine = line;
+    layLines();
+}
+
+void Watchdog::layLines()
+{
+    const QByteArray closing = closingLine.isEmpty() ? QByteArray() : closingLine + '\n';
+    timedOutLines = timedOut + '\n' + closing;
+    outOfTimeLines = outOfTime + '\n' + closing;
+    memoryLines = memoryExceeded + '\n' + closing;
 }
 
 void Watchdog::setResultFile(ResultFile *file)

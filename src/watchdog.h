@@ -29,6 +29,8 @@ public:
     // The run's whole time, from when this object was made; 0 for none.
     void setMaxTime(int seconds);
     void setResultFile(ResultFile *file);
+    // The line after the failure's when the run is ended from here; empty for none.
+    void setClosingLine(const QByteArray &line);
 
     // A new attempt: what the result says if the run has to end during it.
     void startAttempt(const UploadResult &result);
@@ -52,6 +54,8 @@ public:
 
 private:
     void watch();
+    // The console's lines of each way to end, built while nothing is urgent.
+    void layLines();
     [[noreturn]] void expire(const QByteArray &failure, const QByteArray &lines, ExitStatus status);
 
     int idleTimeout = 0;
@@ -65,6 +69,7 @@ private:
     QByteArray outOfTimeLines;
     QByteArray memoryExceeded;
     QByteArray memoryLines;
+    QByteArray closingLine = " >> Exit with error! ";
     QElapsedTimer clock;
     std::atomic<qint64> lastMoved{ -1 };
     std::atomic<qint64> bytesSent{ 0 };

@@ -12,6 +12,7 @@
 #include "jsonscript.h"
 #include "resourcelimits.h"
 #include "resultfile.h"
+#include "watchdog.h"
 
 #include <QThread>
 #include <QTimer>
@@ -26,7 +27,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments().mid(1);
-    FileTransfer transfer(&application);
+    Watchdog watchdog;
+    FileTransfer transfer(&watchdog);
 
     if (arguments.value(0) == QLatin1String("tz")) {
         QTextStream(stdout) << FileTransfer::localTimeZoneOffset() << '\n';
@@ -51,7 +53,7 @@ int main(int argc, char *argv[])
         UploadSettings settings;
         settings.idleTimeout = 1;
         transfer.setSettings(settings);
-        transfer.setResultFile(&result);
+        watchdog.setResultFile(&result);
         if (!transfer.upload(arguments.value(2).toUtf8().constData(), "t", QFile::encodeName(arguments.value(3)).constData(), 0, 1000,
                              "", "", "false"))
             return 3;

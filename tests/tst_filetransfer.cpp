@@ -1,4 +1,5 @@
 #include "filetransfer.h"
+#include "watchdog.h"
 #include "testpaths.h"
 #include "uploaderrun.h"
 
@@ -36,7 +37,8 @@ void TestFileTransfer::slotsBySignature()
 
 void TestFileTransfer::metaCast()
 {
-    FileTransfer transfer(nullptr);
+    Watchdog watchdog;
+    FileTransfer transfer(&watchdog);
     QCOMPARE(transfer.qt_metacast("FileTransfer"), static_cast<void *>(&transfer));
     QCOMPARE(transfer.qt_metacast(nullptr), nullptr);
     QCOMPARE(transfer.qt_metacast("QObject"), static_cast<void *>(static_cast<QObject *>(&transfer)));

@@ -7,6 +7,7 @@
 #include "tinyproxyprocess.h"
 #include "uploaderrun.h"
 #include "uploadjob.h"
+#include "watchdog.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -29,7 +30,8 @@ InProcessRun uploadInProcess(const QString &url, const QString &path, qint64 sta
 {
     MessageCapture capture;
     InProcessRun run;
-    FileTransfer *transfer = new FileTransfer(QCoreApplication::instance());
+    Watchdog watchdog;
+    FileTransfer *transfer = new FileTransfer(&watchdog);
     UploadSettings settings;
     settings.retries = retries;
     transfer->setSettings(settings);
