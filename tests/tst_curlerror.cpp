@@ -1,0 +1,85 @@
+#include "curlerror.h"
+
+#include <QNetworkReply>
+#include <QtTest>
+
+class TestCurlError : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fromCode_data();
+    void fromCode();
+    void fromStatus_data();
+    void fromStatus();
+};
+
+void TestCurlError::fromCode_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("throughProxy");
+    // Of what came before the failure; 0 when nothing did.
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("transient");
+    QTest::newRow("refused") << int(CURLE_COULDNT_CONNECT) << false << 0 << int(QNetworkReply::ConnectionRefusedError) << true;
+    QTest::newRow("proxy refused") << int(CURLE_COULDNT_CONNECT) << true << 0 << int(QNetworkReply::ProxyConnectionRefusedError) << true;
+    QTest::newRow("timed out") << int(CURLE_OPERATION_TIMEDOUT) << false << 0 << int(QNetworkReply::TimeoutError) << true;
+    QTest::newRow("proxy timed out") << int(CURLE_OPERATION_TIMEDOUT) << true << 0 << int(QNetworkReply::ProxyTimeoutError) << true;
+    QTest::newRow("proxy not found") << int(CURLE_COULDNT_RESOLVE_PROXY) << true << 0 << int(QNetworkReply::ProxyNotFoundError) << true;
+    QTest::newRow("host not found, through a proxy") << int(CURLE_COULDNT_RESOLVE_HOST) << true << 0 << int(QNetworkReply::HostNotFoundError) << true;
+    QTest::newRow("closed without an answer") << int(CURLE_GOT_NOTHING) << false << 0 << int(QNetworkReply::RemoteHostClosedError) << true;
+    QTest::newRow("reset while sending") << int(CURLE_SEND_ERROR) << true << 0 << int(QNetworkReply::RemoteHostClosedError) << true;
+    QTest::newRow("reset after a 503") << int(CURLE_RECV_ERROR) << false << 503 << int(QNetworkReply::RemoteHostClosedError) << true;
+    QTest::newRow("reset after a 404") << int(CURLE_RECV_ERROR) << false << 404 << int(QNetworkReply::RemoteHostClosedError) << false;
+    QTest::newRow("certificate not trusted") << int(CURLE_PEER_FAILED_VERIFICATION) << false << 0 << int(QNetworkReply::SslHandshakeFailedError) << false;
+    QTest::newRow("no TLS through the tunnel") << int(CURLE_SSL_CONNECT_ERROR) << true << 0 << int(QNetworkReply::SslHandshakeFailedError) << false;
+    QTest::newRow("client certificate unusable") << int(CURLE_SSL_CERTPROBLEM) << false << 0 << int(QNetworkReply::SslHandshakeFailedError) << false;
+    QTest::newRow("scheme unknown") << int(CURLE_UNSUPPORTED_PROTOCOL) << false << 0 << int(QNetworkReply::ProtocolUnknownError) << false;
+    QTest::newRow("not HTTP") << int(CURLE_WEIRD_SERVER_REPLY) << false << 0 << int(QNetworkReply::ProtocolFailure) << false;
+    QTest::newRow("any other") << int(CURLE_WRITE_ERROR) << true << 0 << int(QNetworkReply::UnknownNetworkError) << true;
+}
+
+void TestCurlError::fromCode()
+{
+    QFETCH(int, code);
+    QFETCH(bool, throughProxy);
+    QFETCH(int, httpStatus);
+    QFETCH(int, number);
+    QFETCH(bool, transient);
+    const CurlError error = CurlError::fromCode(CURLcode(code), throughProxy, httpStatus);
+    QCOMPARE(error.number, number);
+    QCOMPARE(error.transient, transient);
+}
+
+void TestCurlError::fromStatus_data()
+{
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("transient");
+    QTest::newRow("400") << 400 << int(QNetworkReply::ProtocolInvalidOperationError) << false;
+    QTest::newRow("401") << 401 << int(QNetworkReply::AuthenticationRequiredError) << false;
+    QTest::newRow("407") << 407 << int(QNetworkReply::ProxyAuthenticationRequiredError) << false;
+    QTest::newRow("408") << 408 << int(QNetworkReply::UnknownContentError) << true;
+    QTest::newRow("418") << 418 << int(QNetworkReply::ProtocolInvalidOperationError) << false;
+    QTest::newRow("429") << 429 << int(QNetworkReply::UnknownContentError) << true;
+    QTest::newRow("499") << 499 << int(QNetworkReply::UnknownContentError) << false;
+    QTest::newRow("500") << 500 << int(QNetworkReply::InternalServerError) << true;
+    QTest::newRow("501") << 501 << int(QNetworkReply::OperationNotImplementedError) << false;
+    QTest::newRow("502") << 502 << int(QNetworkReply::UnknownServerError) << true;
+    QTest::newRow("503") << 503 << int(QNetworkReply::ServiceUnavailableError) << true;
+    QTest::newRow("505") << 505 << int(QNetworkReply::UnknownServerError) << false;
+}
+
+void TestCurlError::fromStatus()
+{
+    QFETCH(int, httpStatus);
+    QFETCH(int, number);
+    QFETCH(bool, transient);
+    const CurlError error = CurlError::fromStatus(httpStatus);
+    QCOMPARE(error.number, number);
+    QCOMPARE(error.transient, transient);
+}
+
+QTEST_GUILESS_MAIN(TestCurlError)
+#include "tst_curlerror.moc"
