@@ -54,13 +54,13 @@ void CurlRequest::configure()
     // An empty proxy, not the environment's http_proxy: the same request wherever it runs.
     QByteArray proxy;
     if (throughProxy()) {
-        const QByteArray host = settings.proxyHost.contains(':') ? '[' + settings.proxyHost + ']' : settings.proxyHost;
-        proxy = "http://" + host + ':' + QByteArray::number(settings.proxyPort);
+        const QByteArray host = settings.upload.proxyHost.contains(':') ? '[' + settings.upload.proxyHost + ']' : settings.upload.proxyHost;
+        proxy = "http://" + host + ':' + QByteArray::number(settings.upload.proxyPort);
     }
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
-    if (throughProxy() && !settings.proxyUser.isEmpty()) {
-        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, settings.proxyUser.constData());
-        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, settings.proxyPassword.constData());
+    if (throughProxy() && !settings.upload.proxyUser.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, settings.upload.proxyUser.constData());
+        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, settings.upload.proxyPassword.constData());
     }
 }
 
@@ -78,7 +78,7 @@ void CurlRequest::prepare(const QByteArray &address, qint64 size)
     curl_slist_free_all(headerList);
     headerList = nullptr;
     QList<QByteArray> lines;
-    lines << (settings.apiToken.isEmpty() ? QByteArray("X_ZORV_API_TOKEN;") : "X_ZORV_API_TOKEN: " + settings.apiToken)
+    lines << (settings.upload.apiToken.isEmpty() ? QByteArray("X_ZORV_API_TOKEN;") : "X_ZORV_API_TOKEN: " + settings.upload.apiToken)
           << "X_ZORV_LOCAL_TS_OFFSET: " + UploadJob::localTimeZoneOffset().toLatin1() << "USER-AGENT: tovanel/5.0.0"
           << "Accept-Encoding: gzip,deflate" << "Content-Type: application/octet-stream"
           << "Content-Length: " + QByteArray::number(size) << "Connection: Keep-Alive" << "Keep-Alive: timeout=20000";
@@ -108,7 +108,7 @@ bool CurlRequest::answerProxyScheme(int httpStatus)
     long offered = 0;
     curl_easy_getinfo(easy, CURLINFO_PROXYAUTH_AVAIL, &offered);
     // Digest only: the schemes that ask twice (NTLM) would first post no body, which the request's own Content-Length contradicts.
-    if (!throughPlainProxy() || settings.proxyUser.isEmpty() || httpStatus != 407 || proxyScheme != long(CURLAUTH_BASIC)
+    if (!throughPlainProxy() || settings.upload.proxyUser.isEmpty() || httpStatus != 407 || proxyScheme != long(CURLAUTH_BASIC)
         || (offered & long(CURLAUTH_DIGEST)) == 0)
         return false;
     proxyScheme = long(CURLAUTH_DIGEST);
@@ -128,7 +128,7 @@ bool CurlRequest::throughPlainProxy() const
 
 bool CurlRequest::throughProxy() const
 {
-    return !settings.proxyHost.isEmpty();
+    return !settings.upload.proxyHost.isEmpty();
 }
 
 long CurlRequest::connectCode() const

@@ -1,6 +1,8 @@
 #ifndef CURLSETTINGS_H
 #define CURLSETTINGS_H
 
+#include "uploadsettings.h"
+
 #include <QByteArray>
 
 class RateLimiter;
@@ -8,17 +10,12 @@ class RateLimiter;
 // What every chunk of a run is sent with through libcurl.
 struct CurlSettings
 {
-    QByteArray apiToken;
-    // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
-    int idleTimeout = 0;
-    int retries = 0;
-    QByteArray proxyHost;
-    quint16 proxyPort = 0;
-    QByteArray proxyUser;
-    QByteArray proxyPassword;
+    // The token, the idle time, the retries of each chunk, the proxy and its credentials.
+    UploadSettings upload;
     // The authorities' file and OpenSSL's hashed folders: libcurl's own when null, none when empty.
     QByteArray authorityFile;
     QByteArray authorityFolders;
+    // PEM, as the environment's files gave them.
     QByteArray clientCertificate;
     QByteArray clientKey;
     // Shared by the transfers of a run, or null.

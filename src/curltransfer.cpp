@@ -84,7 +84,7 @@ void CurlTransfer::send()
     state = State::Posting;
     emit attemptStarted();
     elapsed.start();
-    if (settings.idleTimeout > 0)
+    if (settings.upload.idleTimeout > 0)
         idleCheck.start(1000);
     multi->add(request.handle());
 }
@@ -134,7 +134,7 @@ void CurlTransfer::endAttempt(CURLcode code)
     if (connectCode == 407 || connectCode == 401 || (request.throughPlainProxy() && outcome.httpStatus == 407))
         return fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
     const bool unanswered = outcome.httpStatus == 0 && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING);
-    if (request.throughPlainProxy() && !probe && ((outcome.httpStatus == 401 && !settings.proxyUser.isEmpty()) || unanswered))
+    if (request.throughPlainProxy() && !probe && ((outcome.httpStatus == 401 && !settings.upload.proxyUser.isEmpty()) || unanswered))
         return askProxy(code);
     if (code == CURLE_PARTIAL_FILE && outcome.httpStatus > 0)
         return fail(" >> Reply cut short: " + QByteArray::number(reply.receivedSize()) + " of " + QByteArray::number(reply.declaredLength())
@@ -164,8 +164,8 @@ void CurlTransfer::askProxy(CURLcode code)
     if (host.contains(':'))
         host = '[' + host + ']';
     state = State::AskingProxy;
-    probe = new ProxyProbe(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(settings.proxyHost), settings.proxyPort),
-                           host + ':' + QByteArray::number(url.port(80)), settings.proxyUser, settings.proxyPassword, this);
+    probe = new ProxyProbe(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(settings.upload.proxyHost), settings.upload.proxyPort),
+                           host + ':' + QByteArray::number(url.port(80)), settings.upload.proxyUser, settings.upload.proxyPassword, this);
     connect(probe, &ProxyProbe::finished, this, [this, code](bool refused) {
         probe->deleteLater();
         state = State::Idle;
@@ -198,7 +198,7 @@ void CurlTransfer::finishAttempt(bool transient)
     if (transient && !ending) {
         const QByteArray retryAfter = outcome.httpStatus > 0 ? CurlReply::headerValue(outcome.headers, "Retry-After") : QByteArray();
         const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
-        if (outcome.attempts <= settings.retries && (retryDeadline.isForever() || retryDeadline.remainingTime() >= wait * qint64(1000))) {
+        if (outcome.attempts <= settings.upload.retries && (retryDeadline.isForever() || retryDeadline.remainingTime() >= wait * qint64(1000))) {
             state = State::WaitingToRetry;
             emit retryScheduled(wait);
             retryWait.start(wait * 1000);
@@ -236,8 +236,8 @@ void CurlTransfer::giveUp(const QByteArray &line)
 
 void CurlTransfer::checkIdle()
 {
-    if (exchange.idleMilliseconds() >= settings.idleTimeout * qint64(1000))
-        giveUp(" >> Timed out: no data moved for " + QByteArray::number(settings.idleTimeout) + " seconds ");
+    if (exchange.idleMilliseconds() >= settings.upload.idleTimeout * qint64(1000))
+        giveUp(" >> Timed out: no data moved for " + QByteArray::number(settings.upload.idleTimeout) + " seconds ");
 }
 
 // Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.

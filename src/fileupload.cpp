@@ -184,13 +184,7 @@ bool FileUpload::start()
 CurlTransfer::Settings FileUpload::transferSettings() const
 {
     CurlTransfer::Settings settings;
-    settings.apiToken = options.settings.apiToken;
-    settings.idleTimeout = options.settings.idleTimeout;
-    settings.retries = options.settings.retries;
-    settings.proxyHost = options.settings.proxyHost;
-    settings.proxyPort = options.settings.proxyPort;
-    settings.proxyUser = options.settings.proxyUser;
-    settings.proxyPassword = options.settings.proxyPassword;
+    settings.upload = options.settings;
     settings.limiter = limiter;
     if (!options.urlTemplate.text().toLower().startsWith("https:"))
         return settings;

@@ -114,18 +114,18 @@ void TestCurlTransfer::chunks()
     QVERIFY(receiver.isListening());
 
     CurlTransfer::Settings settings;
-    settings.apiToken = "token";
-    settings.idleTimeout = options.contains(QStringLiteral("hold")) ? 1 : 60;
-    settings.retries = retries;
+    settings.upload.apiToken = "token";
+    settings.upload.idleTimeout = options.contains(QStringLiteral("hold")) ? 1 : 60;
+    settings.upload.retries = retries;
     QScopedPointer<TinyproxyProcess> tinyproxy(setup.startsWith(QLatin1String("tinyproxy")) ? new TinyproxyProcess(TinyproxyProcess::BasicAuth)
                                                                                              : nullptr);
     QScopedPointer<SquidProcess> squid(setup.startsWith(QLatin1String("squid")) ? new SquidProcess : nullptr);
     if (tinyproxy || squid) {
         QVERIFY(tinyproxy ? tinyproxy->isListening() : squid->isListening());
-        settings.proxyHost = "127.0.0.1";
-        settings.proxyPort = tinyproxy ? tinyproxy->port() : squid->port();
-        settings.proxyUser = setup.contains(QLatin1String("none")) ? QByteArray() : tinyproxy ? TinyproxyProcess::user : SquidProcess::user;
-        settings.proxyPassword = setup.contains(QLatin1String("wrong")) ? QByteArray("wrongS3cret")
+        settings.upload.proxyHost = "127.0.0.1";
+        settings.upload.proxyPort = tinyproxy ? tinyproxy->port() : squid->port();
+        settings.upload.proxyUser = setup.contains(QLatin1String("none")) ? QByteArray() : tinyproxy ? TinyproxyProcess::user : SquidProcess::user;
+        settings.upload.proxyPassword = setup.contains(QLatin1String("wrong")) ? QByteArray("wrongS3cret")
                                  : tinyproxy                            ? TinyproxyProcess::password
                                                                         : SquidProcess::password;
     }

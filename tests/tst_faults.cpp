@@ -69,7 +69,8 @@ void TestFaults::serverFaults_data()
     auto status = [](int code) { return QStringList{ QStringLiteral("--status"), QString::number(code) }; };
     // Qt reports a reset as closed (2) or as unknown (99), depending on when it reads it.
     QTest::newRow("reset halfway through the body") << QStringList{ QStringLiteral("--fault"), QStringLiteral("reset-mid-body") } << -1 << 75;
-    // Qt never reads an answer sent before it finished sending: to the run it is a reset.
+    // Qt reads an answer sent before it finished sending only when the socket took the whole body
+    // (on a busy machine): then it is the 413, else a reset.
     QTest::newRow("413 before reading the body") << QStringList{ QStringLiteral("--fault"), QStringLiteral("early-413") } << -1 << 75;
     QTest::newRow("413") << status(413) << 299 << 1;
     QTest::newRow("401") << status(401) << 204 << 1;
@@ -93,11 +94,14 @@ void TestFaults::serverFaults()
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(arguments(receiver.url(), path, 0, content.size()));
     QVERIFY(run.finished);
-    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    const bool earlyAnswerRead = options.contains(QStringLiteral("early-413")) && run.exitCode == 1;
+    QVERIFY2(run.exitCode == exitCode || earlyAnswerRead, run.errorOutput.constData());
     // The status replies come after a body read in full; the faults cut it short.
     QCOMPARE(receiver.storedCount(), options.first() == QLatin1String("--status") ? 1 : 0);
     const QByteArray ending = run.lastLines(2);
-    if (error < 0)
+    if (earlyAnswerRead)
+        QCOMPARE(ending, QByteArray(" >> Reply Error #: 299 \n >> Exit with error! \n"));
+    else if (error < 0)
         QVERIFY2(QRegularExpression(QStringLiteral("^ >> Reply Error #: [1-9][0-9]* \n >> Exit with error! \n$"))
                      .match(QString::fromUtf8(ending)).hasMatch(), ending.constData());
     else
