@@ -6,28 +6,21 @@
 #include "uploadrequest.h"
 #include "watchdog.h"
 
-#include <QAuthenticator>
 #include <QDateTime>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QSslConfiguration>
 #include <QSslError>
 #include <QTimer>
-#include <QUrl>
 
 UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     : QObject(parent)
     , manager(manager)
+    , proxyAuthentication(manager)
 {
     // A coarse timer may fire 5 % early: a Retry-After of 3 seconds waited 2.85.
     retryWait.setSingleShot(true);
     retryWait.setTimerType(Qt::PreciseTimer);
-    connect(&retryWait, &QTimer::timeout, this, [this] {
-        delete reply;
-        reply = nullptr;
-        post();
-    });
+    connect(&retryWait, &QTimer::timeout, this, &UploadJob::post);
     connect(&runTime, &LongTimer::expired, this,
             [this] { giveUp(" >> Timed out: the run took over " + QByteArray::number(maxTime) + " seconds "); });
     connect(&reader, &ReplyReader::idle, this, [this] {
@@ -37,6 +30,12 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
         stopAttempt(Cause::ReplyTooLarge, " >> Reply too large: more than " + QByteArray::number(maximumReplySize) + " Byte ");
     });
     connect(&reader, &ReplyReader::finished, this, &UploadJob::replyFinished);
+    connect(&proxyAuthentication, &ProxyAuthentication::refused, this, [this] {
+        // The cause of a closed connection noticed before it.
+        const QByteArray line = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
+        outcome.failure = line;
+        emit failureNoticed(line);
+    });
 }
 
 UploadJob::~UploadJob()
@@ -52,71 +51,14 @@ void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 b
     outcome.bytes = bodySize;
 }
 
-void UploadJob::setIdleTimeout(int seconds)
-{
-    idleTimeout = seconds;
-    reader.setIdleTimeout(seconds);
-}
-
-void UploadJob::setRetries(int count)
-{
-    retryCount = count;
-}
-
-void UploadJob::setMaxTime(int seconds)
-{
-    maxTime = seconds;
-}
-
-void UploadJob::setRetryDeadline(const QDeadlineTimer &deadline)
-{
-    retryDeadline = deadline;
-}
-
-int UploadJob::retries() const
-{
-    return retryCount;
-}
-
-void UploadJob::setProxyCredentials(const QByteArray &user, const QByteArray &password)
-{
-    proxyUser = user;
-    proxyPassword = password;
-}
-
-void UploadJob::setWatchdog(Watchdog *dog)
-{
-    watchdog = dog;
-}
-
 void UploadJob::start(RangeDevice *device)
 {
     body = device;
     body->setParent(this);
-    if (!secure && manager->proxy().type() == QNetworkProxy::HttpProxy && !proxyUser.isEmpty()) {
-        // A proxy that wants credentials answers 407 before it reads the body
-        // and closes, and Qt then takes the reset for a lost connection and
-        // never answers the 407. Sent with the request, Basic credentials
-        // avoid the 407; the request crosses the proxy in the clear anyway.
-        request.setRawHeader("Proxy-Authorization", "Basic " + (proxyUser + ':' + proxyPassword).toBase64());
-        // A proxy that asks for another scheme has the body sent once more,
-        // with its answer; it never reached the server.
+    // A proxy that asks for another scheme has the body sent once more,
+    // with its answer; it never reached the server.
+    if (proxyAuthentication.sendAhead(&request))
         body->setPassesPerAttempt(2);
-    }
-    // Asked a second time, the credentials were refused: the authenticator
-    // stays empty, the request fails, and sending again would fail the same way.
-    connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
-            [this](const QNetworkProxy &, QAuthenticator *authenticator) {
-                if (state != State::Posting || reply->isFinished() || proxyStage == ProxyStage::Refused)
-                    return;
-                if (proxyStage == ProxyStage::Unasked && !proxyUser.isEmpty()) {
-                    proxyStage = ProxyStage::Answered;
-                    authenticator->setUser(QString::fromUtf8(proxyUser));
-                    authenticator->setPassword(QString::fromUtf8(proxyPassword));
-                    return;
-                }
-                refuseProxy();
-            });
     connect(body, &RangeDevice::readFailed, this, [this] {
         setCause(Cause::FileUnreadable);
         noteFailure(" >> Cannot read input file. ");
@@ -132,19 +74,9 @@ void UploadJob::start(RangeDevice *device)
     post();
 }
 
-const UploadResult &UploadJob::result() const
-{
-    return outcome;
-}
-
 quint32 UploadJob::checksum() const
 {
     return body->checksum();
-}
-
-void UploadJob::abort(const QByteArray &line)
-{
-    giveUp(line);
 }
 
 // The only place the state changes; a finished job stays finished.
@@ -154,18 +86,13 @@ void UploadJob::setState(State next)
     state = next;
 }
 
-void UploadJob::setCause(Cause weightier)
-{
-    cause = qMax(cause, weightier);
-}
-
 // Every attempt sends the range from its start, with the same headers.
 void UploadJob::post()
 {
     setState(State::Posting);
+    delete reply;
     outcome.startAttempt();
     cause = Cause::None;
-    proxyStage = ProxyStage::Unasked;
     body->rewind();
 
     emit attemptStarted();
@@ -177,7 +104,7 @@ void UploadJob::post()
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, &QNetworkReply::uploadProgress, this, &UploadJob::uploadProgress);
     reader.read(reply);
-    connect(reply, &QNetworkReply::encrypted, this, [this] { proxyStage = ProxyStage::TunnelOpened; });
+    proxyAuthentication.setReply(reply);
     if (watchdog) {
         connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent) {
             watchdog->moved();
@@ -242,9 +169,9 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
         if (cause == Cause::ResendRefused)
             outcome.error = int(QNetworkReply::RemoteHostClosedError);
         // Qt may give up on refused credentials without asking again.
-        if (proxyStage == ProxyStage::Answered && reply->error() == QNetworkReply::ProxyAuthenticationRequiredError)
-            refuseProxy();
-        else if (proxyMayHaveRefused())
+        if (proxyAuthentication.answerRefused())
+            proxyAuthentication.refuse();
+        else if (cause < Cause::FileUnreadable && proxyAuthentication.mayHaveRefused(outcome.httpStatus))
             return askProxy();
         return failReply();
     }
@@ -277,38 +204,17 @@ void UploadJob::failReply()
     endFailedAttempt();
 }
 
-// A proxy that wants credentials may answer at once and close while the
-// body is still being sent; Qt then loses its answer and reports the closed
-// connection. Some proxies refuse credentials by 401, which Qt takes for the
-// server's, or, in a tunnel, reports as an unknown error.
-bool UploadJob::proxyMayHaveRefused() const
-{
-    if (manager->proxy().type() != QNetworkProxy::HttpProxy || proxyStage == ProxyStage::Refused
-        || proxyStage == ProxyStage::TunnelOpened || cause >= Cause::FileUnreadable)
-        return false;
-    const QNetworkReply::NetworkError error = reply->error();
-    return error == QNetworkReply::AuthenticationRequiredError
-           || (outcome.httpStatus == 0
-               && (error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::UnknownNetworkError
-                   || error == QNetworkReply::ProxyConnectionClosedError));
-}
-
 // Whether the proxy refuses the credentials, or wants some and has none,
 // decides if another attempt can help.
 void UploadJob::askProxy()
 {
     setState(State::ProbingProxy);
-    const QUrl url = request.url();
-    QByteArray host = QUrl::toAce(url.host());
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    probe = new ProxyProbe(manager->proxy(), host + ':' + QByteArray::number(url.port(secure ? 443 : 80)), proxyUser, proxyPassword,
-                           this);
+    probe = proxyAuthentication.createProbe(request.url(), this);
     connect(probe, &ProxyProbe::finished, this, [this](bool refused) {
         probe->deleteLater();
         probe = nullptr;
         if (refused)
-            refuseProxy();
+            proxyAuthentication.refuse();
         failReply();
     });
     probe->start();
@@ -318,7 +224,7 @@ void UploadJob::askProxy()
 void UploadJob::endFailedAttempt()
 {
     const bool transient = cause >= Cause::GivenUp
-                           || (cause != Cause::FileUnreadable && proxyStage != ProxyStage::Refused
+                           || (cause != Cause::FileUnreadable && !proxyAuthentication.isRefused()
                                && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
     const ExitStatus status = transient ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
     const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
@@ -339,17 +245,6 @@ void UploadJob::finish(ExitStatus status)
     outcome.exitStatus = status;
     runTime.stop();
     emit finished(outcome);
-}
-
-void UploadJob::refuseProxy()
-{
-    if (proxyStage == ProxyStage::Refused)
-        return;
-    proxyStage = ProxyStage::Refused;
-    // The cause of a closed connection noticed before it.
-    const QByteArray line = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
-    outcome.failure = line;
-    emit failureNoticed(line);
 }
 
 void UploadJob::noteFailure(const QByteArray &line)

@@ -2,6 +2,7 @@
 #define UPLOADJOB_H
 
 #include "longtimer.h"
+#include "proxyauthentication.h"
 #include "replybody.h"
 #include "replyreader.h"
 #include "uploadrequest.h"
@@ -35,26 +36,30 @@ public:
     // The request of every attempt, with its eight headers in their order.
     void setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
     // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
-    void setIdleTimeout(int seconds);
+    void setIdleTimeout(int seconds)
+    {
+        idleTimeout = seconds;
+        reader.setIdleTimeout(seconds);
+    }
     // Posts after a failure that may pass when the chunk is sent again.
-    void setRetries(int count);
+    void setRetries(int count) { retryCount = count; }
     // The job's whole time, attempts and waits included, from start(); 0 for none.
-    void setMaxTime(int seconds);
+    void setMaxTime(int seconds) { maxTime = seconds; }
     // No retry is made whose wait would end past this.
-    void setRetryDeadline(const QDeadlineTimer &deadline);
-    int retries() const;
+    void setRetryDeadline(const QDeadlineTimer &deadline) { retryDeadline = deadline; }
+    int retries() const { return retryCount; }
     // The answer to a proxy that asks for credentials; asked again, the job gives up.
-    void setProxyCredentials(const QByteArray &user, const QByteArray &password);
+    void setProxyCredentials(const QByteArray &user, const QByteArray &password) { proxyAuthentication.setCredentials(user, password); }
     // Fed as the attempts go; may be shared with other jobs, or none.
-    void setWatchdog(Watchdog *watchdog);
+    void setWatchdog(Watchdog *dog) { watchdog = dog; }
 
     // Takes over the body and posts the first attempt.
     void start(RangeDevice *body);
-    const UploadResult &result() const;
+    const UploadResult &result() const { return outcome; }
     // The CRC-32 of the bytes the last attempt sent.
     quint32 checksum() const;
     // Ends the job now, with this failure line, as a transient failure.
-    void abort(const QByteArray &line);
+    void abort(const QByteArray &line) { giveUp(line); }
 
     static QString localTimeZoneOffset() { return UploadRequest::localTimeZoneOffset(); }
     // The integer under "status_code" of a JSON object reply, else 0.
@@ -93,22 +98,18 @@ private:
         // As GivenUp, and no attempt follows.
         Stopped,
     };
-    // How far the attempt got with an HTTP proxy.
-    enum class ProxyStage { Unasked, Answered, Refused, TunnelOpened };
 
     void setState(State next);
-    void setCause(Cause weightier);
+    void setCause(Cause weightier) { cause = qMax(cause, weightier); }
     void post();
     void stopAttempt(Cause why, const QByteArray &line);
     void giveUp(const QByteArray &line);
     void replyFinished(const QByteArray &bytes, qint64 receivedSize);
     void failReply();
-    bool proxyMayHaveRefused() const;
     void askProxy();
     void endFailedAttempt();
     void finish(ExitStatus status);
     void noteFailure(const QByteArray &line);
-    void refuseProxy();
 
     QNetworkAccessManager *manager;
     QNetworkReply *reply = nullptr;
@@ -123,14 +124,12 @@ private:
     QDeadlineTimer retryDeadline{ QDeadlineTimer::Forever };
     QTimer retryWait;
     LongTimer runTime;
-    QByteArray proxyUser;
-    QByteArray proxyPassword;
     State state = State::Idle;
     Cause cause = Cause::None;
-    ProxyStage proxyStage = ProxyStage::Unasked;
     // Asking the proxy about the failed attempt while ProbingProxy, else null.
     ProxyProbe *probe = nullptr;
     ReplyReader reader;
+    ProxyAuthentication proxyAuthentication;
     UploadResult outcome;
 };
 
