@@ -5,7 +5,6 @@
 namespace {
 // A proxy's answer to CONNECT is a status line and headers; more is not an answer.
 const int maximumAnswerSize = 16 * 1024;
-const int probeMilliseconds = 10 * 1000;
 }
 
 ProxyProbe::ProxyProbe(const QNetworkProxy &proxy, const QByteArray &authority, const QByteArray &user,
@@ -18,9 +17,14 @@ ProxyProbe::ProxyProbe(const QNetworkProxy &proxy, const QByteArray &authority, 
     connect(&deadline, &QTimer::timeout, this, [this] { finish(false); });
 }
 
+void ProxyProbe::setDeadline(int milliseconds)
+{
+    deadlineMilliseconds = milliseconds;
+}
+
 void ProxyProbe::start()
 {
-    deadline.start(probeMilliseconds);
+    deadline.start(deadlineMilliseconds);
     sendConnect();
 }
 

@@ -19,6 +19,8 @@ class ProxyProbe : public QObject
 public:
     ProxyProbe(const QNetworkProxy &proxy, const QByteArray &authority, const QByteArray &user,
                const QByteArray &password, QObject *parent);
+    // How long the proxy has to answer; 10 seconds unless said before start().
+    void setDeadline(int milliseconds);
     void start();
 
 signals:
@@ -36,6 +38,7 @@ private:
     QByteArray credentials;
     QTcpSocket *socket = nullptr;
     QTimer deadline;
+    int deadlineMilliseconds = 10 * 1000;
     QByteArray answer;
     bool answering = false;
     bool ended = false;

@@ -2,7 +2,10 @@
 #define UPLOADJOB_H
 
 #include "longtimer.h"
+#include "proxyauthentication.h"
 #include "replybody.h"
+#include "replyreader.h"
+#include "uploadrequest.h"
 #include "uploadresult.h"
 
 #include <QDeadlineTimer>
@@ -33,36 +36,40 @@ public:
     // The request of every attempt, with its eight headers in their order.
     void setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
     // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
-    void setIdleTimeout(int seconds);
+    void setIdleTimeout(int seconds)
+    {
+        idleTimeout = seconds;
+        reader.setIdleTimeout(seconds);
+    }
     // Posts after a failure that may pass when the chunk is sent again.
-    void setRetries(int count);
+    void setRetries(int count) { retryCount = count; }
     // The job's whole time, attempts and waits included, from start(); 0 for none.
-    void setMaxTime(int seconds);
+    void setMaxTime(int seconds) { maxTime = seconds; }
     // No retry is made whose wait would end past this.
-    void setRetryDeadline(const QDeadlineTimer &deadline);
-    int retries() const;
+    void setRetryDeadline(const QDeadlineTimer &deadline) { retryDeadline = deadline; }
+    int retries() const { return retryCount; }
     // The answer to a proxy that asks for credentials; asked again, the job gives up.
-    void setProxyCredentials(const QByteArray &user, const QByteArray &password);
+    void setProxyCredentials(const QByteArray &user, const QByteArray &password) { proxyAuthentication.setCredentials(user, password); }
     // Fed as the attempts go; may be shared with other jobs, or none.
-    void setWatchdog(Watchdog *watchdog);
+    void setWatchdog(Watchdog *dog) { watchdog = dog; }
 
     // Takes over the body and posts the first attempt.
     void start(RangeDevice *body);
-    const UploadResult &result() const;
+    const UploadResult &result() const { return outcome; }
     // The CRC-32 of the bytes the last attempt sent.
     quint32 checksum() const;
     // Ends the job now, with this failure line, as a transient failure.
-    void abort(const QByteArray &line);
+    void abort(const QByteArray &line) { giveUp(line); }
 
-    static QString localTimeZoneOffset();
+    static QString localTimeZoneOffset() { return UploadRequest::localTimeZoneOffset(); }
     // The integer under "status_code" of a JSON object reply, else 0.
-    static int statusCode(const QByteArray &body);
+    static int statusCode(const QByteArray &body) { return ReplyReader::statusCode(body); }
 
-    static const qint64 maximumReplySize;
+    static constexpr qint64 maximumReplySize = ReplyBody::maximumSize;
     // Larger replies are shown but not parsed.
-    static const int maximumParsedSize;
+    static constexpr int maximumParsedSize = ReplyReader::maximumParsedSize;
     // What Qt reads ahead of the program: memory does not depend on how busy its thread is.
-    static const qint64 readBufferSize;
+    static constexpr qint64 readBufferSize = ReplyReader::readBufferSize;
 
 signals:
     void attemptStarted();
@@ -77,20 +84,32 @@ signals:
     void finished(const UploadResult &result);
 
 private:
+    enum class State { Idle, Posting, ProbingProxy, WaitingToRetry, Finished };
+    // Why the job itself failed the attempt; a weightier cause replaces a lighter one.
+    enum class Cause {
+        None,
+        // Qt began to post the body a second time; the attempt ends as a closed connection.
+        ResendRefused,
+        ReplyTooLarge,
+        // Every later read of the file fails too.
+        FileUnreadable,
+        // For a reason that may pass: the attempt was idle, or its reply cut short.
+        GivenUp,
+        // As GivenUp, and no attempt follows.
+        Stopped,
+    };
+
+    void setState(State next);
+    void setCause(Cause weightier) { cause = qMax(cause, weightier); }
     void post();
-    void startReply();
-    void readReply();
-    void rejectReply();
-    void checkIdle();
-    void runOutOfTime();
+    void stopAttempt(Cause why, const QByteArray &line);
     void giveUp(const QByteArray &line);
-    void replyFinished();
+    void replyFinished(const QByteArray &bytes, qint64 receivedSize);
     void failReply();
-    bool proxyMayHaveRefused() const;
     void askProxy();
-    void finishAttempt();
+    void endFailedAttempt();
+    void finish(ExitStatus status);
     void noteFailure(const QByteArray &line);
-    void refuseProxy();
 
     QNetworkAccessManager *manager;
     QNetworkReply *reply = nullptr;
@@ -98,7 +117,6 @@ private:
     RangeDevice *body = nullptr;
     Watchdog *watchdog = nullptr;
     QElapsedTimer elapsed;
-    QElapsedTimer sinceMoved;
     bool secure = false;
     int idleTimeout = 0;
     int retryCount = 0;
@@ -106,25 +124,12 @@ private:
     QDeadlineTimer retryDeadline{ QDeadlineTimer::Forever };
     QTimer retryWait;
     LongTimer runTime;
-    bool failed = false;
-    // The job gave the attempt up itself, for a reason that may pass.
-    bool givenUp = false;
-    // No attempt follows this one.
-    bool ending = false;
-    bool fileFailed = false;
-    QByteArray proxyUser;
-    QByteArray proxyPassword;
-    bool proxyAnswered = false;
-    // The TLS session began, so the proxy had opened the tunnel.
-    bool tunnelOpened = false;
-    // The proxy asked for credentials again: those given, if any, were refused.
-    bool proxyRefused = false;
-    bool replyTooLarge = false;
-    // Qt began to post the body a second time; the attempt ends as a closed connection.
-    bool resendRefused = false;
-    // Asking the proxy about the failed attempt, or null.
+    State state = State::Idle;
+    Cause cause = Cause::None;
+    // Asking the proxy about the failed attempt while ProbingProxy, else null.
     ProxyProbe *probe = nullptr;
-    ReplyBody replyBody;
+    ReplyReader reader;
+    ProxyAuthentication proxyAuthentication;
     UploadResult outcome;
 };
 

@@ -1,0 +1,99 @@
+#include "replyreader.h"
+
+#include "jsonscript.h"
+
+#include <QNetworkReply>
+
+#include <cmath>
+#include <limits>
+
+ReplyReader::ReplyReader(QObject *parent)
+    : QObject(parent)
+{
+    connect(&idleCheck, &QTimer::timeout, this, &ReplyReader::checkIdle);
+}
+
+void ReplyReader::setIdleTimeout(int seconds)
+{
+    idleTimeout = seconds;
+}
+
+void ReplyReader::read(QNetworkReply *newReply)
+{
+    reply = newReply;
+    refused = false;
+    body.start(QByteArray());
+    sinceMoved.start();
+    reply->setReadBufferSize(readBufferSize);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &ReplyReader::startBody);
+    connect(reply, &QNetworkReply::readyRead, this, &ReplyReader::readAvailable);
+    // Qt's own transfer time-out posts an event to restart its timer for every
+    // 16 KiB sent; a clock read per piece and a check each second cost less.
+    const auto moved = [this] { sinceMoved.start(); };
+    connect(reply, &QNetworkReply::uploadProgress, this, moved);
+    connect(reply, &QNetworkReply::downloadProgress, this, moved);
+    connect(reply, &QNetworkReply::metaDataChanged, this, moved);
+    connect(reply, &QNetworkReply::finished, this, &ReplyReader::end);
+    if (idleTimeout > 0)
+        idleCheck.start(1000);
+}
+
+// A reply larger than any answer this program reads would only exhaust memory.
+void ReplyReader::startBody()
+{
+    // Qt hands the limit to its network thread only if the request already
+    // runs there; said again now, its reading ahead stops at the limit.
+    reply->setReadBufferSize(readBufferSize);
+    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (declared.toLongLong() > ReplyBody::maximumSize)
+        refuse();
+    else
+        body.start(reply->rawHeader("Content-Encoding"), declared.isValid() ? declared.toLongLong() : -1);
+}
+
+void ReplyReader::readAvailable()
+{
+    if (!refused && reply->isOpen() && !body.append(reply->readAll()))
+        refuse();
+}
+
+void ReplyReader::refuse()
+{
+    refused = true;
+    emit tooLarge();
+}
+
+void ReplyReader::checkIdle()
+{
+    if (sinceMoved.elapsed() < idleTimeout * qint64(1000))
+        return;
+    idleCheck.stop();
+    emit idle();
+}
+
+void ReplyReader::end()
+{
+    idleCheck.stop();
+    readAvailable();
+    const QByteArray bytes = body.bytes();
+    const qint64 received = body.receivedSize();
+    // Kept until the next reply, the body would be held twice.
+    body.start(QByteArray());
+    emit finished(bytes, received);
+}
+
+// The JSON text ends at the first zero byte; the reply's bytes are UTF-8.
+int ReplyReader::statusCode(const QByteArray &bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    const QString text = QString::fromUtf8(bytes.constData(), zero < 0 ? bytes.size() : zero);
+    const QVariant value = JsonScript::instance().parse(text).value(QStringLiteral("status_code"));
+    // A number that is not an int would print as another one: 4294967497 as 201, 201.9 as 202.
+    if (value.userType() == QMetaType::Double) {
+        const double number = value.toDouble();
+        const bool integral = std::trunc(number) == number && number >= std::numeric_limits<int>::min()
+                              && number <= std::numeric_limits<int>::max();
+        return integral ? int(number) : 0;
+    }
+    return value.toInt();
+}

@@ -1,0 +1,19 @@
+#ifndef UPLOADREQUEST_H
+#define UPLOADREQUEST_H
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+
+class QUrl;
+
+// The request every attempt of a chunk posts, with its eight headers in their order.
+class UploadRequest
+{
+public:
+    static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
+    // Whole hours east of UTC, as the server takes them: "+2", "0", "-3".
+    static QString localTimeZoneOffset();
+};
+
+#endif // UPLOADREQUEST_H
