@@ -1,6 +1,6 @@
 #include "curlrequest.h"
 
-#include "uploadjob.h"
+#include "uploadrequest.h"
 
 #include <QUrl>
 
@@ -79,7 +79,7 @@ void CurlRequest::prepare(const QByteArray &address, qint64 size)
     headerList = nullptr;
     QList<QByteArray> lines;
     lines << (settings.upload.apiToken.isEmpty() ? QByteArray("X_ZORV_API_TOKEN;") : "X_ZORV_API_TOKEN: " + settings.upload.apiToken)
-          << "X_ZORV_LOCAL_TS_OFFSET: " + UploadJob::localTimeZoneOffset().toLatin1() << "USER-AGENT: tovanel/5.0.0"
+          << "X_ZORV_LOCAL_TS_OFFSET: " + UploadRequest::localTimeZoneOffset().toLatin1() << "USER-AGENT: tovanel/5.0.0"
           << "Accept-Encoding: gzip,deflate" << "Content-Type: application/octet-stream"
           << "Content-Length: " + QByteArray::number(size) << "Connection: Keep-Alive" << "Keep-Alive: timeout=20000";
     if (!user.isEmpty() || !password.isEmpty())

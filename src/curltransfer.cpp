@@ -5,7 +5,7 @@
 #include "proxyprobe.h"
 #include "rangedevice.h"
 #include "retrypolicy.h"
-#include "uploadjob.h"
+#include "replyreader.h"
 
 #include <QDateTime>
 #include <QNetworkProxy>
@@ -143,9 +143,9 @@ void CurlTransfer::endAttempt(CURLcode code)
     if (code != CURLE_OK)
         return fail(CurlError::fromCode(code, request.throughProxy(), outcome.httpStatus));
     // The script engine takes about 60 bytes of memory per byte of JSON.
-    if (!outcome.reply.isNull() && outcome.reply.size() <= UploadJob::maximumParsedSize) {
+    if (!outcome.reply.isNull() && outcome.reply.size() <= ReplyReader::maximumParsedSize) {
         outcome.statusCodeShown = true;
-        outcome.statusCode = UploadJob::statusCode(outcome.reply);
+        outcome.statusCode = ReplyReader::statusCode(outcome.reply);
     }
     if (outcome.httpStatus >= 400)
         return fail(CurlError::fromStatus(outcome.httpStatus));

@@ -129,7 +129,7 @@ const UploadResult &FileTransfer::result() const
 
 QString FileTransfer::localTimeZoneOffset()
 {
-    return UploadJob::localTimeZoneOffset();
+    return UploadRequest::localTimeZoneOffset();
 }
 
 void FileTransfer::printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize)
@@ -168,7 +168,7 @@ void FileTransfer::httpPostDataReply()
     if (reply.reply.isNull())
         ConsoleMessage() << " >> Reply is Empty.";
     else if (!reply.statusCodeShown)
-        ConsoleMessage() << " >> status_code not read: reply over" << UploadJob::maximumParsedSize << "Byte";
+        ConsoleMessage() << " >> status_code not read: reply over" << ReplyReader::maximumParsedSize << "Byte";
     else
         ConsoleMessage() << " >> status_code = " << reply.statusCode;
     ConsoleMessage() << " >> reply header pairs: " << reply.headers;

@@ -27,7 +27,7 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
         stopAttempt(Cause::GivenUp, " >> Timed out: no data moved for " + QByteArray::number(idleTimeout) + " seconds ");
     });
     connect(&reader, &ReplyReader::tooLarge, this, [this] {
-        stopAttempt(Cause::ReplyTooLarge, " >> Reply too large: more than " + QByteArray::number(maximumReplySize) + " Byte ");
+        stopAttempt(Cause::ReplyTooLarge, " >> Reply too large: more than " + QByteArray::number(ReplyBody::maximumSize) + " Byte ");
     });
     connect(&reader, &ReplyReader::finished, this, &UploadJob::replyFinished);
     connect(&proxyAuthentication, &ProxyAuthentication::refused, this, [this] {
@@ -183,9 +183,9 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
         return endFailedAttempt();
     }
     // The script engine takes about 60 bytes of memory per byte of JSON.
-    if (!outcome.reply.isNull() && outcome.reply.size() <= maximumParsedSize) {
+    if (!outcome.reply.isNull() && outcome.reply.size() <= ReplyReader::maximumParsedSize) {
         outcome.statusCodeShown = true;
-        outcome.statusCode = statusCode(outcome.reply);
+        outcome.statusCode = ReplyReader::statusCode(outcome.reply);
     }
     emit replyReceived();
     // Only a 2xx status says the server took the chunk: an interim answer or

@@ -61,16 +61,6 @@ public:
     // Ends the job now, with this failure line, as a transient failure.
     void abort(const QByteArray &line) { giveUp(line); }
 
-    static QString localTimeZoneOffset() { return UploadRequest::localTimeZoneOffset(); }
-    // The integer under "status_code" of a JSON object reply, else 0.
-    static int statusCode(const QByteArray &body) { return ReplyReader::statusCode(body); }
-
-    static constexpr qint64 maximumReplySize = ReplyBody::maximumSize;
-    // Larger replies are shown but not parsed.
-    static constexpr int maximumParsedSize = ReplyReader::maximumParsedSize;
-    // What Qt reads ahead of the program: memory does not depend on how busy its thread is.
-    static constexpr qint64 readBufferSize = ReplyReader::readBufferSize;
-
 signals:
     void attemptStarted();
     void uploadProgress(qint64 bytes_sent, qint64 bytes_total);
