@@ -1,6 +1,7 @@
 #ifndef FILETRANSFER_H
 #define FILETRANSFER_H
 
+#include "progress.h"
 #include "uploadresult.h"
 #include "watchdog.h"
 
@@ -9,7 +10,7 @@
 
 class QNetworkAccessManager;
 class RateLimiter;
-class ResultFile;
+class ResultWriter;
 class UploadJob;
 
 // The one-chunk program's console face over an upload job: checks the file
@@ -41,22 +42,18 @@ public:
     void setLimitRate(qint64 bytesPerSecond);
     void setProxyCredentials(const QByteArray &user, const QByteArray &password);
     // Where the result goes if the watchdog has to end the run.
-    void setResultFile(ResultFile *file);
+    void setResultWriter(ResultWriter *writer);
     // Null until upload() has posted.
     UploadJob *job() const;
     const UploadResult &result() const;
 
     static QString localTimeZoneOffset();
-    static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
 
 public slots:
     void showProgress(qint64 bytes_sent = 0, qint64 bytes_total = 1);
     void httpPostDataReply();
 
 private:
-    // The highest percentage shown in this attempt.
-    static int lastPercent;
-
     qint64 fileSize = 0;
     qint64 bodySize = 0;
     QNetworkAccessManager *manager;
@@ -70,6 +67,7 @@ private:
     // What the run ends with when nothing was posted.
     UploadResult unposted;
     Watchdog watchdog;
+    Progress progress{ Progress::Steps::Reached };
 };
 
 #endif // FILETRANSFER_H

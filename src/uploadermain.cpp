@@ -5,7 +5,7 @@
 #include "consolemessage.h"
 #include "filetransfer.h"
 #include "resourcelimits.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 #include "standardstreams.h"
 #include "uploadarguments.h"
 #include "uploadjob.h"
@@ -18,7 +18,7 @@ namespace {
 
 // A result that cannot be written fails a run that had none, so that a script
 // never acts on a run whose result it cannot read.
-int reportResult(ResultFile *resultFile, const UploadResult &result)
+int reportResult(ResultWriter *resultFile, const UploadResult &result)
 {
     if (resultFile->write(result))
         return int(result.exitStatus);
@@ -37,7 +37,7 @@ int uploaderMain(int argc, char *argv[])
     const bool usable = arguments.parse(argc, argv);
     // A refused run replaces the previous result too: a script must never
     // read an older run's success as this one's.
-    ResultFile resultFile;
+    ResultWriter resultFile;
     const QDeadlineTimer runDeadline(arguments.max_time > 0 ? arguments.max_time * qint64(1000) : -1);
     const bool resultUsable = resultFile.open(arguments.result_path, arguments.file_path, runDeadline);
     UploadResult unsent;
@@ -70,7 +70,7 @@ int uploaderMain(int argc, char *argv[])
     transfer->setMaxTime(arguments.max_time);
     transfer->setLimitRate(arguments.limit_rate);
     transfer->setProxyCredentials(arguments.proxy_user, arguments.proxy_password);
-    transfer->setResultFile(&resultFile);
+    transfer->setResultWriter(&resultFile);
     if (!transfer->upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                           arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                           arguments.proxy_port.constData(), arguments.use_proxy.constData())) {

@@ -1,7 +1,7 @@
 #include "watchdog.h"
 
 #include "consolemessage.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 
 #include <cstring>
 
@@ -47,9 +47,9 @@ void Watchdog::setMaxTime(int seconds)
     outOfTimeLines = outOfTime + "\n >> Exit with error! \n";
 }
 
-void Watchdog::setResultFile(ResultFile *file)
+void Watchdog::setResultWriter(ResultWriter *writer)
 {
-    resultFile = file;
+    resultFile = writer;
 }
 
 void Watchdog::startAttempt(const UploadResult &attempt)

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-class ResultFile;
+class ResultWriter;
 
 // Ends an unanswered attempt from a thread of its own when no data has moved
 // for the idle time-out and a grace, when the run has taken its whole time
@@ -28,7 +28,7 @@ public:
     void setIdleTimeout(int seconds);
     // The run's whole time, from when this object was made; 0 for none.
     void setMaxTime(int seconds);
-    void setResultFile(ResultFile *file);
+    void setResultWriter(ResultWriter *writer);
 
     // A new attempt: what the result says if the run has to end during it.
     void startAttempt(const UploadResult &result);
@@ -56,7 +56,7 @@ private:
 
     int idleTimeout = 0;
     int maxTime = 0;
-    ResultFile *resultFile = nullptr;
+    ResultWriter *resultFile = nullptr;
     int statusDescriptor = -1;
     // Built beforehand: nothing is allocated on the way out.
     QByteArray timedOut;

@@ -11,7 +11,7 @@
 #include "filetransfer.h"
 #include "jsonscript.h"
 #include "resourcelimits.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 
 #include <QThread>
 #include <QTimer>
@@ -45,11 +45,11 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (arguments.value(0) == QLatin1String("stall")) {
-        ResultFile result;
+        ResultWriter result;
         if (!result.open(QFile::encodeName(arguments.value(4)), QFile::encodeName(arguments.value(3))))
             return 2;
         transfer.setIdleTimeout(1);
-        transfer.setResultFile(&result);
+        transfer.setResultWriter(&result);
         if (!transfer.upload(arguments.value(2).toUtf8().constData(), "t", QFile::encodeName(arguments.value(3)).constData(), 0, 1000,
                              "", "", "false"))
             return 3;
