@@ -5,11 +5,15 @@
 
 #include <QByteArray>
 
+class FileUploadOptions;
 class RateLimiter;
 
 // What every chunk of a run is sent with through libcurl.
 struct CurlSettings
 {
+    // The run's, with the client certificate that the environment gave Qt.
+    static CurlSettings forRun(const FileUploadOptions &options, RateLimiter *limiter);
+
     // The token, the idle time, the retries of each chunk, the proxy and its credentials.
     UploadSettings upload;
     // The authorities' file and OpenSSL's hashed folders: libcurl's own when null, none when empty.

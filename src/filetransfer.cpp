@@ -3,6 +3,7 @@
 #include "consolemessage.h"
 #include "rangedevice.h"
 #include "ratelimiter.h"
+#include "transferreport.h"
 #include "uploadjob.h"
 #include "watchdog.h"
 
@@ -13,12 +14,8 @@
 #include <QNetworkProxy>
 #include <QUrl>
 
-#include <limits>
-
 #include <sys/stat.h>
 #include <unistd.h>
-
-int FileTransfer::lastPercent = 0;
 
 FileTransfer::FileTransfer(Watchdog *watchdog, QObject *parent)
     : QObject(parent)
@@ -34,7 +31,7 @@ FileTransfer::~FileTransfer()
         if (hasFailed())
             ConsoleMessage() << " >> Exit with error!";
         else
-            printTransferReport(transferJob->result().elapsedMilliseconds, bodySize);
+            TransferReport::print(transferJob->result().elapsedMilliseconds, bodySize);
     }
     // The job's reply goes before the manager that made it.
     delete transferJob;
@@ -86,8 +83,8 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     transferJob->setMaxTime(settings.maxTime);
     transferJob->setProxyCredentials(settings.proxyUser, settings.proxyPassword);
     transferJob->setWatchdog(watchdog);
-    connect(transferJob, &UploadJob::attemptStarted, this, [] {
-        lastPercent = 0;
+    connect(transferJob, &UploadJob::attemptStarted, this, [this] {
+        progress.restart();
         ConsoleMessage() << " >> Uploading Start...";
     });
     connect(transferJob, SIGNAL(uploadProgress(qint64,qint64)), this, SLOT(showProgress(qint64,qint64)));
@@ -132,32 +129,9 @@ QString FileTransfer::localTimeZoneOffset()
     return UploadRequest::localTimeZoneOffset();
 }
 
-void FileTransfer::printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize)
-{
-    const double seconds = elapsedMilliseconds / 1000.0;
-    const double speed = bodySize * 8.0 / seconds / 1000000.0;
-    ConsoleMessage() << "\n >> The uploading process took" << seconds << "Seconds";
-    ConsoleMessage() << " >> The uploading Speed is" << speed << "Mb/Sec";
-    ConsoleMessage() << " >> Bye...";
-}
-
 void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
 {
-    if (bytes_sent <= 0 || bytes_total <= 0)
-        return;
-    // bytes_sent * 100 overflows only beyond 92 PB; there the division comes first.
-    qint64 percent = 0;
-    if (__builtin_mul_overflow(bytes_sent, qint64(100), &percent))
-        percent = bytes_sent / qMax<qint64>(1, bytes_total / 100);
-    else
-        percent /= bytes_total;
-    percent = qMin<qint64>(percent, std::numeric_limits<int>::max());
-    if (percent <= lastPercent)
-        return;
-    lastPercent = int(percent);
-    if (lastPercent % 10 != 0)
-        return;
-    ConsoleMessage() << " >> Progress: " << lastPercent;
+    progress.update(bytes_sent, bytes_total);
 }
 
 // The body, its status_code and its header pairs; not shown on an error.

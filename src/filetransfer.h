@@ -1,6 +1,7 @@
 #ifndef FILETRANSFER_H
 #define FILETRANSFER_H
 
+#include "progress.h"
 #include "uploadresult.h"
 #include "uploadsettings.h"
 
@@ -38,16 +39,12 @@ public:
     const UploadResult &result() const;
 
     static QString localTimeZoneOffset();
-    static void printTransferReport(qint64 elapsedMilliseconds, qint64 bodySize);
 
 public slots:
     void showProgress(qint64 bytes_sent = 0, qint64 bytes_total = 1);
     void httpPostDataReply();
 
 private:
-    // The highest percentage shown in this attempt.
-    static int lastPercent;
-
     qint64 fileSize = 0;
     qint64 bodySize = 0;
     QNetworkAccessManager *manager;
@@ -57,6 +54,7 @@ private:
     // What the run ends with when nothing was posted.
     UploadResult unposted;
     Watchdog *watchdog;
+    Progress progress{ Progress::Steps::Reached };
 };
 
 #endif // FILETRANSFER_H

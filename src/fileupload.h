@@ -1,14 +1,14 @@
 #ifndef FILEUPLOAD_H
 #define FILEUPLOAD_H
 
-#include "chunklayout.h"
 #include "curltransfer.h"
 #include "exitstatus.h"
-#include "longtimer.h"
+#include "fileuploadconsole.h"
 #include "fileuploadoptions.h"
-#include "uploadjournal.h"
+#include "longtimer.h"
+#include "resultwriter.h"
+#include "uploadfiles.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -50,36 +50,20 @@ private:
         int slot = 0;
     };
 
-    CurlTransfer::Settings transferSettings() const;
+    void startTransfers();
     void startChunks();
     void chunkFinished(CurlTransfer *transfer, const UploadResult &result);
-    QByteArray pathProblem() const;
-    bool fileUnchanged() const;
     bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
-    void writeResult(const UploadResult &result);
-    // Stopped: a signal came, or the run time ended, while the reader did not read.
-    enum class Written { Whole, Failed, Stopped };
-    Written writeResultBytes(const char *data, qint64 size);
-    void resultFailed(Written written);
+    void resultWritten(ResultWriter::Written written);
     void runOutOfTime();
     void abandonChunks(const QByteArray &line);
-    void report(const Chunk &chunk, const UploadResult &result);
-    void reportRetry(const Chunk &chunk, const UploadResult &result, int seconds);
-    void printLine(const QByteArray &line);
-    void showProgress();
     void drawStatusLine();
     void finish();
     bool fail(ExitStatus status, const QByteArray &line);
 
     FileUploadOptions options;
-    // Every chunk is read through this one descriptor, so that a file
-    // replaced under its name is never sent in parts of two.
-    int input = -1;
-    ChunkLayout layout{ 0, 1 };
-    QJsonObject identity;
-    UploadJournal journal;
-    // -1 when there is none, or once a write to it failed.
-    int resultDescriptor = -1;
+    UploadFiles files;
+    FileUploadConsole console;
     // Chunks are found as they are needed: memory does not grow with their count.
     qint64 nextIndex = 0;
     CurlMulti *multi = nullptr;
@@ -91,20 +75,14 @@ private:
     LongTimer runTime;
     QElapsedTimer clock;
     QTimer statusLine;
-    bool terminal = false;
     bool stopping = false;
     // A signal or --max-time: the chunks in flight count neither as stored nor as failed.
     bool abandoning = false;
     bool ended = false;
     ExitStatus status = ExitStatus::Success;
-    qint64 skipped = 0;
-    qint64 stored = 0;
-    qint64 failed = 0;
-    qint64 bytesSent = 0;
-    qint64 bytesToSend = 0;
+    FileUploadConsole::Counts counts;
     // Bytes under way in the chunks in flight, for the status line.
     QHash<CurlTransfer *, qint64> sending;
-    int lastPercent = 0;
 };
 
 #endif // FILEUPLOAD_H

@@ -5,7 +5,7 @@
 #include "consolemessage.h"
 #include "filetransfer.h"
 #include "resourcelimits.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 #include "standardstreams.h"
 #include "uploadarguments.h"
 #include "uploadjob.h"
@@ -16,7 +16,7 @@
 namespace {
 
 // From the resource limits to the answer: what the run ends with.
-UploadResult send(int argc, char *argv[], const UploadArguments &arguments, ResultFile *resultFile)
+UploadResult send(int argc, char *argv[], const UploadArguments &arguments, ResultWriter *resultFile)
 {
     UploadResult unsent;
     unsent.exitStatus = ExitStatus::Failure;
@@ -31,7 +31,7 @@ UploadResult send(int argc, char *argv[], const UploadArguments &arguments, Resu
         return unsent;
     }
     Watchdog watchdog;
-    watchdog.setResultFile(resultFile);
+    watchdog.setResultWriter(resultFile);
     FileTransfer transfer(&watchdog);
     transfer.setSettings(arguments.settings);
     if (transfer.upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
@@ -58,7 +58,7 @@ int uploaderMain(int argc, char *argv[])
     const bool usable = arguments.parse(argc, argv);
     // A refused run replaces the previous result too: a script must never
     // read an older run's success as this one's.
-    ResultFile resultFile;
+    ResultWriter resultFile;
     const QDeadlineTimer runDeadline(arguments.settings.maxTime > 0 ? arguments.settings.maxTime * qint64(1000) : -1);
     const bool resultUsable = resultFile.open(arguments.settings.resultPath, arguments.file_path, runDeadline);
     UploadResult result;

@@ -1,7 +1,7 @@
 #include "watchdog.h"
 
 #include "consolemessage.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 
 #include <cstring>
 
@@ -60,9 +60,9 @@ void Watchdog::layLines()
     memoryLines = memoryExceeded + '\n' + closing;
 }
 
-void Watchdog::setResultFile(ResultFile *file)
+void Watchdog::setResultWriter(ResultWriter *writer)
 {
-    resultFile = file;
+    resultFile = writer;
 }
 
 void Watchdog::startAttempt(const UploadResult &attempt)

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-class ResultFile;
+class ResultWriter;
 
 // Ends an unanswered attempt from a thread of its own when no data has moved
 // for the idle time-out and a grace, when the run has taken its whole time
@@ -28,7 +28,7 @@ public:
     void setIdleTimeout(int seconds);
     // The run's whole time, from when this object was made; 0 for none.
     void setMaxTime(int seconds);
-    void setResultFile(ResultFile *file);
+    void setResultWriter(ResultWriter *writer);
     // The line after the failure's when the run is ended from here; empty for none.
     void setClosingLine(const QByteArray &line);
 
@@ -60,7 +60,7 @@ private:
 
     int idleTimeout = 0;
     int maxTime = 0;
-    ResultFile *resultFile = nullptr;
+    ResultWriter *resultFile = nullptr;
     int statusDescriptor = -1;
     // Built beforehand: nothing is allocated on the way out.
     QByteArray timedOut;

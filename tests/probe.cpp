@@ -11,7 +11,7 @@
 #include "filetransfer.h"
 #include "jsonscript.h"
 #include "resourcelimits.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 #include "watchdog.h"
 
 #include <QThread>
@@ -47,13 +47,13 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (arguments.value(0) == QLatin1String("stall")) {
-        ResultFile result;
+        ResultWriter result;
         if (!result.open(QFile::encodeName(arguments.value(4)), QFile::encodeName(arguments.value(3))))
             return 2;
         UploadSettings settings;
         settings.idleTimeout = 1;
         transfer.setSettings(settings);
-        watchdog.setResultFile(&result);
+        watchdog.setResultWriter(&result);
         if (!transfer.upload(arguments.value(2).toUtf8().constData(), "t", QFile::encodeName(arguments.value(3)).constData(), 0, 1000,
                              "", "", "false"))
             return 3;

@@ -1,5 +1,5 @@
 #include "consolemessage.h"
-#include "filetransfer.h"
+#include "transferreport.h"
 #include "messagecapture.h"
 
 #include <QtTest>
@@ -64,7 +64,7 @@ void TestConsoleMessage::transferReport()
     QFETCH(qint64, bytes);
     QFETCH(QString, seconds);
     QFETCH(QString, speed);
-    FileTransfer::printTransferReport(milliseconds, bytes);
+    TransferReport::print(milliseconds, bytes);
     QCOMPARE(capture->lines(), QStringList() << QString() << QStringLiteral(" >> The uploading process took %1 Seconds ").arg(seconds)
                                           << QStringLiteral(" >> The uploading Speed is %1 Mb/Sec ").arg(speed)
                                           << QStringLiteral(" >> Bye... "));

@@ -1,5 +1,5 @@
 #include "messagecapture.h"
-#include "resultfile.h"
+#include "resultwriter.h"
 #include "testfiles.h"
 #include "uploadresult.h"
 
@@ -36,7 +36,7 @@ mode_t fileType(const QByteArray &path)
 
 } // namespace
 
-class TestResultFile : public QObject
+class TestResultWriter : public QObject
 {
     Q_OBJECT
 
@@ -45,12 +45,14 @@ private slots:
     void targets();
     void members_data();
     void members();
+    void appends_data();
+    void appends();
 
 private:
     QTemporaryDir directory;
 };
 
-void TestResultFile::targets_data()
+void TestResultWriter::targets_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("opens");
@@ -73,7 +75,7 @@ void TestResultFile::targets_data()
 // Devices and FIFOs are written in place, never renamed over; a regular file
 // is replaced through a temporary file beside it, and the previous result is
 // gone as soon as the run starts.
-void TestResultFile::targets()
+void TestResultWriter::targets()
 {
     QFETCH(QString, kind);
     QFETCH(bool, opens);
@@ -119,7 +121,7 @@ void TestResultFile::targets()
     {
         const QStringList entries = QDir(QFile::decodeName(folder)).entryList(QDir::AllEntries | QDir::System);
         const QByteArray before = opens ? QByteArray() : contentOf(file);
-        ResultFile resultFile;
+        ResultWriter resultFile;
         QCOMPARE(resultFile.open(path, input), opens);
         if (!opens) {
             MessageCapture capture;
@@ -157,7 +159,7 @@ void TestResultFile::targets()
     }
 }
 
-void TestResultFile::members_data()
+void TestResultWriter::members_data()
 {
     QTest::addColumn<int>("httpStatus");
     QTest::addColumn<qint64>("bytes");
@@ -189,7 +191,7 @@ void TestResultFile::members_data()
 }
 
 // Built a piece at a time; read back as JSON, it says what the run did.
-void TestResultFile::members()
+void TestResultWriter::members()
 {
     QFETCH(int, httpStatus);
     QFETCH(qint64, bytes);
@@ -209,5 +211,73 @@ void TestResultFile::members()
     QVERIFY(!QJsonDocument::fromJson(json(result)).isNull());
 }
 
-QTEST_GUILESS_MAIN(TestResultFile)
-#include "tst_resultfile.moc"
+void TestResultWriter::appends_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("opens");
+    // Bytes of the first line's reply: over a pipe's buffer, it fills a pipe that nobody reads.
+    QTest::addColumn<int>("replySize");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+
+    const int whole = int(ResultWriter::Written::Whole);
+    const int failed = int(ResultWriter::Written::Failed);
+    const int stopped = int(ResultWriter::Written::Stopped);
+    QTest::newRow("file: every line") << "file" << true << 10000 << whole << whole;
+    QTest::newRow("full device: nothing after the failed line") << "/dev/full" << true << 10 << failed << failed;
+    QTest::newRow("FIFO without a reader refused") << "fifo" << false << 10 << failed << failed;
+    QTest::newRow("reader that reads nothing: stopped at the deadline") << "stalled" << true << 1 << whole << stopped;
+    QTest::newRow("reader gone: a failed write, no SIGPIPE") << "gone" << true << 10 << failed << failed;
+}
+
+// Each line whole, or the writer stops for good; a FIFO's reader is never waited for past the deadline.
+void TestResultWriter::appends()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, opens);
+    QFETCH(int, replySize);
+    QFETCH(int, first);
+    QFETCH(int, second);
+    QByteArray path = QFile::encodeName(directory.filePath(kind + QLatin1String(".appends")));
+    int reader = -1;
+    if (kind.startsWith(QLatin1Char('/'))) {
+        path = kind.toUtf8();
+    } else if (kind == QLatin1String("file")) {
+        QVERIFY(writeTestFile(QFile::decodeName(path), "previous run"));
+    } else {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        if (kind != QLatin1String("fifo"))
+            QVERIFY((reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK)) >= 0);
+    }
+    UploadResult result;
+    result.startAttempt();
+    result.httpStatus = 201;
+    result.reply = QByteArray(replySize, 'r');
+    QJsonObject summary;
+    summary.insert(QStringLiteral("exit"), 0);
+    // The stalled reader's pipe takes the first line, and nothing of a line that does not fit what is left.
+    UploadResult large = result;
+    large.reply = QByteArray(1 << 17, 'r');
+    ResultWriter writer;
+    QCOMPARE(writer.openForAppends(path, QDeadlineTimer(1000)), opens);
+    QCOMPARE(writer.lacksReader(), kind == QLatin1String("fifo"));
+    if (kind == QLatin1String("gone"))
+        ::close(reader);
+    const ResultWriter::Written firstWritten = opens ? writer.append(result) : ResultWriter::Written::Failed;
+    QCOMPARE(int(firstWritten), first);
+    const ResultWriter::Written secondWritten
+        = opens ? (kind == QLatin1String("stalled") ? writer.append(large) : writer.append(summary)) : ResultWriter::Written::Failed;
+    QCOMPARE(int(secondWritten), second);
+    QCOMPARE(writer.isOpen(), opens && second == int(ResultWriter::Written::Whole));
+    if (kind == QLatin1String("file"))
+        QCOMPARE(contentOf(path), json(result) + "{\"exit\":0}\n");
+    if (kind == QLatin1String("stalled")) {
+        char text[4096];
+        const ssize_t size = ::read(reader, text, sizeof text);
+        ::close(reader);
+        QCOMPARE(QByteArray(text, int(qMax<ssize_t>(0, size))).left(json(result).size()), json(result));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestResultWriter)
+#include "tst_resultwriter.moc"

@@ -1,0 +1,52 @@
+#include "progress.h"
+
+#include "consolemessage.h"
+
+#include <limits>
+
+namespace {
+
+int percentOf(qint64 done, qint64 total)
+{
+    // done * 100 overflows only beyond 92 PB; there the division comes first.
+    qint64 percent = 0;
+    if (__builtin_mul_overflow(done, qint64(100), &percent))
+        percent = done / qMax<qint64>(1, total / 100);
+    else
+        percent /= total;
+    return int(qMin<qint64>(percent, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+Progress::Progress(Steps steps)
+    : steps(steps)
+{
+}
+
+void Progress::restart()
+{
+    lastPercent = 0;
+}
+
+void Progress::update(qint64 done, qint64 total, double megabytesPerSecond)
+{
+    if (steps == Steps::Reached) {
+        if (done <= 0 || total <= 0)
+            return;
+        const int percent = percentOf(done, total);
+        if (percent <= lastPercent)
+            return;
+        lastPercent = percent;
+        if (percent % 10 == 0)
+            ConsoleMessage() << " >> Progress: " << percent;
+        return;
+    }
+    // An empty file is whole from the start.
+    const int percent = total <= 0 ? 100 : percentOf(done, total);
+    if (percent / 10 <= lastPercent / 10)
+        return;
+    lastPercent = percent;
+    ConsoleMessage::writeLine(" >> Progress: " + QByteArray::number(percent / 10 * 10) + " % of " + QByteArray::number(total) + " Byte, "
+                              + QByteArray::number(megabytesPerSecond, 'f', 1) + " MB/s ");
+}
