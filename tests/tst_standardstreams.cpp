@@ -64,11 +64,11 @@ void TestStandardStreams::openClosed()
     for (int descriptor = 0; descriptor < 3; ++descriptor)
         after[descriptor] = describe(descriptor);
     const int next = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(next);
     for (int descriptor = 0; descriptor < 3; ++descriptor) {
         ::dup2(saved[descriptor], descriptor);
         ::close(saved[descriptor]);
     }
-    ::close(next);
 
     QVERIFY2(next > 2, QByteArray::number(next).constData());
     for (int descriptor = 0; descriptor < 3; ++descriptor) {
