@@ -138,6 +138,9 @@ class Handler(socketserver.StreamRequestHandler):
             return False
         if options.hold_after is not None and self.server.answered >= options.hold_after and (
                 not options.hold_file or os.path.exists(options.hold_file)):
+            if options.store:
+                # Tells a test that waits for every request in flight to be held.
+                open(os.path.join(options.store, "%04d.held" % self.serial), "wb").close()
             self.wait_for_close()
             return False
         if fault == "early-413":

@@ -3,12 +3,38 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTcpServer>
+#include <QTcpSocket>
 
-static quint16 unusedLoopbackPort()
+namespace {
+
+quint16 unusedLoopbackPort()
 {
     QTcpServer server;
     return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
 }
+
+bool accepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(5000);
+}
+
+// squid started as root becomes the user proxy, which clears the signal the
+// system sends a child when the test process dies; so a shell that stays root
+// kills the proxy as soon as its standard input, a pipe from the test
+// process, closes, whether by stop() or by the test process's end.
+const char guard[] = "exec 3<&0\n"
+                     "\"$@\" 3<&- </dev/null &\n"
+                     "proxy=$!\n"
+                     "{ read -r line <&3; kill -9 $proxy; } 2>/dev/null &\n"
+                     "watcher=$!\n"
+                     "wait $proxy\n"
+                     "status=$?\n"
+                     "kill $watcher 2>/dev/null\n"
+                     "exit $status\n";
+
+} // namespace
 
 ProxyProcess::ProxyProcess(const QString &logName)
     : logName(logName)
@@ -17,10 +43,14 @@ ProxyProcess::ProxyProcess(const QString &logName)
 
 ProxyProcess::~ProxyProcess()
 {
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(10000);
-    }
+    stop();
+}
+
+void ProxyProcess::stop()
+{
+    process.closeWriteChannel();
+    process.waitForFinished(30000);
+    process.stop();
 }
 
 QByteArray ProxyProcess::log() const
@@ -32,33 +62,27 @@ QByteArray ProxyProcess::log() const
 // Neither proxy can bind port 0 and tell which port it got, so each is given
 // a port that was free a moment ago; when another process took it meanwhile,
 // the proxy exits and is started again on another.
-void ProxyProcess::start(const QString &program, const QStringList &options, const QByteArray &configuration,
-                         const QString &startLog, const QByteArray &ready)
+void ProxyProcess::start(const QString &program, const QStringList &options, const QByteArray &configuration)
 {
     QFile file(directory.filePath(QStringLiteral("proxy.conf")));
-    QFile log(directory.filePath(startLog));
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     for (int attempt = 0; attempt < 5 && !listening; ++attempt) {
         listeningPort = unusedLoopbackPort();
-        log.remove();
+        QFile::remove(directory.filePath(logName));
         if (listeningPort == 0 || !file.open(QIODevice::WriteOnly))
             return;
         file.write(QByteArray(configuration).replace("@PORT@", QByteArray::number(listeningPort)));
         file.close();
-        process.start(program, options + QStringList(file.fileName()));
-        if (!process.waitForStarted(10000))
+        process.start(QStringLiteral("/bin/sh"), QStringList{ QStringLiteral("-c"), QString::fromLatin1(guard), QStringLiteral("guard"), program }
+                                                     + options + QStringList(file.fileName()));
+        if (!process.waitForStarted(30000))
             return;
-        // Until it says it accepts connections, or exits because the port was
-        // taken; on a loaded machine that took over 10 s.
+        // Until it takes a connection, or exits because the port was taken;
+        // on a loaded machine tinyproxy once took over 10 s to say it listens.
         const QDeadlineTimer deadline(60000);
-        while (!listening && !deadline.hasExpired() && !process.waitForFinished(50)) {
-            // Opened anew each time: a read before the line came must not hold the file open.
-            listening = log.open(QIODevice::ReadOnly) && log.readAll().contains(ready);
-            log.close();
-        }
-        if (!listening && process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
+        while (!listening && !deadline.hasExpired() && !process.waitForFinished(100))
+            listening = accepts(listeningPort);
+        if (!listening)
+            stop();
     }
 }

@@ -1,7 +1,8 @@
 #ifndef PROXYPROCESS_H
 #define PROXYPROCESS_H
 
-#include <QProcess>
+#include "ownedprocess.h"
+
 #include <QTemporaryDir>
 
 // A proxy on a free loopback port with a configuration of its own in a
@@ -18,15 +19,15 @@ public:
 
 protected:
     explicit ProxyProcess(const QString &logName);
-    // The configuration holds @PORT@ where the port goes; ready is the line the
-    // proxy logs once it accepts connections.
-    void start(const QString &program, const QStringList &options, const QByteArray &configuration, const QString &startLog,
-               const QByteArray &ready);
+    // The configuration holds @PORT@ where the port goes.
+    void start(const QString &program, const QStringList &options, const QByteArray &configuration);
     QString path(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
 
 private:
+    void stop();
+
     QTemporaryDir directory;
-    QProcess process;
+    OwnedProcess process;
     const QString logName;
     quint16 listeningPort = 0;
     bool listening = false;

@@ -20,14 +20,6 @@ ReceiverProcess::ReceiverProcess(const QStringList &options)
         listeningPort = quint16(line.mid(5).toUInt());
 }
 
-ReceiverProcess::~ReceiverProcess()
-{
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(10000);
-    }
-}
-
 QString ReceiverProcess::url(const QString &scheme) const
 {
     return QStringLiteral("%1://127.0.0.1:%2/upload").arg(scheme).arg(listeningPort);
@@ -36,6 +28,11 @@ QString ReceiverProcess::url(const QString &scheme) const
 int ReceiverProcess::storedCount() const
 {
     return QDir(store.path()).entryList(QStringList() << QStringLiteral("*.body"), QDir::Files).size();
+}
+
+int ReceiverProcess::heldCount() const
+{
+    return QDir(store.path()).entryList(QStringList() << QStringLiteral("*.held"), QDir::Files).size();
 }
 
 QByteArray ReceiverProcess::storedBody(int index) const

@@ -1,8 +1,9 @@
 #ifndef RECEIVERPROCESS_H
 #define RECEIVERPROCESS_H
 
+#include "ownedprocess.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -11,7 +12,6 @@ class ReceiverProcess
 {
 public:
     explicit ReceiverProcess(const QStringList &options = QStringList());
-    ~ReceiverProcess();
 
     bool isListening() const { return listeningPort != 0; }
     quint16 port() const { return listeningPort; }
@@ -22,10 +22,12 @@ public:
     QList<QByteArray> storedHeaderLines(int index) const;
     // The connection a request came on, counted from 1 in the order they were accepted.
     int storedConnection(int index) const;
+    // Requests it takes and never answers, as --hold-after says.
+    int heldCount() const;
 
 private:
     QTemporaryDir store;
-    QProcess process;
+    OwnedProcess process;
     quint16 listeningPort = 0;
 };
 

@@ -1,6 +1,8 @@
 #ifndef SCOPEDENVIRONMENT_H
 #define SCOPEDENVIRONMENT_H
 
+#include "uploadsettings.h"
+
 #include <QProcessEnvironment>
 #include <QStringList>
 
@@ -31,5 +33,14 @@ public:
 private:
     const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
 };
+
+// The settings as a program reads them from this process's environment.
+inline UploadSettings environmentSettings()
+{
+    UploadSettings settings;
+    QByteArray failure;
+    settings.readEnvironment(UploadSettings::Program::UploaderFile, &failure);
+    return settings;
+}
 
 #endif // SCOPEDENVIRONMENT_H

@@ -46,6 +46,5 @@ SquidProcess::SquidProcess()
                              "http_access deny all\n";
 
     // SIGKILL: on SIGTERM squid takes 2 s to stop even with shutdown_lifetime 0; its helper ends with it.
-    start(QStringLiteral("/usr/sbin/squid"), { QStringLiteral("-N"), QStringLiteral("-f") }, rules, QStringLiteral("cache.log"),
-          "Accepting HTTP Socket connections");
+    start(QStringLiteral("/usr/sbin/squid"), { QStringLiteral("-N"), QStringLiteral("-f") }, rules);
 }

@@ -17,6 +17,5 @@ TinyproxyProcess::TinyproxyProcess(Policy policy)
         filter.open(QIODevice::WriteOnly);
         rules += "Filter \"" + QFile::encodeName(filter.fileName()) + "\"\nFilterDefaultDeny Yes\n";
     }
-    start(QStringLiteral("tinyproxy"), { QStringLiteral("-d"), QStringLiteral("-c") }, rules, QStringLiteral("log"),
-          "Accepting connections");
+    start(QStringLiteral("tinyproxy"), { QStringLiteral("-d"), QStringLiteral("-c") }, rules);
 }

@@ -1,5 +1,6 @@
 #include "curlmulti.h"
 #include "curltransfer.h"
+#include "ownedprocess.h"
 #include "rangedevice.h"
 #include "ratelimiter.h"
 #include "receiverprocess.h"
@@ -23,20 +24,16 @@ private slots:
     void chunks();
 
 private:
-    QString pki(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
+    QString pki(const char *name) const { return testFile.pathOf(QString::fromLatin1(name)); }
 
-    QTemporaryDir directory;
-    QByteArray content;
+    RandomFile testFile;
 };
 
 void TestCurlTransfer::initTestCase()
 {
     QVERIFY(CurlMulti::initialize());
-    QVERIFY(directory.isValid());
     // Three of the receiver's reads: it resets halfway on a read's boundary.
-    content.resize(3 << 20);
-    QRandomGenerator(28).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
-    QVERIFY(writeTestFile(pki("data.bin"), content));
+    QVERIFY(testFile.create(3 << 20, 28));
     // A private authority, a server certificate for 127.0.0.1 and a client certificate, all from it.
     const char *script = "set -e; s() { openssl x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \"$@\"; };"
                          "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=CA;"
@@ -44,8 +41,8 @@ void TestCurlTransfer::initTestCase()
                          "echo subjectAltName=IP:127.0.0.1 > ext; s -in server.csr -extfile ext -out server.pem;"
                          "openssl req -newkey rsa:2048 -nodes -keyout client.key -out client.csr -subj /CN=client;"
                          "s -in client.csr -out client.pem";
-    QProcess openssl;
-    openssl.setWorkingDirectory(directory.path());
+    OwnedProcess openssl;
+    openssl.setWorkingDirectory(testFile.folder());
     openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     openssl.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QString::fromLatin1(script) });
     QVERIFY(openssl.waitForFinished(120000) && openssl.exitCode() == 0);
@@ -148,7 +145,7 @@ void TestCurlTransfer::chunks()
     connect(&transfer, &CurlTransfer::finished, this, [&finished] { ++finished; });
     const int descriptor = ::open(QFile::encodeName(pki("data.bin")).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(descriptor >= 0);
-    const qint64 size = content.size() / chunks;
+    const qint64 size = testFile.content().size() / chunks;
     const QString url = receiver.url(secure ? QStringLiteral("https") : QStringLiteral("http"));
     QElapsedTimer clock;
     clock.start();
@@ -176,7 +173,7 @@ void TestCurlTransfer::chunks()
     const int stored = exitStatus == 0 ? chunks : chunks - 1;
     QCOMPARE(receiver.storedCount() >= stored, true);
     for (int chunk = 0; chunk < stored; ++chunk)
-        QCOMPARE(receiver.storedBody(receiver.storedCount() - stored + chunk + 1), content.mid(chunk * size, size));
+        QCOMPARE(receiver.storedBody(receiver.storedCount() - stored + chunk + 1), testFile.content().mid(chunk * size, size));
     // Straight after the host, the eight headers uploader sets, in its order.
     const QList<QByteArray> eight = { "X_ZORV_API_TOKEN: token", "X_ZORV_LOCAL_TS_OFFSET: " + UploadRequest::localTimeZoneOffset().toLatin1(),
                                       "USER-AGENT: tovanel/5.0.0", "Accept-Encoding: gzip,deflate", "Content-Type: application/octet-stream",

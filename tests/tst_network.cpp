@@ -1,5 +1,6 @@
 #include "filetransfer.h"
 #include "messagecapture.h"
+#include "ownedprocess.h"
 #include "receiverprocess.h"
 #include "refusingport.h"
 #include "testfiles.h"
@@ -71,7 +72,7 @@ UploaderRun runProgram(const QString &program, const QString &url, const QString
 
 bool openssl(const QStringList &arguments)
 {
-    QProcess process;
+    OwnedProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("openssl"), arguments);
     const bool succeeded = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
@@ -113,12 +114,10 @@ private slots:
     void serverAuthentication();
 
 private:
-    QString pki(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
+    QString pki(const char *name) const { return testFile.pathOf(QString::fromLatin1(name)); }
     bool signServerCertificate(const char *name, const char *request, const char *subjectAltName, const char *days);
 
-    QTemporaryDir directory;
-    QString path;
-    QByteArray content;
+    RandomFile testFile;
 };
 
 bool TestNetwork::signServerCertificate(const char *name, const char *request, const char *subjectAltName,
@@ -137,7 +136,6 @@ bool TestNetwork::signServerCertificate(const char *name, const char *request, c
 
 void TestNetwork::initTestCase()
 {
-    QVERIFY(directory.isValid());
     QVERIFY(QSslSocket::supportsSsl());
     const QString subject = QStringLiteral("-subj");
     QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
@@ -184,11 +182,8 @@ void TestNetwork::initTestCase()
     configuration.setCaCertificates(configuration.caCertificates() << QSslCertificate::fromPath(pki("ca.pem")));
     QSslConfiguration::setDefaultConfiguration(configuration);
 
-    for (int i = 0; i < 300000; ++i)
-        content += char(i * 7 + (i >> 9));
-    path = directory.filePath(QStringLiteral("data.bin"));
-    QVERIFY(writeTestFile(path, content));
-    QVERIFY(writeTestFile(path + QStringLiteral(".head"), content.left(1000)));
+    QVERIFY(testFile.create(300000, 5));
+    QVERIFY(writeTestFile(testFile.path() + QStringLiteral(".head"), testFile.content().left(1000)));
 }
 
 void TestNetwork::tlsAccepted_data()
@@ -204,11 +199,11 @@ void TestNetwork::tlsAccepted()
     ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key"),
                                QStringLiteral("--tls-version"), version });
     QVERIFY(receiver.isListening());
-    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 1234, 250000);
+    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), testFile.path(), 1234, 250000);
     QVERIFY2(!run.failed, qPrintable(run.lines.join(QLatin1Char('\n'))));
     QVERIFY(run.lines.contains(QStringLiteral(" >> status_code =  201 ")));
     QCOMPARE(run.lines.last(), QStringLiteral(" >> Bye... "));
-    QCOMPARE(receiver.storedBody(1), content.mid(1234, 250000 - 1234));
+    QCOMPARE(receiver.storedBody(1), testFile.content().mid(1234, 250000 - 1234));
 }
 
 void TestNetwork::tlsRefused_data()
@@ -230,13 +225,13 @@ void TestNetwork::tlsRefused()
 {
     QFETCH(QString, certificate);
     QFETCH(QString, version);
-    QStringList options = { QStringLiteral("--tls-cert"), directory.filePath(certificate), QStringLiteral("--tls-key"),
+    QStringList options = { QStringLiteral("--tls-cert"), testFile.pathOf(certificate), QStringLiteral("--tls-key"),
                             pki("server.key") };
     if (!version.isEmpty())
         options << QStringLiteral("--tls-version") << version;
     ReceiverProcess receiver(options);
     QVERIFY(receiver.isListening());
-    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 0, 1000);
+    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), testFile.path(), 0, 1000);
     QVERIFY(run.failed);
     QCOMPARE(run.lines.mid(4).join(QLatin1Char('\n')), QStringLiteral(" >> Reply Error #: 6 \n >> Exit with error! "));
     QCOMPARE(run.exitStatus, 1);
@@ -249,10 +244,10 @@ void TestNetwork::httpsThroughProxy()
     QVERIFY(proxy.isListening());
     ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
     QVERIFY(receiver.isListening());
-    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), path, 5, 299999,
+    const InProcessRun run = uploadInProcess(receiver.url(QStringLiteral("https")), testFile.path(), 5, 299999,
                                              QByteArray::number(proxy.port()), "true");
     QVERIFY2(!run.failed, qPrintable(run.lines.join(QLatin1Char('\n'))));
-    QCOMPARE(receiver.storedBody(1), content.mid(5, 299999 - 5));
+    QCOMPARE(receiver.storedBody(1), testFile.content().mid(5, 299999 - 5));
     QVERIFY2(proxy.log().contains("CONNECT"), proxy.log().constData());
 }
 
@@ -276,12 +271,12 @@ void TestNetwork::proxySwitch()
     QVERIFY(proxy.isListening());
     ReceiverProcess receiver;
     QVERIFY(receiver.isListening());
-    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("10"),
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), testFile.path(), QStringLiteral("10"),
                                                QStringLiteral("290000"), QStringLiteral("127.0.0.1"),
                                                QString::number(proxy.port()), useProxy });
     QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), 1);
-    QCOMPARE(receiver.storedBody(1), content.mid(10, 290000 - 10));
+    QCOMPARE(receiver.storedBody(1), testFile.content().mid(10, 290000 - 10));
     const QList<QByteArray> headers = receiver.storedHeaderLines(1);
     const bool via = std::any_of(headers.cbegin(), headers.cend(), [](const QByteArray &line) {
         return line.startsWith("Via:") && line.contains("tinyproxy");
@@ -304,7 +299,7 @@ void TestNetwork::silentProxyProbe()
 {
     ReceiverProcess proxy({ QStringLiteral("--fault"), QStringLiteral("close-no-reply"), QStringLiteral("--hold-connect") });
     QVERIFY(proxy.isListening());
-    const UploaderRun run = UploaderRun::run({ QStringLiteral("http://127.0.0.1:9/u"), QStringLiteral("t"), path, QStringLiteral("0"),
+    const UploaderRun run = UploaderRun::run({ QStringLiteral("http://127.0.0.1:9/u"), QStringLiteral("t"), testFile.path(), QStringLiteral("0"),
                                                QStringLiteral("1000"), QStringLiteral("127.0.0.1"), QString::number(proxy.port()),
                                                QStringLiteral("true") });
     QVERIFY2(run.exitCode == 75, run.errorOutput.constData());
@@ -319,11 +314,11 @@ void TestNetwork::ipv6Proxy()
     QVERIFY(proxy.isListening());
     const bool wholeFile = arguments.size() > 1;
     const UploaderRun run = wholeFile ? UploaderRun::run({ QStringLiteral("--restart"), QStringLiteral("--journal"),
-                                                           directory.filePath(QStringLiteral("ipv6.journal")), arguments.at(0),
+                                                           testFile.pathOf(QStringLiteral("ipv6.journal")), arguments.at(0),
                                                            arguments.at(1) + QString::number(proxy.port()),
-                                                           QStringLiteral("http://127.0.0.1:9/u?{index}"), path },
+                                                           QStringLiteral("http://127.0.0.1:9/u?{index}"), testFile.path() },
                                                          UploaderRun::defaultEnvironment(), QStringLiteral(UPLOADER_FILE_BINARY))
-                                      : UploaderRun::run({ QStringLiteral("http://127.0.0.1:9/u"), QStringLiteral("t"), path,
+                                      : UploaderRun::run({ QStringLiteral("http://127.0.0.1:9/u"), QStringLiteral("t"), testFile.path(),
                                                            QStringLiteral("0"), QStringLiteral("1000"), arguments.at(0),
                                                            QString::number(proxy.port()), QStringLiteral("true") });
     QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
@@ -361,7 +356,7 @@ void TestNetwork::proxyFailures()
     }
     ReceiverProcess receiver({ QStringLiteral("--tls-cert"), pki("good.pem"), QStringLiteral("--tls-key"), pki("server.key") });
     QVERIFY(receiver.isListening());
-    const InProcessRun run = uploadInProcess(receiver.url(scheme), path, 0, 1000, proxyPort, "true");
+    const InProcessRun run = uploadInProcess(receiver.url(scheme), testFile.path(), 0, 1000, proxyPort, "true");
     QVERIFY(run.failed);
     // Which code Qt gives depends on where the proxy stopped the request.
     const QString ending = run.lines.mid(run.lines.size() - 2).join(QLatin1Char('\n'));
@@ -392,7 +387,7 @@ void TestNetwork::oneSendPerAttempt()
         options << QStringLiteral("--tls-cert") << pki("good.pem") << QStringLiteral("--tls-key") << pki("server.key");
     ReceiverProcess receiver(options);
     QVERIFY(receiver.isListening());
-    const InProcessRun run = uploadInProcess(receiver.url(scheme), path, 1000, 101000, QByteArray(), "false", retries);
+    const InProcessRun run = uploadInProcess(receiver.url(scheme), testFile.path(), 1000, 101000, QByteArray(), "false", retries);
     QCOMPARE(run.exitStatus, 75);
     QVERIFY2(run.lines.endsWith(QStringLiteral(" >> Exit with error! ")), qPrintable(run.lines.join(QLatin1Char('\n'))));
     // The console says what it always said of a closed connection.
@@ -400,7 +395,7 @@ void TestNetwork::oneSendPerAttempt()
     QCOMPARE(run.failure, QByteArray(" >> Connection closed before an answer: the chunk is not sent again within the attempt "));
     QCOMPARE(receiver.storedCount(), retries + 1);
     for (int i = 1; i <= retries + 1; ++i)
-        QCOMPARE(receiver.storedBody(i), content.mid(1000, 100000));
+        QCOMPARE(receiver.storedBody(i), testFile.content().mid(1000, 100000));
 }
 
 void TestNetwork::trustedAuthorities_data()
@@ -409,14 +404,14 @@ void TestNetwork::trustedAuthorities_data()
     QTest::addColumn<QString>("variable");
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("exitCode");
-    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("authorities")));
+    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("authorities")));
     QVERIFY(QFile::copy(pki("ca.pem"), pki("authorities/test.pem")));
     QVERIFY(writeTestFile(pki("notes.txt"), "no certificate here\n"));
     // As in /etc/ssl/certs: links only, a hash link to a link to the file.
-    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("links")) && QFile::link(pki("ca.pem"), pki("links/test.pem"))
+    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("links")) && QFile::link(pki("ca.pem"), pki("links/test.pem"))
             && QFile::link(pki("links/test.pem"), pki("links/5ed36f99.0")));
     // As OpenSSL reads a folder: by the subject's hash, which libcurl needs.
-    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("hashed")) && QFile::copy(pki("ca.pem"), pki("hashed/test.pem"))
+    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("hashed")) && QFile::copy(pki("ca.pem"), pki("hashed/test.pem"))
             && openssl({ QStringLiteral("rehash"), pki("hashed") }));
     const QString uploader = QStringLiteral(UPLOADER_BINARY);
     const QString uploaderFile = QStringLiteral(UPLOADER_FILE_BINARY);
@@ -455,7 +450,7 @@ void TestNetwork::trustedAuthorities()
     for (int i = 0; i < variable.count(QLatin1Char(' ')) + 1; ++i)
         environment.insert(variable.section(QLatin1Char(' '), i, i), value.section(QLatin1Char(' '), i, i));
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
-    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), path + QStringLiteral(".head"), pki("journal"), environment);
+    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), testFile.path() + QStringLiteral(".head"), pki("journal"), environment);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
     if (exitCode == 2)
@@ -528,10 +523,10 @@ void TestNetwork::proxyAuthentication()
     environment.insert(QStringLiteral("UPLOADER_RESULT"), QStringLiteral("-"));
     environment.insert(QStringLiteral("UPLOADER_RETRIES"), QStringLiteral("0"));
     environment.insert(QStringLiteral("UPLOADER_CA_BUNDLE"), pki("ca.pem"));
-    const UploaderRun run = runProgram(program, receiver.url(scheme), path + file, pki("journal"), environment, QString::number(proxy.port()));
+    const UploaderRun run = runProgram(program, receiver.url(scheme), testFile.path() + file, pki("journal"), environment, QString::number(proxy.port()));
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     if (exitCode == 0)
-        QCOMPARE(receiver.storedBody(1), content);
+        QCOMPARE(receiver.storedBody(1), testFile.content());
     else if (!receiverOptions.contains(QLatin1String("--fault")))
         QCOMPARE(receiver.storedCount(), proxyRefused ? 0 : 1);
     const QByteArray refusal = "Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD";
@@ -593,7 +588,7 @@ void TestNetwork::clientCertificate()
     variables.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
     for (const QString &setting : environment)
         variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
-    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), path + QStringLiteral(".head"), pki("journal"), variables);
+    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), testFile.path() + QStringLiteral(".head"), pki("journal"), variables);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
     if (!line.isEmpty())
@@ -627,11 +622,11 @@ void TestNetwork::serverAuthentication()
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
     environment.insert(QStringLiteral("UPLOADER_RETRIES"), QStringLiteral("2"));
     const QString url = receiver.url().replace(QLatin1String("://"), QLatin1String("://") + userInfo);
-    const UploaderRun run = runProgram(program, url, path, pki("journal"), environment);
+    const UploaderRun run = runProgram(program, url, testFile.path(), pki("journal"), environment);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), 1);
     if (exitCode == 0)
-        QCOMPARE(receiver.storedBody(1), content);
+        QCOMPARE(receiver.storedBody(1), testFile.content());
 }
 
 QTEST_GUILESS_MAIN(TestNetwork)

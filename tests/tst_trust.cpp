@@ -30,22 +30,16 @@ private slots:
     void softLimitsRaisedOnlyAsNeeded();
 
 private:
-    QTemporaryDir directory;
-    QString path;
-    QByteArray content;
+    RandomFile testFile;
 };
 
 void TestTrust::initTestCase()
 {
-    QVERIFY(directory.isValid());
     // Large enough to fill the socket buffers of a server that stops reading.
-    content.resize(32 << 20);
-    QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
-    path = directory.filePath(QStringLiteral("chunk.bin"));
-    QVERIFY(writeTestFile(path, content));
-    QVERIFY(QDir(directory.path()).mkpath(QStringLiteral("QtProject")));
-    QVERIFY(writeTestFile(directory.filePath(QStringLiteral("QtProject/qtlogging.ini")), "[Rules]\n*.debug=false\n"));
-    QVERIFY(writeTestFile(directory.filePath(QStringLiteral("reply.json")), "{\"status_code\":201,\"pad\":\"0123456789abcdef\"}"));
+    QVERIFY(testFile.create(32 << 20, 3, QStringLiteral("chunk.bin")));
+    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("QtProject")));
+    QVERIFY(writeTestFile(testFile.pathOf(QStringLiteral("QtProject/qtlogging.ini")), "[Rules]\n*.debug=false\n"));
+    QVERIFY(writeTestFile(testFile.pathOf(QStringLiteral("reply.json")), "{\"status_code\":201,\"pad\":\"0123456789abcdef\"}"));
 }
 
 void TestTrust::outcome_data()
@@ -71,8 +65,8 @@ void TestTrust::outcome_data()
     QTest::newRow("Qt's logging settings")
         << QStringList()
         << QStringList{ QStringLiteral("QT_LOGGING_RULES=*.debug=false"), QStringLiteral("QT_MESSAGE_PATTERN=[%{type}] %{message}"),
-                        QStringLiteral("XDG_CONFIG_HOME=") + directory.path(),
-                        QStringLiteral("QT_LOGGING_CONF=") + directory.filePath(QStringLiteral("QtProject/qtlogging.ini")) }
+                        QStringLiteral("XDG_CONFIG_HOME=") + testFile.folder(),
+                        QStringLiteral("QT_LOGGING_CONF=") + testFile.pathOf(QStringLiteral("QtProject/qtlogging.ini")) }
         << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
     QTest::newRow("interim reply before a 500")
         << split(QStringLiteral("--fault interim --status 500 --reason Error")) << QStringList() << http << token << qint64(10) << 75
@@ -83,17 +77,18 @@ void TestTrust::outcome_data()
     QTest::newRow("body taken, no answer") << split(QStringLiteral("--fault hold")) << quick << http << token << qint64(10) << 75
                                            << timedOut << 1 << QByteArray();
     QTest::newRow("stops reading the body") << split(QStringLiteral("--stop-after 100000")) << quick << http << token
-                                            << qint64(content.size()) << 75 << timedOut << 0 << QByteArray();
+                                            << qint64(testFile.content().size()) << 75 << timedOut << 0 << QByteArray();
     QTest::newRow("https to a plain-text server") << QStringList() << quick << QStringLiteral("https") << token << qint64(10) << 75
                                                   << timedOut << 0 << QByteArray();
+    // A piece every half second, the answer whole after 11 s: ten times within the idle time-out, twice past it.
     QTest::newRow("slow but steady answer")
-        << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=8"), QStringLiteral("--trickle-delay=1"),
-                        QStringLiteral("--body-file"), directory.filePath(QStringLiteral("reply.json")) }
-        << quick << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
+        << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=2"), QStringLiteral("--trickle-delay=0.5"),
+                        QStringLiteral("--body-file"), testFile.pathOf(QStringLiteral("reply.json")) }
+        << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=5") } << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
     // Never idle, so only the run's whole time ends it.
     QTest::newRow("reply trickled past the run's time")
         << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=1"), QStringLiteral("--trickle-delay=1"),
-                        QStringLiteral("--body-file"), directory.filePath(QStringLiteral("reply.json")) }
+                        QStringLiteral("--body-file"), testFile.pathOf(QStringLiteral("reply.json")) }
         << QStringList{ QStringLiteral("UPLOADER_MAX_TIME=3") } << http << token << qint64(10)
         << 75 << QByteArray(" >> Timed out: the run took over 3 seconds \n >> Reply Error #: 5 \n >> Exit with error! \n") << 1 << QByteArray();
     QTest::newRow("retry wait past the run's time")
@@ -134,7 +129,7 @@ void TestTrust::outcome()
     for (const QString &setting : environment)
         variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
 
-    const UploaderRun run = UploaderRun::run({ receiver.url(scheme), token, path, QStringLiteral("0"), QString::number(size),
+    const UploaderRun run = UploaderRun::run({ receiver.url(scheme), token, testFile.path(), QStringLiteral("0"), QString::number(size),
                                                QString(), QString(), QStringLiteral("false") }, variables);
     QVERIFY(run.finished);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.right(2000).constData());
@@ -143,7 +138,7 @@ void TestTrust::outcome()
         QVERIFY(run.errorOutput.startsWith(" >> File size = "));
     QCOMPARE(receiver.storedCount(), stored);
     if (exitCode == 0)
-        QCOMPARE(receiver.storedBody(1), content.left(size));
+        QCOMPARE(receiver.storedBody(1), testFile.content().left(size));
     if (!tokenHeader.isEmpty())
         QVERIFY(receiver.storedHeaderLines(1).contains(tokenHeader));
 }
@@ -164,7 +159,7 @@ void TestTrust::redirectNotFollowed()
     ReceiverProcess receiver({ QStringLiteral("--status"), QString::number(status), QStringLiteral("--reason"), QStringLiteral("Moved"),
                                QStringLiteral("--header"), QStringLiteral("Location: ") + target.url() });
     QVERIFY(receiver.isListening());
-    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"), QStringLiteral("10"),
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), testFile.path(), QStringLiteral("0"), QStringLiteral("10"),
                                                QString(), QString(), QStringLiteral("false") });
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.lastLines(2), " >> Unexpected HTTP status: " + QByteArray::number(status) + " \n >> Exit with error! \n");
@@ -203,12 +198,12 @@ void TestTrust::retries()
     QVERIFY(receiver.isListening());
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
     environment.insert(QStringLiteral("UPLOADER_RETRIES"), retries);
-    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), path, QStringLiteral("0"), QStringLiteral("100000"),
+    const UploaderRun run = UploaderRun::run({ receiver.url(), QStringLiteral("t"), testFile.path(), QStringLiteral("0"), QStringLiteral("100000"),
                                                QString(), QString(), QStringLiteral("false") }, environment);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), stored);
     for (int i = 1; i <= stored; ++i)
-        QCOMPARE(receiver.storedBody(i), content.left(100000));
+        QCOMPARE(receiver.storedBody(i), testFile.content().left(100000));
     const int retry = run.errorOutput.indexOf(" >> Retrying in ");
     QCOMPARE(retry < 0 ? QByteArray() : run.errorOutput.mid(retry, run.errorOutput.indexOf('\n', retry) - retry + 1), firstRetry);
     QCOMPARE(run.errorOutput.count(" >> Uploading Start... \n"), run.errorOutput.count(" >> Retrying in ") + 1);
@@ -226,35 +221,35 @@ void TestTrust::resultFile_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("members");
 
-    const QString file = directory.filePath(QStringLiteral("result.json"));
-    const QString binary = directory.filePath(QStringLiteral("binary.reply"));
+    const QString file = testFile.pathOf(QStringLiteral("result.json"));
+    const QString binary = testFile.pathOf(QStringLiteral("binary.reply"));
     QVERIFY(writeTestFile(binary, QByteArray("\xff\0\"\n", 4)));
-    QTest::newRow("success, standard output") << QStringList() << "-" << path << QString() << 0
+    QTest::newRow("success, standard output") << QStringList() << "-" << testFile.path() << QString() << 0
         << QByteArray(R"({"exit":0,"attempts":1,"http_status":201,"error":0,"message":"","bytes":10,"status_code":201,)"
                       R"("headers":[["Content-Type","application/json"],["Content-Length","33"]],"reply":"{\"status_code\":201,\"received\":10}","reply_base64":null})");
-    QTest::newRow("HTTP 404") << QStringList{ QStringLiteral("--status"), QStringLiteral("404") } << file << path << QString() << 1
+    QTest::newRow("HTTP 404") << QStringList{ QStringLiteral("--status"), QStringLiteral("404") } << file << testFile.path() << QString() << 1
         << QByteArray(R"({"exit":1,"attempts":1,"http_status":404,"error":203,"message":"Reply Error #: 203","status_code":null,)"
                       R"("reply":"{\"status_code\":404,\"received\":10}"})");
-    QTest::newRow("binary reply") << QStringList{ QStringLiteral("--body-file"), binary } << file << path << QString() << 0
+    QTest::newRow("binary reply") << QStringList{ QStringLiteral("--body-file"), binary } << file << testFile.path() << QString() << 0
         << QByteArray(R"({"exit":0,"status_code":0,"reply":null,"reply_base64":"/wAiCg=="})");
-    QTest::newRow("missing file") << QStringList() << file << directory.filePath(QStringLiteral("missing")) << QString() << 1
+    QTest::newRow("missing file") << QStringList() << file << testFile.pathOf(QStringLiteral("missing")) << QString() << 1
         << QByteArray(R"({"exit":1,"attempts":0,"http_status":null,"message":"Cannot Open input file.","seconds":null,"megabits_per_second":null,"reply":null})");
-    QTest::newRow("unwritable path") << QStringList() << directory.filePath(QStringLiteral("missing/result.json")) << path << QString() << 2
+    QTest::newRow("unwritable path") << QStringList() << testFile.pathOf(QStringLiteral("missing/result.json")) << testFile.path() << QString() << 2
         << QByteArray();
     // The console would otherwise go into the temporary result file, which takes descriptor 2.
-    QTest::newRow("standard error closed") << QStringList() << file << path << QStringLiteral("exec 2>&-") << 0
+    QTest::newRow("standard error closed") << QStringList() << file << testFile.path() << QStringLiteral("exec 2>&-") << 0
         << QByteArray(R"({"exit":0,"http_status":201})");
-    QTest::newRow("a descriptor's name") << QStringList() << QStringLiteral("/dev/stdout") << path << QString() << 0
+    QTest::newRow("a descriptor's name") << QStringList() << QStringLiteral("/dev/stdout") << testFile.path() << QString() << 0
         << QByteArray(R"({"exit":0,"http_status":201})");
     // A result that cannot be written fails a run that the server accepted.
-    QTest::newRow("device that takes nothing") << QStringList() << QStringLiteral("/dev/full") << path << QString() << 1 << QByteArray();
+    QTest::newRow("device that takes nothing") << QStringList() << QStringLiteral("/dev/full") << testFile.path() << QString() << 1 << QByteArray();
     // Over the limit, the write fails and says so; Qt 6's engine needs more, so its soft limit is raised.
     QTest::newRow("result over the file-size limit")
-        << QStringList{ QStringLiteral("--reply-size"), QStringLiteral("5000") } << file << path << QStringLiteral("ulimit -S -f 1")
+        << QStringList{ QStringLiteral("--reply-size"), QStringLiteral("5000") } << file << testFile.path() << QStringLiteral("ulimit -S -f 1")
         << (JsonScript::requiredFileSizeKilobytes > 0 ? 0 : 1) << QByteArray(R"({"exit":0})");
 }
 
-// The result is one JSON line, written whole at the end; an unusable path fails before anything is sent.
+// The result is one JSON line, written whole at the end; an unusable testFile.path() fails before anything is sent.
 void TestTrust::resultFile()
 {
     QFETCH(QStringList, options);
@@ -295,7 +290,7 @@ void TestTrust::resultFile()
     const QJsonObject expected = QJsonDocument::fromJson(members).object();
     for (auto it = expected.begin(); it != expected.end(); ++it)
         QVERIFY2(object.value(it.key()) == it.value(), qPrintable(it.key() + QLatin1String(" in ") + QString::fromUtf8(line)));
-    QCOMPARE(QDir(directory.path()).entryList(QStringList() << QStringLiteral("result.json.*")), QStringList());
+    QCOMPARE(QDir(testFile.folder()).entryList(QStringList() << QStringLiteral("result.json.*")), QStringList());
     if (shell.contains(QLatin1String("2>&-")))
         QVERIFY(run.errorOutput.isEmpty());
 }
@@ -303,7 +298,7 @@ void TestTrust::resultFile()
 // A name that is not valid UTF-8 names that file, not the one its decoding would name.
 void TestTrust::exactFileName()
 {
-    const QByteArray folder = QFile::encodeName(directory.path());
+    const QByteArray folder = QFile::encodeName(testFile.folder());
     QVERIFY(writeTestFile(QFile::decodeName(folder + "/lat\xef\xbf\xbd.bin"), "the decoy"));
     QFile latin1;
     const int descriptor = ::open((folder + "/lat\xe9.bin").constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -316,7 +311,7 @@ void TestTrust::exactFileName()
     // QProcess would encode a name as UTF-8; the shell passes its bytes.
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1\" t \"$2/$(printf 'lat\\351.bin')\" 0 13 '' '' false"),
-          QStringLiteral(UPLOADER_BINARY), receiver.url(), directory.path() },
+          QStringLiteral(UPLOADER_BINARY), receiver.url(), testFile.folder() },
         UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
     // QTemporaryDir cannot remove a name that does not decode.
     ::unlink((folder + "/lat\xe9.bin").constData());
@@ -364,13 +359,13 @@ void TestTrust::resourceLimits()
     QFETCH(QString, limit);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, refusal);
-    const QString nested = directory.filePath(QStringLiteral("nested.json"));
+    const QString nested = testFile.pathOf(QStringLiteral("nested.json"));
     QVERIFY(writeTestFile(nested, "{\"status_code\":201,\"a\":" + QByteArray(998, '[') + QByteArray(998, ']') + '}'));
     ReceiverProcess receiver({ QStringLiteral("--body-file"), nested });
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" \"$1\" t \"$2\" 0 10 '' '' false").arg(limit),
-          QStringLiteral(UPLOADER_BINARY), receiver.url(), path },
+          QStringLiteral(UPLOADER_BINARY), receiver.url(), testFile.path() },
         UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);

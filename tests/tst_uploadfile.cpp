@@ -1,4 +1,5 @@
 #include "fileuploadoptions.h"
+#include "ownedprocess.h"
 #include "receiverprocess.h"
 #include "testfiles.h"
 #include "testpaths.h"
@@ -50,18 +51,12 @@ private slots:
     void refusedPaths();
 
 private:
-    QTemporaryDir directory;
-    QString path;
-    QByteArray content;
+    RandomFile testFile;
 };
 
 void TestUploadFile::initTestCase()
 {
-    QVERIFY(directory.isValid());
-    content.resize(1000000);
-    QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
-    path = directory.filePath(QStringLiteral("whole.bin"));
-    QVERIFY(writeTestFile(path, content));
+    QVERIFY(testFile.create(1000000, 11, QStringLiteral("whole.bin")));
 }
 
 void TestUploadFile::runs_data()
@@ -123,7 +118,7 @@ void TestUploadFile::runs_data()
                                        << QByteArray(" >> Invalid --limit-rate: \"0\" ") << QByteArray();
     QTest::newRow("server closes each kept connection") << "plain" << receiver(QStringLiteral("--close-after-reply"))
                                                         << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
-    QTest::newRow("killed, then resumed") << "resume" << receiver(QStringLiteral("--hold-after 5 --hold-file ") + directory.filePath(QStringLiteral("hold")))
+    QTest::newRow("killed, then resumed") << "resume" << receiver(QStringLiteral("--hold-after 5 --hold-file ") + testFile.pathOf(QStringLiteral("hold")))
                                           << with(QStringLiteral("--parallel 2"))
                                           << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("SIGTERM ends with 143") << "terminate" << receiver(QStringLiteral("--hold-after 5")) << with(QStringLiteral("--parallel 2"))
@@ -142,7 +137,7 @@ void TestUploadFile::runs_data()
         << "rewritten" << QStringList() << with(QString()) << 2 << 16
         << QByteArray(" >> Journal not usable: its ctime_ns differs from this run's; --restart sends every chunk again ") << QByteArray();
     QTest::newRow("changed while it was sent: that chunk not journaled")
-        << "plain" << receiver(QStringLiteral("--touch ") + path + QStringLiteral(" --touch-at 3")) << with(QStringLiteral("--parallel 1")) << 1 << 2
+        << "plain" << receiver(QStringLiteral("--touch ") + testFile.path() + QStringLiteral(" --touch-at 3")) << with(QStringLiteral("--parallel 1")) << 1 << 2
         << QByteArray(" >> Exit with error! ") << QByteArray();
     QTest::newRow("soft open files limit raised for 16 in flight") << "ulimit -S -n 64" << QStringList() << with(QStringLiteral("--parallel 16"))
                                                                     << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
@@ -182,8 +177,8 @@ void TestUploadFile::runs()
     QFETCH(QByteArray, shown);
     ReceiverProcess receiver(receiverOptions);
     QVERIFY(receiver.isListening());
-    const QString file = scenario == QLatin1String("empty") ? directory.filePath(QStringLiteral("empty.bin")) : path;
-    QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : scenario == QLatin1String("paced small") ? content.left(16384) : content));
+    const QString file = scenario == QLatin1String("empty") ? testFile.pathOf(QStringLiteral("empty.bin")) : testFile.path();
+    QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : scenario == QLatin1String("paced small") ? testFile.content().left(16384) : testFile.content()));
     const QString journal = file + QStringLiteral(".upload-journal");
     QFile::remove(journal);
     // The receiver takes any credentials; the password must reach neither the journal nor the console.
@@ -204,20 +199,17 @@ void TestUploadFile::runs()
     QElapsedTimer clock;
     clock.start();
     if (scenario == QLatin1String("resume"))
-        QVERIFY(writeTestFile(directory.filePath(QStringLiteral("hold")), QByteArray()));
+        QVERIFY(writeTestFile(testFile.pathOf(QStringLiteral("hold")), QByteArray()));
     if (scenario == QLatin1String("resume") || scenario == QLatin1String("terminate")) {
         // The receiver answers five chunks, then holds: the run is ended while two are in flight.
-        QProcess process;
+        OwnedProcess process;
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(UPLOADER_FILE_BINARY), arguments);
         QVERIFY(process.waitForStarted());
-        // Two chunks may pass the receiver's count together: wait until the journal stands still.
-        QTRY_VERIFY_WITH_TIMEOUT(journalChunks(journal) >= 5, 60000);
-        int before = -1;
-        while (before != journalChunks(journal)) {
-            before = journalChunks(journal);
-            QTest::qWait(300);
-        }
+        // Two chunks may pass the receiver's count together: the journal stands still once
+        // both chunks in flight are held and every answered one is journaled.
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.heldCount() >= 2 && journalChunks(journal) == receiver.storedCount(), 60000);
+        const int before = journalChunks(journal);
         if (scenario == QLatin1String("resume"))
             process.kill();
         else
@@ -229,7 +221,7 @@ void TestUploadFile::runs()
         if (scenario == QLatin1String("terminate"))
             chunksStored = before;
         if (scenario == QLatin1String("resume")) {
-            QVERIFY(QFile::remove(directory.filePath(QStringLiteral("hold"))));
+            QVERIFY(QFile::remove(testFile.pathOf(QStringLiteral("hold"))));
             // A line that names its chunk by a text is ignored; one torn by a crash is dropped, and the next starts clean.
             QFile torn(journal);
             QVERIFY(torn.open(QIODevice::Append));
@@ -243,8 +235,8 @@ void TestUploadFile::runs()
         }
     } else if (scenario == QLatin1String("busy terminate")) {
         // Chunks end all the time: the signal comes while one is being recorded.
-        const QString result = directory.filePath(QStringLiteral("busy.jsonl"));
-        QProcess process;
+        const QString result = testFile.pathOf(QStringLiteral("busy.jsonl"));
+        OwnedProcess process;
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(UPLOADER_FILE_BINARY), QStringList{ QStringLiteral("--result"), result } + arguments);
         QTRY_VERIFY_WITH_TIMEOUT(journalChunks(journal) >= 100, 60000);
@@ -261,11 +253,11 @@ void TestUploadFile::runs()
                  chunksStored);
     } else if (scenario == QLatin1String("stalled reader")) {
         // The result's reader opened it and reads nothing; each line is over 64 KiB, so the first fills the pipe.
-        const QByteArray fifo = QFile::encodeName(directory.filePath(QStringLiteral("stalled.fifo")));
+        const QByteArray fifo = QFile::encodeName(testFile.pathOf(QStringLiteral("stalled.fifo")));
         ::unlink(fifo.constData());
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        QProcess process;
+        OwnedProcess process;
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(UPLOADER_FILE_BINARY), QStringList{ QStringLiteral("--result"), QFile::decodeName(fifo) } + arguments);
         QTRY_VERIFY_WITH_TIMEOUT(journalChunks(journal) >= 1, 60000);
@@ -299,7 +291,7 @@ void TestUploadFile::runs()
         const struct timespec times[2] = { before.st_atim, before.st_mtim };
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
-        QVERIFY(writeTestFile(file, content));
+        QVERIFY(writeTestFile(file, testFile.content()));
     } else if (scenario.startsWith(QLatin1String("ulimit"))) {
         run = UploaderRun::run(QStringList{ QStringLiteral("-c"), scenario + QStringLiteral(" && exec \"$0\" \"$@\""),
                                             QStringLiteral(UPLOADER_FILE_BINARY) } + arguments,
@@ -315,7 +307,7 @@ void TestUploadFile::runs()
         int kills = 0;
         run.exitCode = -1;
         for (int runs = 0; runs < 30 && run.exitCode != 0; ++runs) {
-            QProcess process;
+            OwnedProcess process;
             process.setProcessEnvironment(environment);
             process.start(QStringLiteral(UPLOADER_FILE_BINARY), arguments);
             QVERIFY(process.waitForStarted());
@@ -359,7 +351,7 @@ void TestUploadFile::runs()
     QVERIFY(UploadSettings::parseSize(options.value(options.lastIndexOf(QStringLiteral("--chunk-size")) + 1).toUtf8(), &chunkSize));
     int stored = 0;
     for (auto it = bodies.cbegin(); it != bodies.cend(); ++it) {
-        const QByteArray expected = file == path ? content.mid(it.key() * chunkSize, chunkSize) : QByteArray();
+        const QByteArray expected = file == testFile.path() ? testFile.content().mid(it.key() * chunkSize, chunkSize) : QByteArray();
         for (const QByteArray &body : it.value())
             QCOMPARE(body, expected);
     }
@@ -376,8 +368,8 @@ void TestUploadFile::runs()
         QVERIFY2(!inJournal.contains(index), line.constData());
         inJournal.insert(index);
         QCOMPARE(quint32(chunk.value(QStringLiteral("crc32")).toDouble()),
-                 quint32(crc32(0, reinterpret_cast<const Bytef *>(content.constData() + index * chunkSize),
-                               uInt(file == path ? qMin<qint64>(chunkSize, content.size() - index * chunkSize) : 0))));
+                 quint32(crc32(0, reinterpret_cast<const Bytef *>(testFile.content().constData() + index * chunkSize),
+                               uInt(file == testFile.path() ? qMin<qint64>(chunkSize, testFile.content().size() - index * chunkSize) : 0))));
         ++stored;
     }
     QCOMPARE(stored, chunksStored);
@@ -420,9 +412,9 @@ void TestUploadFile::refusedPaths()
     QFETCH(QString, options);
     QFETCH(QString, link);
     QFETCH(QByteArray, line);
-    QVERIFY(QDir::setCurrent(directory.path()));
+    QVERIFY(QDir::setCurrent(testFile.folder()));
     const QByteArray other = "precious data\nnot a journal\n";
-    QVERIFY(writeTestFile(path, content) && writeTestFile(QStringLiteral("other.bin"), other));
+    QVERIFY(writeTestFile(testFile.path(), testFile.content()) && writeTestFile(QStringLiteral("other.bin"), other));
     for (const QString &name : { QStringLiteral("whole.bin.upload-journal"), QStringLiteral("j"), QStringLiteral("r") })
         QFile::remove(name);
     QVERIFY(::mkfifo("fifo", 0600) == 0 || errno == EEXIST);
@@ -437,9 +429,9 @@ void TestUploadFile::refusedPaths()
     QVERIFY2(run.exitCode == 2, run.errorOutput.constData());
     QCOMPARE(run.errorOutput, " >> " + line + " \n");
     QCOMPARE(receiver.storedCount(), 0);
-    QFile input(path);
+    QFile input(testFile.path());
     QFile kept(QStringLiteral("other.bin"));
-    QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == content && kept.open(QIODevice::ReadOnly) && kept.readAll() == other);
+    QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == testFile.content() && kept.open(QIODevice::ReadOnly) && kept.readAll() == other);
     QVERIFY(!QFile::exists(QStringLiteral("j")));
 }
 

@@ -1,21 +1,18 @@
 #include "uploaderrun.h"
 
+#include "ownedprocess.h"
 #include "testpaths.h"
-
-#include <QProcess>
 
 UploaderRun UploaderRun::run(const QStringList &arguments, const QProcessEnvironment &environment, const QString &program)
 {
     UploaderRun result;
-    QProcess process;
+    OwnedProcess process;
     process.setProcessEnvironment(environment);
     process.start(program.isEmpty() ? QStringLiteral(UPLOADER_BINARY) : program, arguments);
     // Bounded: a hung run fails the test instead of hanging it.
     result.finished = process.waitForFinished(120000);
-    if (!result.finished) {
-        process.kill();
-        process.waitForFinished(10000);
-    }
+    if (!result.finished)
+        process.stop();
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.errorOutput = process.readAllStandardError();
     result.standardOutput = process.readAllStandardOutput();
