@@ -46,6 +46,8 @@ void TestWatchdog::endings_data()
     QTest::newRow("run time beyond a timer's reach") << "long" << QStringList() << 0 << QByteArray(" >> Bye... \n");
     QTest::newRow("result FIFO that no one reads, within the run time")
         << "fifo" << QStringList() << 75 << QByteArray(" >> Timed out: the run took over 1 seconds \n");
+    // Its chunk lines fill a console of one page that is never read: the program's thread waits on it.
+    QTest::newRow("uploader-file's thread held past --max-time") << "file" << QStringList() << 75 << QByteArray();
     // The console takes the 2 MiB reply only when its reader starts, long after the pipe filled.
     QTest::newRow("answered, console read late")
         << "reader" << QStringList{ QStringLiteral("--reply-size"), QStringLiteral("2097152") } << 0 << QByteArray(" >> Bye... \n");
@@ -82,6 +84,24 @@ void TestWatchdog::endings()
         run = UploaderRun::run(upload.mid(1), environment);
         QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
         QCOMPARE(run.errorOutput, lastLines);
+        return;
+    } else if (how == QLatin1String("file")) {
+        const QStringList options = { QStringLiteral(UPLOADER_FILE_BINARY), QStringLiteral("--chunk-size"), QStringLiteral("1K"),
+                                      QStringLiteral("--max-time"), QStringLiteral("4"), QStringLiteral("--journal"),
+                                      testFile.pathOf(QStringLiteral("journal")), receiver.url() + QStringLiteral("{index}"), testFile.path() };
+        run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
+                                            QStringLiteral("import fcntl, os, subprocess, sys\n"
+                                                           "read, write = os.pipe()\n"
+                                                           "fcntl.fcntl(write, fcntl.F_SETPIPE_SZ, 4096)\n"
+                                                           "run = subprocess.Popen(sys.argv[1:], stderr=write)\n"
+                                                           "try:\n    code = run.wait(timeout=60)\n"
+                                                           "except subprocess.TimeoutExpired:\n    run.kill()\n    code = run.wait()\n"
+                                                           "sys.stderr.buffer.write(os.read(read, 8192))\n"
+                                                           "sys.exit(code)") } + options,
+                               environment, QStringLiteral(PYTHON_EXECUTABLE));
+        QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+        // Its own clock could not end the run: that would have said so.
+        QVERIFY2(!run.errorOutput.contains("Timed out"), run.errorOutput.constData());
         return;
     } else if (how == QLatin1String("parent")) {
         // The receiver drains megabytes of socket buffers slowly after the last byte is sent: not what this row is about.
