@@ -15,8 +15,10 @@
 
 namespace {
 
-// From the resource limits to the answer: what the run ends with.
-UploadResult send(int argc, char *argv[], const UploadArguments &arguments, ResultWriter *resultFile)
+// From the resource limits to the answer: what the run ends with. Its frame
+// comes only after the command line is read, which under a soft stack limit
+// of a few pages is as deep as the run may go before the limit is raised.
+[[gnu::noinline]] UploadResult send(int argc, char *argv[], const UploadArguments &arguments, ResultWriter *resultFile)
 {
     UploadResult unsent;
     unsent.exitStatus = ExitStatus::Failure;
