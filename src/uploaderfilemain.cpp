@@ -15,8 +15,8 @@
 
 namespace {
 
-// From the resource limits to the last chunk: the run's status.
-ExitStatus send(const FileUploadOptions &options)
+// From the descriptors its chunks need to the last chunk: the run's status.
+[[gnu::noinline]] ExitStatus send(const FileUploadOptions &options)
 {
     QByteArray failure;
     // Measured: 12 descriptors and 2 for each chunk in flight; twice that, for connections being replaced.
@@ -53,12 +53,18 @@ int uploaderFileMain(int argc, char *argv[])
 {
     StandardStreams::openClosed();
     ConsoleMessage::dropLibraryMessages();
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("uploader-file"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(UPLOADER_VERSION));
-    FileUploadOptions options;
-    ExitStatus status = ExitStatus::Success;
-    if (options.parse(argc, argv, &status))
-        status = send(options);
+    // Before the application object, as in uploader: under a soft stack limit
+    // of a few pages, Qt's start alone would overflow it.
+    QByteArray failure;
+    ExitStatus status = ExitStatus::Failure;
+    if (ResourceLimits::ensureRequired(&failure)) {
+        QCoreApplication application(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("uploader-file"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(UPLOADER_VERSION));
+        FileUploadOptions options;
+        status = ExitStatus::Success;
+        if (options.parse(argc, argv, &status))
+            status = send(options);
+    }
     return int(status);
 }
