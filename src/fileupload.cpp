@@ -1,20 +1,11 @@
 #include "fileupload.h"
 
 #include "consolemessage.h"
-#include "curlsettings.h"
-#include "curlmulti.h"
 #include "curltransfer.h"
+#include "journalline.h"
 #include "rangedevice.h"
-#include "ratelimiter.h"
+#include "transferpool.h"
 #include "uploadresult.h"
-#include "utf8text.h"
-
-namespace {
-
-// A reply is kept in the journal up to this size: chunk APIs hand back ids that a final call needs.
-const int longestJournalReply = 64 << 10;
-
-} // namespace
 
 FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
     : QObject(parent)
@@ -28,10 +19,8 @@ FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
 
 FileUpload::~FileUpload()
 {
-    // Transfers before the multi handle that drives them.
-    qDeleteAll(transfers);
-    delete multi;
-    delete limiter;
+    // Before the input file that their bodies read.
+    delete transfers;
 }
 
 bool FileUpload::start()
@@ -66,27 +55,11 @@ bool FileUpload::start()
 void FileUpload::startTransfers()
 {
     const int slotCount = int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
-    multi = new CurlMulti;
-    if (options.settings.limitRate > 0)
-        limiter = new RateLimiter(options.settings.limitRate);
-    const CurlTransfer::Settings settings = CurlSettings::forRun(options, limiter);
-    for (int slot = 0; slot < slotCount; ++slot) {
-        auto *transfer = new CurlTransfer(multi, settings);
-        connect(transfer, &CurlTransfer::uploadProgress, this, [this, transfer](qint64 sent) { sending[transfer] = sent; });
-        connect(transfer, &CurlTransfer::attemptStarted, this, [this, transfer] { sending[transfer] = 0; });
-        connect(transfer, &CurlTransfer::retryScheduled, this, [this, transfer](int wait) {
-            const Chunk chunk = inFlight.value(transfer);
-            UploadResult attempt = transfer->result();
-            attempt.index = chunk.index;
-            attempt.start = chunk.start;
-            attempt.end = chunk.end;
-            console.chunkRetrying(attempt, wait, options.settings.retries);
-        });
-        connect(transfer, &CurlTransfer::finished, this,
-                [this, transfer](const UploadResult &outcome) { chunkFinished(transfer, outcome); });
-        transfers << transfer;
+    transfers = new TransferPool(options, slotCount);
+    connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
+    connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
+    for (int slot = 0; slot < slotCount; ++slot)
         freeSlots << slot;
-    }
 }
 
 ExitStatus FileUpload::exitStatus() const
@@ -149,7 +122,7 @@ void FileUpload::startChunks()
         chunk.slot = freeSlots.takeFirst();
         RangeDevice *body = new RangeDevice(files.input().descriptor(), RangeDevice::Ownership::Shared, chunk.start, chunk.end - chunk.start, nullptr);
         body->setChecksumEnabled(true);
-        CurlTransfer *transfer = transfers.at(chunk.slot);
+        CurlTransfer *transfer = transfers->at(chunk.slot);
         inFlight.insert(transfer, chunk);
         // Each chunk's own: the last chunk of a long run is retried as the first was.
         transfer->start(url, body, QDeadlineTimer(options.retryTime * qint64(1000), Qt::PreciseTimer));
@@ -158,10 +131,19 @@ void FileUpload::startChunks()
         finish();
 }
 
+void FileUpload::chunkRetrying(CurlTransfer *transfer, int wait)
+{
+    const Chunk chunk = inFlight.value(transfer);
+    UploadResult attempt = transfer->result();
+    attempt.index = chunk.index;
+    attempt.start = chunk.start;
+    attempt.end = chunk.end;
+    console.chunkRetrying(attempt, wait, options.settings.retries);
+}
+
 void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outcome)
 {
     const Chunk chunk = inFlight.take(transfer);
-    sending.remove(transfer);
     freeSlots << chunk.slot;
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
@@ -176,7 +158,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     if (chunkResult.exitStatus == ExitStatus::Success && !files.input().isUnchanged()) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !record(chunk, chunkResult, transfer->checksum())) {
+    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, transfer->checksum()))) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }
@@ -198,27 +180,6 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     startChunks();
 }
 
-bool FileUpload::record(const Chunk &chunk, const UploadResult &outcome, quint32 crc)
-{
-    QJsonObject line;
-    line.insert(QStringLiteral("index"), double(chunk.index));
-    line.insert(QStringLiteral("start"), double(chunk.start));
-    line.insert(QStringLiteral("end"), double(chunk.end));
-    line.insert(QStringLiteral("http_status"), outcome.httpStatus);
-    line.insert(QStringLiteral("crc32"), double(crc));
-    QJsonValue etag;
-    for (const auto &header : outcome.headers)
-        if (header.first.compare("ETag", Qt::CaseInsensitive) == 0)
-            etag = QString::fromUtf8(header.second);
-    line.insert(QStringLiteral("etag"), etag);
-    const bool kept = outcome.reply.size() <= longestJournalReply;
-    const bool text = Utf8Text::isValid(outcome.reply);
-    line.insert(QStringLiteral("reply"), kept && text ? QJsonValue(QString::fromUtf8(outcome.reply)) : QJsonValue());
-    line.insert(QStringLiteral("reply_base64"),
-                kept && !text ? QJsonValue(QString::fromLatin1(outcome.reply.toBase64())) : QJsonValue());
-    return files.journal().append(line);
-}
-
 // A write stopped by a signal or the run time leaves the ending to them: the
 // loop takes the signal, or the timer fires, next.
 void FileUpload::resultWritten(ResultWriter::Written written)
@@ -235,10 +196,7 @@ void FileUpload::resultWritten(ResultWriter::Written written)
 
 void FileUpload::drawStatusLine()
 {
-    qint64 underWay = 0;
-    for (const qint64 bytes : qAsConst(sending))
-        underWay += bytes;
-    console.status(counts, files.layout().fileSize(), underWay, clock.elapsed(), inFlight.size());
+    console.status(counts, files.layout().fileSize(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
 }
 
 void FileUpload::finish()

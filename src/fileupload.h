@@ -15,8 +15,7 @@
 #include <QObject>
 #include <QTimer>
 
-class CurlMulti;
-class RateLimiter;
+class TransferPool;
 class UploadResult;
 
 // Sends every chunk of a file that the journal does not hold, several at a
@@ -52,8 +51,8 @@ private:
 
     void startTransfers();
     void startChunks();
+    void chunkRetrying(CurlTransfer *transfer, int wait);
     void chunkFinished(CurlTransfer *transfer, const UploadResult &result);
-    bool record(const Chunk &chunk, const UploadResult &result, quint32 crc);
     void resultWritten(ResultWriter::Written written);
     void runOutOfTime();
     void abandonChunks(const QByteArray &line);
@@ -66,9 +65,7 @@ private:
     FileUploadConsole console;
     // Chunks are found as they are needed: memory does not grow with their count.
     qint64 nextIndex = 0;
-    CurlMulti *multi = nullptr;
-    RateLimiter *limiter = nullptr;
-    QList<CurlTransfer *> transfers;
+    TransferPool *transfers = nullptr;
     QList<int> freeSlots;
     QHash<CurlTransfer *, Chunk> inFlight;
     // --max-time.
@@ -81,8 +78,6 @@ private:
     bool ended = false;
     ExitStatus status = ExitStatus::Success;
     FileUploadConsole::Counts counts;
-    // Bytes under way in the chunks in flight, for the status line.
-    QHash<CurlTransfer *, qint64> sending;
 };
 
 #endif // FILEUPLOAD_H

@@ -1,19 +1,15 @@
 #include "uploadjournal.h"
 
-#include "chunklayout.h"
+#include "filelock.h"
+#include "journalline.h"
 
-#include <QFile>
 #include <QJsonDocument>
-#include <QStringList>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 const qint64 UploadJournal::longestLine = 1 << 20;
@@ -22,15 +18,6 @@ namespace {
 
 // Sorted first by nothing but its place: a file that starts otherwise is not a journal.
 const QByteArray mark = QByteArrayLiteral("{\"uploader_file_journal\":2");
-
-bool wholeNumber(const QJsonValue &value, qint64 lowest, qint64 highest, qint64 *number)
-{
-    const double figure = value.toDouble(-1.5);
-    if (!value.isDouble() || !(figure >= double(lowest) && figure <= double(highest)) || std::trunc(figure) != figure)
-        return false;
-    *number = qint64(figure);
-    return true;
-}
 
 bool writeAll(int descriptor, const QByteArray &bytes)
 {
@@ -44,27 +31,6 @@ bool writeAll(int descriptor, const QByteArray &bytes)
         written += count;
     }
     return true;
-}
-
-// The process holding a flock on the file, from the kernel's list of locks
-// ("1: FLOCK  ADVISORY  WRITE 4711 08:01:1234 0 EOF"); 0 when none is found,
-// or the holder is not visible from this process's pid namespace.
-qint64 flockHolder(const struct stat &file)
-{
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray place = QByteArray::number(major(file.st_dev), 16).rightJustified(2, '0') + ':'
-                             + QByteArray::number(minor(file.st_dev), 16).rightJustified(2, '0') + ':' + QByteArray::number(quint64(file.st_ino));
-    for (;;) {
-        const QByteArray line = locks.readLine(4096);
-        if (line.isEmpty())
-            return 0;
-        // A waiter's line has "->" after the number: it holds nothing.
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == place)
-            return fields.at(4).toLongLong();
-    }
 }
 
 // The new name is on disk only once its directory is.
@@ -99,8 +65,8 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
 {
     path = journalPath;
     header = journalHeader;
-    fileSize = qint64(header.value(QStringLiteral("size")).toDouble());
-    chunkSize = qint64(header.value(QStringLiteral("chunk_size")).toDouble());
+    layout = ChunkLayout(qint64(header.value(QStringLiteral("size")).toDouble()),
+                         qint64(header.value(QStringLiteral("chunk_size")).toDouble()));
     // Not blocking on a FIFO or a device, which are no journals anyway.
     descriptor = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (descriptor < 0 && errno == ENOENT) {
@@ -116,9 +82,8 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
         *problem = '"' + path + "\" is not a journal and is left as it is";
         return Opening::NotJournal;
     }
-    // The lock goes with the descriptor: a crashed run leaves none behind.
-    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        const qint64 holder = flockHolder(status);
+    if (!FileLock::take(descriptor)) {
+        const qint64 holder = FileLock::holder(status);
         *problem = '"' + path + "\" is in use by another run" + (holder > 0 ? " (process " + QByteArray::number(holder) + ')' : QByteArray());
         return Opening::InUse;
     }
@@ -213,23 +178,10 @@ UploadJournal::Opening UploadJournal::readHeader(const QByteArray &firstLine, bo
     return Opening::Opened;
 }
 
-// Only a line that names one of this file's chunks, with its own range and
-// a 2xx answer, says the chunk is stored.
 void UploadJournal::readChunk(const QByteArray &text)
 {
-    const ChunkLayout layout(fileSize, chunkSize);
-    const QJsonObject line = QJsonDocument::fromJson(text).object();
-    qint64 index = 0;
-    qint64 start = 0;
-    qint64 end = 0;
-    qint64 status = 0;
-    qint64 crc = 0;
-    if (!wholeNumber(line.value(QStringLiteral("index")), 0, layout.count() - 1, &index)
-        || !wholeNumber(line.value(QStringLiteral("start")), 0, fileSize, &start)
-        || !wholeNumber(line.value(QStringLiteral("end")), 0, fileSize, &end)
-        || !wholeNumber(line.value(QStringLiteral("http_status")), 200, 299, &status)
-        || !wholeNumber(line.value(QStringLiteral("crc32")), 0, 0xffffffffLL, &crc) || start != layout.start(index)
-        || end != layout.end(index)) {
+    const qint64 index = JournalLine::fromText(text).storedChunk(layout);
+    if (index < 0) {
         ++ignored;
         return;
     }
@@ -243,7 +195,7 @@ bool UploadJournal::begin(QByteArray *problem)
     bool ready = true;
     if (content == Content::Absent) {
         descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        ready = descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) == 0 && writeAll(descriptor, headerLine(header))
+        ready = descriptor >= 0 && FileLock::take(descriptor) && writeAll(descriptor, headerLine(header))
                 && ::fsync(descriptor) == 0 && syncDirectory(path);
     } else if (content == Content::Fresh) {
         stored.clear();
@@ -269,9 +221,9 @@ qint64 UploadJournal::ignoredLines() const
     return ignored;
 }
 
-bool UploadJournal::append(const QJsonObject &object)
+bool UploadJournal::append(const JournalLine &chunk)
 {
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray line = chunk.toJson() + '\n';
     const off_t end = ::lseek(descriptor, 0, SEEK_END);
     if (!writeAll(descriptor, line)) {
         // Nothing half-written stays behind; failing that, the next run drops the torn line.

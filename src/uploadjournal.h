@@ -1,10 +1,14 @@
 #ifndef UPLOADJOURNAL_H
 #define UPLOADJOURNAL_H
 
+#include "chunklayout.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 
 #include <vector>
+
+class JournalLine;
 
 // The record of a whole-file upload, as JSON lines: the first names the file
 // and the chunking, each later one a chunk the server stored. A line is
@@ -33,7 +37,7 @@ public:
     // Complete lines read that do not count.
     qint64 ignoredLines() const;
     // Appends one line and flushes it to disk.
-    bool append(const QJsonObject &line);
+    bool append(const JournalLine &chunk);
 
     // The first line: a mark that names the format, then the header's members.
     static QByteArray headerLine(const QJsonObject &header);
@@ -52,8 +56,7 @@ private:
     Content content = Content::Absent;
     // Where the complete lines end.
     qint64 completeSize = 0;
-    qint64 fileSize = 0;
-    qint64 chunkSize = 1;
+    ChunkLayout layout{ 0, 1 };
     std::vector<bool> stored;
     qint64 ignored = 0;
 };

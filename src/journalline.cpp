@@ -1,0 +1,76 @@
+#include "journalline.h"
+
+#include "chunklayout.h"
+#include "uploadresult.h"
+#include "utf8text.h"
+
+#include <QJsonDocument>
+
+#include <cmath>
+
+namespace {
+
+// Chunk APIs hand back ids that a final call needs.
+const int longestReply = 64 << 10;
+
+bool wholeNumber(const QJsonValue &value, qint64 lowest, qint64 highest, qint64 *number)
+{
+    const double figure = value.toDouble(-1.5);
+    if (!value.isDouble() || !(figure >= double(lowest) && figure <= double(highest)) || std::trunc(figure) != figure)
+        return false;
+    *number = qint64(figure);
+    return true;
+}
+
+} // namespace
+
+JournalLine::JournalLine(const QJsonObject &object)
+    : object(object)
+{
+}
+
+JournalLine::JournalLine(const UploadResult &stored, quint32 crc32)
+{
+    object.insert(QStringLiteral("index"), double(stored.index));
+    object.insert(QStringLiteral("start"), double(stored.start));
+    object.insert(QStringLiteral("end"), double(stored.end));
+    object.insert(QStringLiteral("http_status"), stored.httpStatus);
+    object.insert(QStringLiteral("crc32"), double(crc32));
+    QJsonValue etag;
+    for (const auto &header : stored.headers)
+        if (header.first.compare("ETag", Qt::CaseInsensitive) == 0)
+            etag = QString::fromUtf8(header.second);
+    object.insert(QStringLiteral("etag"), etag);
+    const bool kept = stored.reply.size() <= longestReply;
+    const bool text = Utf8Text::isValid(stored.reply);
+    object.insert(QStringLiteral("reply"), kept && text ? QJsonValue(QString::fromUtf8(stored.reply)) : QJsonValue());
+    object.insert(QStringLiteral("reply_base64"),
+                  kept && !text ? QJsonValue(QString::fromLatin1(stored.reply.toBase64())) : QJsonValue());
+}
+
+JournalLine JournalLine::fromText(const QByteArray &text)
+{
+    return JournalLine(QJsonDocument::fromJson(text).object());
+}
+
+QByteArray JournalLine::toJson() const
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+qint64 JournalLine::storedChunk(const ChunkLayout &layout) const
+{
+    qint64 index = 0;
+    qint64 start = 0;
+    qint64 end = 0;
+    qint64 status = 0;
+    qint64 crc = 0;
+    if (!wholeNumber(object.value(QStringLiteral("index")), 0, layout.count() - 1, &index)
+        || !wholeNumber(object.value(QStringLiteral("start")), 0, layout.fileSize(), &start)
+        || !wholeNumber(object.value(QStringLiteral("end")), 0, layout.fileSize(), &end)
+        || !wholeNumber(object.value(QStringLiteral("http_status")), 200, 299, &status)
+        || !wholeNumber(object.value(QStringLiteral("crc32")), 0, 0xffffffffLL, &crc) || start != layout.start(index)
+        || end != layout.end(index))
+        return -1;
+    return index;
+}
