@@ -28,6 +28,8 @@ private slots:
     void resourceLimits_data();
     void resourceLimits();
     void softLimitsRaisedOnlyAsNeeded();
+    void wholeFileLimits_data();
+    void wholeFileLimits();
 
 private:
     RandomFile testFile;
@@ -373,6 +375,33 @@ void TestTrust::resourceLimits()
         QVERIFY(run.errorOutput.contains(" >> status_code =  201 \n"));
     else
         QCOMPARE(run.errorOutput, refusal);
+}
+
+// uploader-file checks the same limits, before Qt starts.
+void TestTrust::wholeFileLimits_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("soft stack of 16 kB, raised") << QStringLiteral("-S -s 16") << 0;
+    QTest::newRow("soft open files, raised") << QStringLiteral("-S -n 7") << 0;
+    QTest::newRow("hard stack") << QStringLiteral("-s 256") << 1;
+}
+
+void TestTrust::wholeFileLimits()
+{
+#ifdef UPLOADER_SANITIZE
+    QSKIP("The sanitizers' shadow memory does not fit under these limits.");
+#endif
+    QFETCH(QString, limit);
+    QFETCH(int, exitCode);
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = UploaderRun::run(
+        { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" --restart --journal \"$1\" \"$2\" \"$3\"").arg(limit),
+          QStringLiteral(UPLOADER_FILE_BINARY), testFile.pathOf(QStringLiteral("limits.journal")), receiver.url() + QStringLiteral("{index}"),
+          testFile.path() },
+        UploaderRun::defaultEnvironment(), QStringLiteral("/bin/sh"));
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
 }
 
 // A limit the user set is raised only as far as the run needs.
