@@ -377,12 +377,13 @@ void TestTrust::resourceLimits()
         QCOMPARE(run.errorOutput, refusal);
 }
 
-// uploader-file checks the same limits, before Qt starts.
+// uploader-file checks the same limits, before Qt starts; the reply's nesting needs the stack.
 void TestTrust::wholeFileLimits_data()
 {
     QTest::addColumn<QString>("limit");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("soft stack of 16 kB, raised") << QStringLiteral("-S -s 16") << 0;
+    // Below a few pages the loader alone may not fit beside a large environment.
+    QTest::newRow("soft stack of 64 kB, raised") << QStringLiteral("-S -s 64") << 0;
     QTest::newRow("soft open files, raised") << QStringLiteral("-S -n 7") << 0;
     QTest::newRow("hard stack") << QStringLiteral("-s 256") << 1;
 }
@@ -394,7 +395,9 @@ void TestTrust::wholeFileLimits()
 #endif
     QFETCH(QString, limit);
     QFETCH(int, exitCode);
-    ReceiverProcess receiver;
+    const QString nested = testFile.pathOf(QStringLiteral("nested.json"));
+    QVERIFY(writeTestFile(nested, "{\"status_code\":201,\"a\":" + QByteArray(998, '[') + QByteArray(998, ']') + '}'));
+    ReceiverProcess receiver({ QStringLiteral("--body-file"), nested });
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" --restart --journal \"$1\" \"$2\" \"$3\"").arg(limit),
