@@ -69,12 +69,8 @@ void TestFileUploadOptions::commandLine_data()
                                           << QStringLiteral(" >> Invalid --proxy: \":3128\" ") << QString();
     QTest::newRow("parallel 0") << with(QStringLiteral("--parallel"), QStringLiteral("0")) << QStringList()
                                 << QStringLiteral(" >> Invalid --parallel: \"0\" ") << QString();
-    QTest::newRow("parallel 17") << with(QStringLiteral("--parallel"), QStringLiteral("17")) << QStringList()
-                                 << QStringLiteral(" >> Invalid --parallel: \"17\" ") << QString();
     QTest::newRow("retries 101") << with(QStringLiteral("--retries"), QStringLiteral("101")) << QStringList()
                                  << QStringLiteral(" >> Invalid --retries: \"101\" ") << QString();
-    QTest::newRow("chunk size over 4 GiB") << with(QStringLiteral("--chunk-size"), QStringLiteral("5G")) << QStringList()
-                                           << QStringLiteral(" >> Invalid --chunk-size: \"5G\" ") << QString();
     QTest::newRow("rate with a small letter") << with(QStringLiteral("--limit-rate"), QStringLiteral("1m")) << QStringList()
                                               << QStringLiteral(" >> Invalid --limit-rate: \"1m\" ") << QString();
     QTest::newRow("unknown option") << with(QStringLiteral("--chunk"), QStringLiteral("1")) << QStringList()

@@ -42,6 +42,9 @@ void TestTrust::initTestCase()
     QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("QtProject")));
     QVERIFY(writeTestFile(testFile.pathOf(QStringLiteral("QtProject/qtlogging.ini")), "[Rules]\n*.debug=false\n"));
     QVERIFY(writeTestFile(testFile.pathOf(QStringLiteral("reply.json")), "{\"status_code\":201,\"pad\":\"0123456789abcdef\"}"));
+    // For the limits' rows.
+    QVERIFY(writeTestFile(testFile.pathOf(QStringLiteral("nested.json")),
+                          "{\"status_code\":201,\"a\":" + QByteArray(998, '[') + QByteArray(998, ']') + '}'));
 }
 
 void TestTrust::outcome_data()
@@ -361,9 +364,7 @@ void TestTrust::resourceLimits()
     QFETCH(QString, limit);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, refusal);
-    const QString nested = testFile.pathOf(QStringLiteral("nested.json"));
-    QVERIFY(writeTestFile(nested, "{\"status_code\":201,\"a\":" + QByteArray(998, '[') + QByteArray(998, ']') + '}'));
-    ReceiverProcess receiver({ QStringLiteral("--body-file"), nested });
+    ReceiverProcess receiver({ QStringLiteral("--body-file"), testFile.pathOf(QStringLiteral("nested.json")) });
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" \"$1\" t \"$2\" 0 10 '' '' false").arg(limit),
@@ -395,9 +396,7 @@ void TestTrust::wholeFileLimits()
 #endif
     QFETCH(QString, limit);
     QFETCH(int, exitCode);
-    const QString nested = testFile.pathOf(QStringLiteral("nested.json"));
-    QVERIFY(writeTestFile(nested, "{\"status_code\":201,\"a\":" + QByteArray(998, '[') + QByteArray(998, ']') + '}'));
-    ReceiverProcess receiver({ QStringLiteral("--body-file"), nested });
+    ReceiverProcess receiver({ QStringLiteral("--body-file"), testFile.pathOf(QStringLiteral("nested.json")) });
     QVERIFY(receiver.isListening());
     const UploaderRun run = UploaderRun::run(
         { QStringLiteral("-c"), QStringLiteral("ulimit %1 && exec \"$0\" --restart --journal \"$1\" \"$2\" \"$3\"").arg(limit),
