@@ -136,9 +136,12 @@ bool ResultWriter::openForAppends(const QByteArray &resultPath, const QDeadlineT
     path = resultPath;
     deadline = runDeadline;
     appending = true;
+    // Closed by the caller: the lines would go nowhere.
+    if (path == "-" && StandardStreams::wasClosed(STDOUT_FILENO))
+        return false;
     if (path == "-") {
         descriptor = STDOUT_FILENO;
-        return !StandardStreams::wasClosed(STDOUT_FILENO);
+        return true;
     }
     // Left non-blocking: a reader that is slower than the run is waited for in poll.
     struct stat status = {};

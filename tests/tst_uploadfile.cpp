@@ -438,8 +438,9 @@ void TestUploadFile::refusedPaths_data()
     QTest::newRow("--result a FIFO without a reader") << "--journal j --result fifo" << "" << QByteArray("Cannot write --result: \"fifo\" is a FIFO without a reader");
     QTest::newRow("--result the journal still to be created") << "--journal j --result ./j" << "" << QByteArray("Cannot write --result: \"./j\" is the journal");
     QTest::newRow("--journal a FIFO: never opened") << "--journal fifo" << "" << QByteArray("Journal not usable: \"fifo\" is not a journal and is left as it is");
-    // Standard output appended to the name after ">".
+    // Standard output appended to the name after ">", or closed by ">&-".
     QTest::newRow("--result -, standard output FILE") << "--journal j --result - >whole.bin" << "" << QByteArray("Cannot write --result: \"-\" is FILE itself");
+    QTest::newRow("--result -, standard output closed") << "--journal j --result - >&-" << "" << QByteArray("Cannot write --result: \"-\"");
     QTest::newRow("--result -, standard output the journal") << "--journal /dev/stdout --result - >other.bin" << ""
                                                               << QByteArray("Cannot write --result: \"-\" is the journal");
 }
@@ -468,7 +469,7 @@ void TestUploadFile::refusedPaths()
     const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     QVERIFY(opens >= 0 && ::inotify_add_watch(opens, "fifo", IN_OPEN) >= 0);
     const UploaderRun run = output.isEmpty() ? UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY))
-                                             : UploaderRun::run(QStringList{ QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >>") + output,
+                                             : UploaderRun::run(QStringList{ QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >") + (output == QLatin1String("&-") ? output : QLatin1Char('>') + output),
                                                                              QStringLiteral(UPLOADER_FILE_BINARY) } + arguments,
                                                                 environment, QStringLiteral("/bin/sh"));
     struct inotify_event events[16];
