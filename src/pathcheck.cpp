@@ -127,8 +127,17 @@ PathCheck::Found PathCheck::open(const QByteArray &path, int flags, bool regular
     else if (regularOnly && !S_ISREG(status->st_mode))
         found = Found::NotRegular;
     // The very file looked at, whatever the name leads to by now.
-    else if ((*descriptor = ::open(("/proc/self/fd/" + QByteArray::number(place)).constData(), flags | O_CLOEXEC)) < 0)
+    else if ((*descriptor = ::open(("/proc/self/fd/" + QByteArray::number(place)).constData(), flags | O_CLOEXEC)) < 0 && errno == ENOENT)
+        // No /proc: the name again, kept only if it still leads to that file.
+        *descriptor = ::open(path.constData(), flags | O_CLOEXEC);
+    struct stat opened = {};
+    if (*descriptor >= 0 && (::fstat(*descriptor, &opened) != 0 || opened.st_dev != status->st_dev || opened.st_ino != status->st_ino)) {
+        ::close(*descriptor);
+        *descriptor = -1;
+        found = Found::ForeignLink;
+    } else if (found == Found::File && *descriptor < 0) {
         found = Found::Failed;
+    }
     const int error = errno;
     ::close(place);
     errno = error;
