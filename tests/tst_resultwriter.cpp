@@ -156,7 +156,6 @@ void TestResultWriter::targets()
     if (kind == QLatin1String("shm") || kind == QLatin1String("descriptor")) {
         ::close(reader);
         QCOMPARE(contentOf(file), (kind == QLatin1String("shm") ? QByteArray() : QByteArray("{\"exit\":0}\n")) + json(result));
-        QCOMPARE(fileType(file), mode_t(S_IFREG));
         QFile::remove(QFile::decodeName(path));
     } else if (kind == QLatin1String("stalled")) {
         ::close(reader);
@@ -281,8 +280,6 @@ void TestResultWriter::appends()
     ResultWriter writer;
     QCOMPARE(writer.openForAppends(path, QDeadlineTimer(1000)), opens);
     QCOMPARE(writer.refusalReason(), QByteArray(kind == QLatin1String("fifo") ? "is a FIFO without a reader " : ""));
-    if (kind == QLatin1String("file") || kind == QLatin1String("refused"))
-        QCOMPARE(contentOf(path), QByteArray("previous run"));
     // Nothing cut or created before the run starts.
     QCOMPARE(QFile::exists(QFile::decodeName(path)), kind != QLatin1String("new"));
     if (opens && kind != QLatin1String("refused"))
