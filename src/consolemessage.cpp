@@ -101,12 +101,16 @@ void ConsoleMessage::writeStatus(const QByteArray &text)
     writeAll(pieces, 3);
 }
 
+// One short wait for the lock and the console together: a line being written
+// takes microseconds, and a console blocked longer only delays the run's end.
 void ConsoleMessage::writeUrgently(const QByteArray &lines)
 {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(urgentWaitMilliseconds);
     std::unique_lock<std::timed_mutex> lock(consoleLock, std::defer_lock);
-    (void)lock.try_lock_for(std::chrono::seconds(1));
+    (void)lock.try_lock_until(until);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
     struct pollfd console = { STDERR_FILENO, POLLOUT, 0 };
-    if (::poll(&console, 1, 1000) == 1 && (console.revents & POLLOUT))
+    if (::poll(&console, 1, int(qMax<qint64>(left, 0))) == 1 && (console.revents & POLLOUT))
         writeAll(lines.constData(), lines.size());
 }
 

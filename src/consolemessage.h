@@ -37,9 +37,11 @@ public:
     // A status line drawn over the previous one on a terminal; empty clears it.
     static void writeStatus(const QByteArray &text);
     // For a thread that must end the process while another may be blocked
-    // writing: waits at most a second for the console, then writes the
-    // lines, already laid out, if the console takes them. Allocates nothing.
+    // writing: waits at most urgentWaitMilliseconds for the console, then
+    // writes the lines, already laid out, if the console takes them.
+    // Allocates nothing.
     static void writeUrgently(const QByteArray &lines);
+    static constexpr int urgentWaitMilliseconds = 200;
     // Qt's own warnings and debug lines would change the console that
     // scripts parse, and one named the proxy user: they are dropped.
     static void dropLibraryMessages();

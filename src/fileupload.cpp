@@ -25,10 +25,16 @@ FileUpload::~FileUpload()
 
 bool FileUpload::start()
 {
+    deadline = QDeadlineTimer(options.settings.maxTime > 0 ? options.settings.maxTime * qint64(1000) : -1);
     QByteArray line;
     ExitStatus refusal = ExitStatus::Usage;
-    if (!files.open(options, &line, &refusal))
-        return fail(refusal, line);
+    if (!files.open(options, deadline, &line, &refusal)) {
+        fail(refusal, line);
+        // A script reading --result never takes an earlier run's summary for this one's.
+        if (files.results().isOpen())
+            writeSummary(0);
+        return false;
+    }
     if (files.journal().ignoredLines() > 0)
         ConsoleMessage() << " >> Journal:" << files.journal().ignoredLines() << "lines ignored: they record no stored chunk of this file";
 
@@ -44,7 +50,7 @@ bool FileUpload::start()
         statusLine.start();
     clock.start();
     if (options.settings.maxTime > 0)
-        runTime.start(options.settings.maxTime * qint64(1000));
+        runTime.start(qMax<qint64>(deadline.remainingTime(), 0));
     if (counts.skipped == files.layout().count())
         ConsoleMessage() << " >> All" << files.layout().count() << "chunks are in the journal";
     startChunks();
@@ -215,22 +221,26 @@ void FileUpload::finish()
         status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
     // First, so that the console tells when it could not be written.
-    if (files.results().isOpen()) {
-        QJsonObject summary;
-        summary.insert(QStringLiteral("exit"), int(status));
-        summary.insert(QStringLiteral("stored"), double(counts.stored));
-        summary.insert(QStringLiteral("failed"), double(counts.failed));
-        summary.insert(QStringLiteral("skipped"), double(counts.skipped));
-        summary.insert(QStringLiteral("bytes"), double(counts.bytesSent));
-        summary.insert(QStringLiteral("seconds"), milliseconds / 1000.0);
-        const ResultWriter::Written written = files.results().append(summary);
-        resultWritten(written);
-        // The run ends here: no signal or timer will decide after this.
-        if (written != ResultWriter::Written::Whole && status == ExitStatus::Success)
-            status = ExitStatus::Failure;
-    }
+    if (files.results().isOpen())
+        writeSummary(milliseconds);
     console.summary(status, counts, files.layout().count(), milliseconds);
     emit finished();
+}
+
+void FileUpload::writeSummary(qint64 milliseconds)
+{
+    QJsonObject summary;
+    summary.insert(QStringLiteral("exit"), int(status));
+    summary.insert(QStringLiteral("stored"), double(counts.stored));
+    summary.insert(QStringLiteral("failed"), double(counts.failed));
+    summary.insert(QStringLiteral("skipped"), double(counts.skipped));
+    summary.insert(QStringLiteral("bytes"), double(counts.bytesSent));
+    summary.insert(QStringLiteral("seconds"), milliseconds / 1000.0);
+    const ResultWriter::Written written = files.results().append(summary);
+    resultWritten(written);
+    // The run ends here: no signal or timer will decide after this.
+    if (written != ResultWriter::Written::Whole && status == ExitStatus::Success)
+        status = ExitStatus::Failure;
 }
 
 bool FileUpload::fail(ExitStatus failure, const QByteArray &line)

@@ -58,6 +58,7 @@ private:
     void abandonChunks(const QByteArray &line);
     void drawStatusLine();
     void finish();
+    void writeSummary(qint64 milliseconds);
     bool fail(ExitStatus status, const QByteArray &line);
 
     FileUploadOptions options;
@@ -68,7 +69,8 @@ private:
     TransferPool *transfers = nullptr;
     QList<int> freeSlots;
     QHash<CurlTransfer *, Chunk> inFlight;
-    // --max-time.
+    // --max-time, counted from the start: reading the journal counts.
+    QDeadlineTimer deadline;
     LongTimer runTime;
     QElapsedTimer clock;
     QTimer statusLine;

@@ -31,16 +31,19 @@ InputFile::~InputFile()
         ::close(input);
 }
 
-bool InputFile::open(const QByteArray &filePath)
+InputFile::Opening InputFile::open(const QByteArray &filePath)
 {
     path = filePath;
     input = RangeDevice::openRegularFile(path.constData());
     struct stat status = {};
     if (input < 0 || ::fstat(input, &status) != 0)
-        return false;
+        return Opening::Unopenable;
+    char probe = 0;
+    if (status.st_size == 0 && ::pread(input, &probe, 1, 0) > 0)
+        return Opening::MisstatesSize;
     fileSize = status.st_size;
     opened = fileIdentity(path, status);
-    return true;
+    return Opening::Opened;
 }
 
 int InputFile::descriptor() const

@@ -14,8 +14,11 @@ public:
     ~InputFile();
     Q_DISABLE_COPY(InputFile)
 
+    enum class Opening { Opened, Unopenable, MisstatesSize };
     // A regular file only: a FIFO or a device would block or read for ever.
-    bool open(const QByteArray &path);
+    // A file whose size says 0 and that gives bytes (/proc/cpuinfo) is not
+    // an empty file, and its size cannot be known before it is read.
+    Opening open(const QByteArray &path);
     int descriptor() const;
     qint64 size() const;
     // Its name, size, times, device and inode, as the journal's header holds them.

@@ -2,10 +2,14 @@
 
 #include <QList>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -86,4 +90,56 @@ QByteArray PathCheck::fileKey(const QByteArray &path)
     const QByteArray directory = resolved(directoryOf(name));
     const int slash = name.lastIndexOf('/');
     return directory.isEmpty() ? QByteArray() : "path " + directory + '/' + name.mid(slash + 1);
+}
+
+bool PathCheck::namesDescriptor(const QByteArray &path)
+{
+    QByteArray name = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct statfs system = {};
+        if (::statfs(directoryOf(name).constData(), &system) == 0 && system.f_type == PROC_SUPER_MAGIC)
+            return true;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(name.constData(), target, sizeof target);
+        if (length <= 0 || length == ssize_t(sizeof target))
+            return false;
+        const QByteArray next(target, int(length));
+        name = next.startsWith('/') ? next : directoryOf(name) + '/' + next;
+    }
+    return false;
+}
+
+PathCheck::Found PathCheck::open(const QByteArray &path, int flags, bool regularOnly, int *descriptor, struct stat *status)
+{
+    *descriptor = -1;
+    // O_PATH opens nothing: it only holds the file the path leads to.
+    const int place = ::open(path.constData(), O_PATH | O_CLOEXEC);
+    if (place < 0)
+        return errno == ENOENT ? Found::Absent : Found::Failed;
+    struct stat named = {};
+    Found found = Found::File;
+    if (::fstat(place, status) != 0)
+        found = Found::Failed;
+    else if (isForeignLink(path))
+        found = Found::ForeignLink;
+    else if (::stat(path.constData(), &named) != 0 || named.st_dev != status->st_dev || named.st_ino != status->st_ino)
+        found = Found::ForeignLink;
+    else if (regularOnly && !S_ISREG(status->st_mode))
+        found = Found::NotRegular;
+    // The very file looked at, whatever the name leads to by now.
+    else if ((*descriptor = ::open(("/proc/self/fd/" + QByteArray::number(place)).constData(), flags | O_CLOEXEC)) < 0 && errno == ENOENT)
+        // No /proc: the name again, kept only if it still leads to that file.
+        *descriptor = ::open(path.constData(), flags | O_CLOEXEC);
+    struct stat opened = {};
+    if (*descriptor >= 0 && (::fstat(*descriptor, &opened) != 0 || opened.st_dev != status->st_dev || opened.st_ino != status->st_ino)) {
+        ::close(*descriptor);
+        *descriptor = -1;
+        found = Found::ForeignLink;
+    } else if (found == Found::File && *descriptor < 0) {
+        found = Found::Failed;
+    }
+    const int error = errno;
+    ::close(place);
+    errno = error;
+    return found;
 }

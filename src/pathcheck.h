@@ -16,6 +16,18 @@ public:
     // write, owned by neither the caller nor the directory's owner: the rule
     // of Linux's protected_symlinks, which may be off.
     static bool isForeignLink(const QByteArray &path);
+    // The path reaches its file through a descriptor's name in /proc
+    // (/dev/stdout, /dev/fd/3): the file is the caller's open one.
+    static bool namesDescriptor(const QByteArray &path);
+
+    enum class Found { File, Absent, NotRegular, ForeignLink, Failed };
+    // Opens what the path names with flags (no O_CREAT), looking at it
+    // first: a FIFO or a device is never opened unless allowed, so that
+    // neither a blocked writer is released nor a device acts, and a link
+    // planted by another user before the open is found after it, the file
+    // left untouched. *descriptor is -1 unless the answer is File; errno
+    // says why for Failed.
+    static Found open(const QByteArray &path, int flags, bool regularOnly, int *descriptor, struct stat *status);
 
 private:
     static bool leadsThroughForeignLink(const QByteArray &path, int *linksLeft);

@@ -12,7 +12,7 @@ namespace {
 
 enum class Unit { Kilobytes, Files };
 
-bool ensureLimit(int resource, qint64 required, Unit unit, const char *name, QByteArray *failure)
+bool ensureLimit(int resource, qint64 required, Unit unit, const char *name, QByteArray *failure, bool report)
 {
     const rlim_t scale = unit == Unit::Kilobytes ? 1024 : 1;
     const rlim_t needed = rlim_t(required) * scale;
@@ -26,7 +26,8 @@ bool ensureLimit(int resource, qint64 required, Unit unit, const char *name, QBy
             return true;
     }
     const bool kilobytes = unit == Unit::Kilobytes;
-    ConsoleMessage(failure) << name << qint64(limit.rlim_max / scale) << (kilobytes ? "kB, the upload needs" : "files, the upload needs")
+    if (report)
+        ConsoleMessage(failure) << name << qint64(limit.rlim_max / scale) << (kilobytes ? "kB, the upload needs" : "files, the upload needs")
                             << required << (kilobytes ? "kB" : "files");
     return false;
 }
@@ -46,16 +47,16 @@ void ensureThreadStack(size_t needed)
 
 } // namespace
 
-bool ResourceLimits::ensureRequired(QByteArray *failure, qint64 openFiles)
+bool ResourceLimits::ensureRequired(QByteArray *failure, qint64 openFiles, bool report)
 {
     // A write past the file-size limit fails and is reported, as any other.
     std::signal(SIGXFSZ, SIG_IGN);
     const bool enough =
-        ensureLimit(RLIMIT_AS, JsonScript::requiredAddressSpaceKilobytes, Unit::Kilobytes, " >> Address space limit too low:", failure)
-        && ensureLimit(RLIMIT_DATA, JsonScript::requiredDataKilobytes, Unit::Kilobytes, " >> Data segment limit too low:", failure)
-        && ensureLimit(RLIMIT_STACK, JsonScript::requiredStackKilobytes, Unit::Kilobytes, " >> Stack limit too low:", failure)
-        && ensureLimit(RLIMIT_NOFILE, openFiles, Unit::Files, " >> Open files limit too low:", failure)
-        && ensureLimit(RLIMIT_FSIZE, JsonScript::requiredFileSizeKilobytes, Unit::Kilobytes, " >> File size limit too low:", failure);
+        ensureLimit(RLIMIT_AS, JsonScript::requiredAddressSpaceKilobytes, Unit::Kilobytes, " >> Address space limit too low:", failure, report)
+        && ensureLimit(RLIMIT_DATA, JsonScript::requiredDataKilobytes, Unit::Kilobytes, " >> Data segment limit too low:", failure, report)
+        && ensureLimit(RLIMIT_STACK, JsonScript::requiredStackKilobytes, Unit::Kilobytes, " >> Stack limit too low:", failure, report)
+        && ensureLimit(RLIMIT_NOFILE, openFiles, Unit::Files, " >> Open files limit too low:", failure, report)
+        && ensureLimit(RLIMIT_FSIZE, JsonScript::requiredFileSizeKilobytes, Unit::Kilobytes, " >> File size limit too low:", failure, report);
     if (enough)
         ensureThreadStack(size_t(JsonScript::requiredStackKilobytes) * 1024);
     return enough;

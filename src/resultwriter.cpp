@@ -3,6 +3,7 @@
 #include "consolemessage.h"
 #include "interruptwatcher.h"
 #include "pathcheck.h"
+#include "standardstreams.h"
 #include "uploadresult.h"
 
 #include <QJsonDocument>
@@ -36,6 +37,9 @@ bool ResultWriter::open(const QByteArray &resultPath, const QByteArray &inputPat
     deadline = runDeadline;
     if (path.isEmpty())
         return true;
+    // Closed by the caller: the result would go nowhere.
+    if (path == "-" && StandardStreams::wasClosed(STDOUT_FILENO))
+        return false;
     if (path == "-") {
         descriptor = STDOUT_FILENO;
         return true;
@@ -50,9 +54,10 @@ bool ResultWriter::open(const QByteArray &resultPath, const QByteArray &inputPat
         return false;
     struct stat status = {};
     const bool exists = ::stat(path.constData(), &status) == 0;
-    // Renaming over /dev/null or /dev/stdout would replace the system's own
-    // file, and a FIFO's reader would wait for ever.
-    if ((exists && !S_ISREG(status.st_mode)) || path.startsWith("/dev/") || path.startsWith("/proc/")) {
+    // Renaming over /dev/null would replace the system's own file, over
+    // /dev/stdout the caller's open file, and a FIFO's reader would wait for
+    // ever. A regular file is replaced wherever it lies (/dev/shm).
+    if ((exists && !S_ISREG(status.st_mode)) || PathCheck::namesDescriptor(path)) {
         // A FIFO without a reader yet: wait for the one the caller starts, as
         // long as the run may last. Writes stay non-blocking for the same reason.
         const struct timespec pause = { 0, 20 * 1000 * 1000 };
@@ -89,6 +94,8 @@ bool ResultWriter::write(const UploadResult &result)
         return true;
     written = true;
     const bool whole = result.writeJson([this](const char *data, qint64 size) { return take(data, size); }) && flush();
+    if (!whole && outcome == Written::Stopped && deadline.hasExpired())
+        refusal = Refusal::TimedOut;
     if (temporaryPath.isEmpty())
         return whole;
     bool replaced = whole && ::fdatasync(descriptor) == 0;
@@ -129,20 +136,49 @@ bool ResultWriter::openForAppends(const QByteArray &resultPath, const QDeadlineT
     path = resultPath;
     deadline = runDeadline;
     appending = true;
+    // Closed by the caller: the lines would go nowhere.
+    if (path == "-" && StandardStreams::wasClosed(STDOUT_FILENO))
+        return false;
     if (path == "-") {
         descriptor = STDOUT_FILENO;
         return true;
     }
     // Left non-blocking: a reader that is slower than the run is waited for in poll.
-    descriptor = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (descriptor < 0 && errno == ENXIO)
+    struct stat status = {};
+    switch (PathCheck::open(path, O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK, false, &descriptor, &status)) {
+    case PathCheck::Found::File:
+        cutting = S_ISREG(status.st_mode);
+        return true;
+    case PathCheck::Found::Absent:
+        creating = true;
+        return true;
+    case PathCheck::Found::ForeignLink:
+        refusal = Refusal::ForeignLink;
+        return false;
+    case PathCheck::Found::NotRegular:
+    case PathCheck::Found::Failed:
+        break;
+    }
+    if (errno == ENXIO)
         refusal = Refusal::NoReader;
+    return false;
+}
+
+bool ResultWriter::startAppends()
+{
+    if (cutting)
+        return ::ftruncate(descriptor, 0) == 0;
+    // O_EXCL follows no link: a name taken since it was looked at is not written.
+    if (creating)
+        descriptor = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     return descriptor >= 0;
 }
 
-bool ResultWriter::lacksReader() const
+QByteArray ResultWriter::refusalReason() const
 {
-    return refusal == Refusal::NoReader;
+    return refusal == Refusal::NoReader      ? QByteArray("is a FIFO without a reader ")
+           : refusal == Refusal::ForeignLink ? QByteArray("is a link of another user in a shared directory ")
+                                             : QByteArray();
 }
 
 bool ResultWriter::isOpen() const

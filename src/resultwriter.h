@@ -12,9 +12,10 @@ class UploadResult;
 // Where results go as JSON lines. UPLOADER_RESULT: standard output for "-",
 // nowhere for an empty path, a device, a FIFO or a descriptor's name written
 // in place, any other file replaced whole or not at all. --result: standard
-// output for "-", any other file cut to nothing and appended to, a line at a
-// time. Opened before anything is sent, so that an unusable path fails the
-// run before a chunk goes out.
+// output for "-", any other file appended to, a line at a time, and cut to
+// nothing or created only once the run is known to start. Opened before
+// anything is sent, so that an unusable path fails the run before a chunk
+// goes out.
 class ResultWriter
 {
 public:
@@ -30,13 +31,18 @@ public:
     // A FIFO is waited for until it has a reader, or the deadline passes;
     // so is a reader that stops reading while the result is written.
     bool open(const QByteArray &path, const QByteArray &inputPath, const QDeadlineTimer &deadline = QDeadlineTimer::Forever);
-    // --result, its path checked by the caller. A FIFO without a reader is
-    // refused: its open would block where no signal ends the run.
+    // --result, its path checked by the caller: what is there is opened,
+    // neither cut nor created, so that a run refused at its start appends
+    // its own summary to the previous run's lines. A FIFO without a reader
+    // is refused: its open would block where no signal ends the run.
     bool openForAppends(const QByteArray &path, const QDeadlineTimer &deadline);
-    // The deadline passed while a FIFO waited for its reader.
+    // The run starts: the file opened is cut to nothing, or created.
+    bool startAppends();
+    // The deadline passed while a FIFO waited for its reader, or while the
+    // result was written to a reader that stopped reading.
     bool timedOut() const;
-    // openForAppends found a FIFO without a reader.
-    bool lacksReader() const;
+    // Why openForAppends refused the path, as the console line goes on; empty when nothing says more.
+    QByteArray refusalReason() const;
     // Open for appends, and no line has failed.
     bool isOpen() const;
 
@@ -71,6 +77,9 @@ private:
     int descriptor = -1;
     bool written = false;
     bool appending = false;
+    // --result: a regular file to cut, or a name to create, when the run starts.
+    bool cutting = false;
+    bool creating = false;
     Written outcome = Written::Whole;
     // A line up to a pipe's atomic write goes out in one piece. Taken
     // beforehand, so that writing allocates nothing, and off the stack, which

@@ -15,17 +15,11 @@
 
 namespace {
 
-// From the resource limits to the answer: what the run ends with. Its frame
-// comes only after the command line is read, which under a soft stack limit
-// of a few pages is as deep as the run may go before the limit is raised.
+// From the application object to the answer: what the run ends with.
 [[gnu::noinline]] UploadResult send(int argc, char *argv[], const UploadArguments &arguments, ResultWriter *resultFile)
 {
     UploadResult unsent;
-    unsent.exitStatus = ExitStatus::Failure;
     unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
-    if (!ResourceLimits::ensureRequired(&unsent.failure))
-        return unsent;
-
     QCoreApplication application(argc, argv);
     if (arguments.url.toLower().startsWith("https:")
         && !(CertificateAuthorities::apply(arguments.settings) && ClientCertificate::apply(arguments.settings))) {
@@ -58,28 +52,41 @@ int uploaderMain(int argc, char *argv[])
     // Read before the application object, which may take arguments of its own out of argv.
     UploadArguments arguments;
     const bool usable = arguments.parse(argc, argv);
+    // Before the result is opened: finding its path takes more stack than a
+    // soft limit of a few pages. A run refused for its arguments says only that.
+    UploadResult result;
+    result.exitStatus = ExitStatus::Failure;
+    result.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
+    const bool limited = !ResourceLimits::ensureRequired(&result.failure, ResourceLimits::requiredOpenFiles, usable);
     // A refused run replaces the previous result too: a script must never
     // read an older run's success as this one's.
     ResultWriter resultFile;
     const QDeadlineTimer runDeadline(arguments.settings.maxTime > 0 ? arguments.settings.maxTime * qint64(1000) : -1);
     const bool resultUsable = resultFile.open(arguments.settings.resultPath, arguments.file_path, runDeadline);
-    UploadResult result;
-    result.exitStatus = ExitStatus::Usage;
-    result.failure = arguments.failure;
-    if (usable && resultFile.timedOut()) {
-        ConsoleMessage() << " >> Timed out: the run took over" << arguments.settings.maxTime << "seconds";
+    const QByteArray outOfTime = " >> Timed out: the run took over " + QByteArray::number(arguments.settings.maxTime) + " seconds ";
+    if (!usable) {
+        result = UploadResult();
+        result.exitStatus = ExitStatus::Usage;
+        result.failure = arguments.failure;
+    } else if (resultFile.timedOut()) {
+        ConsoleMessage::writeLine(outOfTime);
         result.exitStatus = ExitStatus::TemporaryFailure;
-    } else if (usable && !resultUsable) {
+    } else if (!resultUsable) {
         resultFile.reportFailure();
-    } else if (usable) {
+        result.exitStatus = ExitStatus::Usage;
+    } else if (!limited) {
         result = send(argc, argv, arguments, &resultFile);
     }
     // A result that cannot be written fails a run that had none, so that a
-    // script never acts on a run whose result it cannot read.
+    // script never acts on a run whose result it cannot read; a reader that
+    // held it past the run's time ends it as the time does.
     if (resultUsable && !resultFile.write(result)) {
-        resultFile.reportFailure();
+        if (resultFile.timedOut())
+            ConsoleMessage::writeLine(outOfTime);
+        else
+            resultFile.reportFailure();
         if (result.exitStatus == ExitStatus::Success)
-            result.exitStatus = ExitStatus::Failure;
+            result.exitStatus = resultFile.timedOut() ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
     }
     return int(result.exitStatus);
 }

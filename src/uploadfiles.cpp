@@ -7,15 +7,27 @@
 #include <QJsonObject>
 #include <QString>
 
-bool UploadFiles::open(const FileUploadOptions &options, QByteArray *line, ExitStatus *status)
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     *status = ExitStatus::Usage;
-    *line = pathProblem(options);
+    *line = journalProblem(options);
+    const QByteArray resultLine = resultProblem(options);
+    if (line->isEmpty())
+        *line = resultLine;
+    // Opened, neither cut nor created, so that a run refused from here on ends it with its own summary.
+    if (resultLine.isEmpty() && !options.resultPath.isEmpty() && !resultWriter.openForAppends(options.resultPath, deadline)) {
+        if (line->isEmpty())
+            *line = " >> Cannot write --result: \"" + options.resultPath + "\" " + resultWriter.refusalReason();
+    }
     if (!line->isEmpty())
         return false;
-    if (!inputFile.open(options.filePath)) {
+    const InputFile::Opening input = inputFile.open(options.filePath);
+    if (input != InputFile::Opening::Opened) {
         *status = ExitStatus::Failure;
-        *line = " >> Cannot Open input file. ";
+        *line = input == InputFile::Opening::Unopenable ? " >> Cannot Open input file. " : " >> Cannot read input file: its size is 0 but it holds bytes ";
         return false;
     }
     chunks = ChunkLayout(inputFile.size(), options.chunkSize);
@@ -24,7 +36,7 @@ bool UploadFiles::open(const FileUploadOptions &options, QByteArray *line, ExitS
         *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
         return false;
     }
-    return openJournal(options, line);
+    return openJournal(options, deadline, line, status);
 }
 
 InputFile &UploadFiles::input()
@@ -49,48 +61,64 @@ ResultWriter &UploadFiles::results()
 
 // Nothing is created, cut or read until the three paths are known to be
 // three files, and no link of a stranger's is followed.
-QByteArray UploadFiles::pathProblem(const FileUploadOptions &options) const
+QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
 {
     const QByteArray journalLine = " >> Journal not usable: \"" + options.journalPath + "\" ";
-    const QByteArray resultLine = " >> Cannot write --result: \"" + options.resultPath + "\" ";
-    const QByteArray foreign = "is a link of another user in a shared directory ";
     if (PathCheck::isForeignLink(options.journalPath))
-        return journalLine + foreign;
+        return journalLine + "is a link of another user in a shared directory ";
     if (PathCheck::isSameFile(options.journalPath, options.filePath))
         return journalLine + "is FILE itself ";
-    if (options.resultPath.isEmpty() || options.resultPath == "-")
+    return QByteArray();
+}
+
+// Standard output counts as the file it is: "-" > FILE would write into the input.
+QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
+{
+    if (options.resultPath.isEmpty())
         return QByteArray();
-    if (PathCheck::isForeignLink(options.resultPath))
-        return resultLine + foreign;
-    if (PathCheck::isSameFile(options.resultPath, options.filePath))
+    const QByteArray resultLine = " >> Cannot write --result: \"" + options.resultPath + "\" ";
+    const bool standardOutput = options.resultPath == "-";
+    struct stat output = {};
+    if (standardOutput && (::fstat(STDOUT_FILENO, &output) != 0 || !S_ISREG(output.st_mode)))
+        return QByteArray();
+    const QByteArray result = standardOutput ? QByteArray("/proc/self/fd/1") : options.resultPath;
+    if (!standardOutput && PathCheck::isForeignLink(result))
+        return resultLine + "is a link of another user in a shared directory ";
+    if (PathCheck::isSameFile(result, options.filePath))
         return resultLine + "is FILE itself ";
-    if (PathCheck::isSameFile(options.resultPath, options.journalPath))
+    if (PathCheck::isSameFile(result, options.journalPath))
         return resultLine + "is the journal ";
     return QByteArray();
 }
 
-// The result is opened between reading the journal and writing it, so that a
-// refused --result leaves the journal as it was.
-bool UploadFiles::openJournal(const FileUploadOptions &options, QByteArray *line)
+// The journal is read before anything is written, and begun before --result
+// is cut or created: a run refused on the way leaves every file as it was,
+// and a journal this run created goes again when --result cannot be made.
+bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     QJsonObject header = inputFile.identity();
     header.insert(QStringLiteral("chunk_size"), double(options.chunkSize));
     // The journal is a file like any other: no password in it.
     header.insert(QStringLiteral("template"), QString::fromUtf8(UploadArguments::withoutPassword(options.urlTemplate.text())));
     QByteArray problem;
-    const UploadJournal::Opening opening = uploadJournal.open(options.journalPath, header, options.restart, &problem);
+    const UploadJournal::Opening opening = uploadJournal.open(options.journalPath, header, options.restart, &problem, deadline);
+    if (opening == UploadJournal::Opening::TimedOut) {
+        *status = ExitStatus::TemporaryFailure;
+        *line = " >> Timed out: the run took over " + QByteArray::number(options.settings.maxTime) + " seconds ";
+        return false;
+    }
     if (opening != UploadJournal::Opening::Opened) {
         const bool mismatch = opening == UploadJournal::Opening::Mismatch;
         *line = " >> Journal not usable: " + problem + (mismatch ? "; --restart sends every chunk again " : " ");
         return false;
     }
-    const QDeadlineTimer runDeadline(options.settings.maxTime > 0 ? options.settings.maxTime * qint64(1000) : -1);
-    if (!options.resultPath.isEmpty() && !resultWriter.openForAppends(options.resultPath, runDeadline)) {
-        *line = " >> Cannot write --result: \"" + options.resultPath + "\" " + (resultWriter.lacksReader() ? "is a FIFO without a reader " : "");
-        return false;
-    }
     if (!uploadJournal.begin(&problem)) {
         *line = " >> Journal not usable: " + problem + ' ';
+        return false;
+    }
+    if (!options.resultPath.isEmpty() && !resultWriter.startAppends()) {
+        uploadJournal.discard();
+        *line = " >> Cannot write --result: \"" + options.resultPath + "\" ";
         return false;
     }
     return true;

@@ -17,8 +17,10 @@ class FileUploadOptions;
 class UploadFiles
 {
 public:
-    // Answers false, with the line to print and the status, when the run cannot start.
-    bool open(const FileUploadOptions &options, QByteArray *line, ExitStatus *status);
+    // Answers false, with the line to print and the status, when the run
+    // cannot start; --result may then be open, for the run's summary. The
+    // journal is read, and a FIFO's reader waited for, until the deadline.
+    bool open(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
     InputFile &input();
     const ChunkLayout &layout() const;
@@ -26,8 +28,9 @@ public:
     ResultWriter &results();
 
 private:
-    QByteArray pathProblem(const FileUploadOptions &options) const;
-    bool openJournal(const FileUploadOptions &options, QByteArray *line);
+    QByteArray journalProblem(const FileUploadOptions &options) const;
+    QByteArray resultProblem(const FileUploadOptions &options) const;
+    bool openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
     InputFile inputFile;
     ChunkLayout chunks{ 0, 1 };

@@ -2,6 +2,7 @@
 
 #include "filelock.h"
 #include "journalline.h"
+#include "pathcheck.h"
 
 #include <QJsonDocument>
 
@@ -61,26 +62,28 @@ QByteArray UploadJournal::headerLine(const QJsonObject &header)
 }
 
 UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const QJsonObject &journalHeader, bool restart,
-                                           QByteArray *problem)
+                                           QByteArray *problem, const QDeadlineTimer &deadline)
 {
     path = journalPath;
     header = journalHeader;
     layout = ChunkLayout(qint64(header.value(QStringLiteral("size")).toDouble()),
                          qint64(header.value(QStringLiteral("chunk_size")).toDouble()));
-    // Not blocking on a FIFO or a device, which are no journals anyway.
-    descriptor = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (descriptor < 0 && errno == ENOENT) {
+    struct stat status = {};
+    switch (PathCheck::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK, true, &descriptor, &status)) {
+    case PathCheck::Found::File:
+        break;
+    case PathCheck::Found::Absent:
         content = Content::Absent;
         return Opening::Opened;
-    }
-    if (descriptor < 0) {
-        *problem = "cannot open \"" + path + "\": " + QByteArray(strerror(errno));
-        return Opening::Unusable;
-    }
-    struct stat status = {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    case PathCheck::Found::NotRegular:
         *problem = '"' + path + "\" is not a journal and is left as it is";
         return Opening::NotJournal;
+    case PathCheck::Found::ForeignLink:
+        *problem = '"' + path + "\" is a link of another user in a shared directory";
+        return Opening::Unusable;
+    case PathCheck::Found::Failed:
+        *problem = "cannot open \"" + path + "\": " + QByteArray(strerror(errno));
+        return Opening::Unusable;
     }
     if (!FileLock::take(descriptor)) {
         const qint64 holder = FileLock::holder(status);
@@ -102,6 +105,8 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
         }
         if (count == 0)
             break;
+        if (deadline.hasExpired())
+            return Opening::TimedOut;
         offset += count;
         const char *from = buffer;
         const char *const end = buffer + count;
@@ -194,9 +199,17 @@ bool UploadJournal::begin(QByteArray *problem)
 {
     bool ready = true;
     if (content == Content::Absent) {
+        // O_EXCL follows no link: the file is this run's own.
         descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        content = descriptor >= 0 ? Content::Created : Content::Absent;
         ready = descriptor >= 0 && FileLock::take(descriptor) && writeAll(descriptor, headerLine(header))
                 && ::fsync(descriptor) == 0 && syncDirectory(path);
+        // A full disk leaves no empty journal behind.
+        if (!ready && descriptor >= 0) {
+            const int error = errno;
+            discard();
+            errno = error;
+        }
     } else if (content == Content::Fresh) {
         stored.clear();
         // Whatever it was before, it now holds what a journal holds.
@@ -209,6 +222,16 @@ bool UploadJournal::begin(QByteArray *problem)
     if (!ready)
         *problem = "cannot write \"" + path + "\": " + QByteArray(strerror(errno));
     return ready;
+}
+
+void UploadJournal::discard()
+{
+    if (content != Content::Created)
+        return;
+    ::unlink(path.constData());
+    ::close(descriptor);
+    descriptor = -1;
+    content = Content::Absent;
 }
 
 bool UploadJournal::isStored(qint64 index) const

@@ -4,6 +4,7 @@
 #include "chunklayout.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QJsonObject>
 
 #include <vector>
@@ -22,17 +23,22 @@ public:
     ~UploadJournal();
     Q_DISABLE_COPY(UploadJournal)
 
-    enum class Opening { Opened, InUse, Mismatch, NotJournal, Unusable };
+    enum class Opening { Opened, InUse, Mismatch, NotJournal, Unusable, TimedOut };
 
     // Reads the journal at path, if there is one, without changing it: a
     // file that is not a journal, or a journal of another file, is left as
     // it is. The header holds "size" and "chunk_size", which the chunk
     // lines are checked against. *problem says what is wrong when the
-    // answer is not Opened.
-    Opening open(const QByteArray &path, const QJsonObject &header, bool restart, QByteArray *problem);
+    // answer is not Opened. Only a regular file is opened: a FIFO or a
+    // device is looked at, never opened. Reading stops at the deadline.
+    Opening open(const QByteArray &path, const QJsonObject &header, bool restart, QByteArray *problem,
+                 const QDeadlineTimer &deadline = QDeadlineTimer::Forever);
     // Makes the journal ready for appends: creates it, starts it anew, or
-    // cuts a torn last line off. Only a run that goes on calls it.
+    // cuts a torn last line off. Only a run that goes on calls it; a journal
+    // it created and could not write is removed.
     bool begin(QByteArray *problem);
+    // Removes the journal begin created, for a run refused after it.
+    void discard();
     bool isStored(qint64 index) const;
     // Complete lines read that do not count.
     qint64 ignoredLines() const;
@@ -45,7 +51,7 @@ public:
     static const qint64 longestLine;
 
 private:
-    enum class Content { Absent, Fresh, Resumed };
+    enum class Content { Absent, Fresh, Resumed, Created };
 
     Opening readHeader(const QByteArray &firstLine, bool complete, bool restart, QByteArray *problem);
     void readChunk(const QByteArray &line);

@@ -65,6 +65,9 @@ void TestResultWriter::targets_data()
     QTest::newRow("device of our own, as /dev/null") << "device" << true << true << QString();
     QTest::newRow("/dev/null") << "/dev/null" << true << true << QString();
     QTest::newRow("full device") << "/dev/full" << true << false << QString();
+    QTest::newRow("a regular file under /dev: replaced whole") << "shm" << true << true << QString();
+    QTest::newRow("a descriptor's name of a regular file: written in place") << "descriptor" << true << true << QString();
+    QTest::newRow("FIFO whose reader stops reading: the run's time ends the wait") << "stalled" << true << false << QString();
     QTest::newRow("missing folder") << "missing" << false << false << " >> Cannot write UPLOADER_RESULT: \"PATH\" ";
     QTest::newRow("the input file") << "input" << false << false << " >> UPLOADER_RESULT names the input file: \"PATH\" ";
     QTest::newRow("link to the input file") << "input link" << false << false << " >> UPLOADER_RESULT names the input file: \"PATH\" ";
@@ -100,7 +103,14 @@ void TestResultWriter::targets()
             QSKIP("Giving a link to another user needs root.");
     } else if (kind == QLatin1String("input")) {
         path = file = input;
-    } else if (kind == QLatin1String("fifo")) {
+    } else if (kind == QLatin1String("shm")) {
+        path = file = "/dev/shm/tst_resultwriter-" + QByteArray::number(QCoreApplication::applicationPid()) + ".json";
+        QVERIFY(writeTestFile(QFile::decodeName(path), "{\"exit\":0}\n"));
+    } else if (kind == QLatin1String("descriptor")) {
+        QVERIFY(writeTestFile(QFile::decodeName(file), "{\"exit\":0}\n"));
+        reader = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+        path = "/dev/fd/" + QByteArray::number(reader);
+    } else if (kind == QLatin1String("fifo") || kind == QLatin1String("stalled")) {
         QCOMPARE(::mkfifo(path.constData(), 0600), 0);
         reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
         QVERIFY(reader >= 0);
@@ -117,12 +127,12 @@ void TestResultWriter::targets()
     UploadResult result;
     result.attempts = 1;
     result.httpStatus = 201;
-    result.reply = "{\"status_code\":201}";
+    result.reply = kind == QLatin1String("stalled") ? QByteArray(1 << 17, 'r') : QByteArray("{\"status_code\":201}");
     {
         const QStringList entries = QDir(QFile::decodeName(folder)).entryList(QDir::AllEntries | QDir::System);
         const QByteArray before = opens ? QByteArray() : contentOf(file);
         ResultWriter resultFile;
-        QCOMPARE(resultFile.open(path, input), opens);
+        QCOMPARE(resultFile.open(path, input, QDeadlineTimer(kind == QLatin1String("stalled") ? 100 : -1)), opens);
         if (!opens) {
             MessageCapture capture;
             resultFile.reportFailure();
@@ -136,13 +146,20 @@ void TestResultWriter::targets()
         if (kind == QLatin1String("previous"))
             QVERIFY2(!QFile::exists(QFile::decodeName(path)), "the previous result outlived the start");
         QCOMPARE(resultFile.write(result), writes);
+        QCOMPARE(resultFile.timedOut(), kind == QLatin1String("stalled"));
         UploadResult later = result;
         later.exitStatus = ExitStatus::TemporaryFailure;
         QVERIFY(resultFile.write(later));
     }
     QCOMPARE(fileType(path), typeBefore ? typeBefore : mode_t(S_IFREG));
     QCOMPARE(QDir(QFile::decodeName(folder)).entryList({ QStringLiteral("*.json.*") }, QDir::Files | QDir::System), QStringList());
-    if (reader >= 0) {
+    if (kind == QLatin1String("shm") || kind == QLatin1String("descriptor")) {
+        ::close(reader);
+        QCOMPARE(contentOf(file), (kind == QLatin1String("shm") ? QByteArray() : QByteArray("{\"exit\":0}\n")) + json(result));
+        QFile::remove(QFile::decodeName(path));
+    } else if (kind == QLatin1String("stalled")) {
+        ::close(reader);
+    } else if (reader >= 0) {
         char text[4096];
         const ssize_t size = ::read(reader, text, sizeof text);
         ::close(reader);
@@ -224,6 +241,8 @@ void TestResultWriter::appends_data()
     const int failed = int(ResultWriter::Written::Failed);
     const int stopped = int(ResultWriter::Written::Stopped);
     QTest::newRow("file: every line") << "file" << true << 10000 << whole << whole;
+    QTest::newRow("file of a run refused at its start: the earlier lines kept") << "refused" << true << 10 << whole << whole;
+    QTest::newRow("name not yet taken: created once the run starts") << "new" << true << 10 << whole << whole;
     QTest::newRow("full device: nothing after the failed line") << "/dev/full" << true << 10 << failed << failed;
     QTest::newRow("FIFO without a reader refused") << "fifo" << false << 10 << failed << failed;
     QTest::newRow("reader that reads nothing: stopped at the deadline") << "stalled" << true << 1 << whole << stopped;
@@ -242,9 +261,9 @@ void TestResultWriter::appends()
     int reader = -1;
     if (kind.startsWith(QLatin1Char('/'))) {
         path = kind.toUtf8();
-    } else if (kind == QLatin1String("file")) {
+    } else if (kind == QLatin1String("file") || kind == QLatin1String("refused")) {
         QVERIFY(writeTestFile(QFile::decodeName(path), "previous run"));
-    } else {
+    } else if (kind != QLatin1String("new")) {
         QCOMPARE(::mkfifo(path.constData(), 0600), 0);
         if (kind != QLatin1String("fifo"))
             QVERIFY((reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK)) >= 0);
@@ -260,7 +279,11 @@ void TestResultWriter::appends()
     large.reply = QByteArray(1 << 17, 'r');
     ResultWriter writer;
     QCOMPARE(writer.openForAppends(path, QDeadlineTimer(1000)), opens);
-    QCOMPARE(writer.lacksReader(), kind == QLatin1String("fifo"));
+    QCOMPARE(writer.refusalReason(), QByteArray(kind == QLatin1String("fifo") ? "is a FIFO without a reader " : ""));
+    // Nothing cut or created before the run starts.
+    QCOMPARE(QFile::exists(QFile::decodeName(path)), kind != QLatin1String("new"));
+    if (opens && kind != QLatin1String("refused"))
+        QVERIFY(writer.startAppends());
     if (kind == QLatin1String("gone"))
         ::close(reader);
     const ResultWriter::Written firstWritten = opens ? writer.append(result) : ResultWriter::Written::Failed;
@@ -269,8 +292,8 @@ void TestResultWriter::appends()
         = opens ? (kind == QLatin1String("stalled") ? writer.append(large) : writer.append(summary)) : ResultWriter::Written::Failed;
     QCOMPARE(int(secondWritten), second);
     QCOMPARE(writer.isOpen(), opens && second == int(ResultWriter::Written::Whole));
-    if (kind == QLatin1String("file"))
-        QCOMPARE(contentOf(path), json(result) + "{\"exit\":0}\n");
+    if (kind == QLatin1String("file") || kind == QLatin1String("new") || kind == QLatin1String("refused"))
+        QCOMPARE(contentOf(path), QByteArray(kind == QLatin1String("refused") ? "previous run" : "") + json(result) + "{\"exit\":0}\n");
     if (kind == QLatin1String("stalled")) {
         char text[4096];
         const ssize_t size = ::read(reader, text, sizeof text);

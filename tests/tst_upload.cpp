@@ -1,10 +1,12 @@
 #include "receiverprocess.h"
 #include "testfiles.h"
+#include "testpaths.h"
 #include "uploaderrun.h"
 
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -130,6 +132,16 @@ void TestUpload::commandLineErrors_data()
     QTest::newRow("result names the input") << input << resultIsInput << QByteArray(" >> UPLOADER_RESULT names the input file: \"FILE\" \n");
     QTest::newRow("result names the input, too few arguments") << QStringList(input.mid(0, 3)) << resultIsInput
         << QByteArray(" >> Usage: uploader url api_token file_path start_offset end_offset proxy_host proxy_port use_proxy \n");
+    // SH: shell commands before the run; PIPE: a FIFO whose reader has gone once it is opened.
+    const QString maxTime = QStringLiteral("UPLOADER_MAX_TIME=1h");
+    const QByteArray maxTimeLine = " >> Invalid UPLOADER_MAX_TIME: \"1h\" \n";
+    QTest::newRow("result to a standard output nobody reads")
+        << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=-"), QStringLiteral("SH=exec 4<>PIPE >PIPE 4<&-;") }
+        << maxTimeLine + " >> Cannot write UPLOADER_RESULT: \"-\" \n";
+    QTest::newRow("result to a closed standard output") << good << QStringList{ QStringLiteral("UPLOADER_RESULT=-"), QStringLiteral("SH=exec >&-;") }
+                                                         << QByteArray(" >> Cannot write UPLOADER_RESULT: \"-\" \n");
+    QTest::newRow("result still to be created, under a soft stack of 16 kB")
+        << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=") + directory.filePath(QStringLiteral("new.json")), QStringLiteral("SH=ulimit -S -s 16 &&") } << maxTimeLine;
 }
 
 // Nothing is read or sent, and the status tells a command-line error; the
@@ -141,15 +153,29 @@ void TestUpload::commandLineErrors()
     QFETCH(QStringList, environment);
     QFETCH(QByteArray, message);
     const QString result = directory.filePath(QStringLiteral("result.json"));
-    QVERIFY(writeTestFile(result, "{\"exit\":0}\n"));
+    const QString pipe = directory.filePath(QStringLiteral("gone.fifo"));
+    QFile::remove(pipe);
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     QProcessEnvironment variables = UploaderRun::defaultEnvironment();
     variables.insert(QStringLiteral("UPLOADER_RESULT"), result);
     for (const QString &setting : environment.replaceInStrings(QStringLiteral("FILE"), binaryPath))
         variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
-    const UploaderRun run = UploaderRun::run(arguments.replaceInStrings(QStringLiteral("FILE"), binaryPath), variables);
+    const QString resultPath = variables.value(QStringLiteral("UPLOADER_RESULT"));
+    QFile::remove(directory.filePath(QStringLiteral("new.json")));
+    if (resultPath == result)
+        QVERIFY(writeTestFile(resultPath, "{\"exit\":0}\n"));
+    const QString shell = variables.value(QStringLiteral("SH")).replace(QLatin1String("PIPE"), pipe);
+    variables.remove(QStringLiteral("SH"));
+    arguments.replaceInStrings(QStringLiteral("FILE"), binaryPath);
+    const UploaderRun run = shell.isEmpty() ? UploaderRun::run(arguments, variables)
+                                            : UploaderRun::run(QStringList{ QStringLiteral("-c"), shell + QStringLiteral(" exec \"$0\" \"$@\""),
+                                                                            QStringLiteral(UPLOADER_BINARY) } + arguments,
+                                                               variables, QStringLiteral("/bin/sh"));
     QCOMPARE(run.errorOutput, message.replace("FILE", binaryPath.toUtf8()));
     QCOMPARE(run.exitCode, 2);
-    QFile written(variables.value(QStringLiteral("UPLOADER_RESULT")));
+    if (resultPath == QLatin1String("-"))
+        return;
+    QFile written(resultPath);
     QVERIFY(written.open(QIODevice::ReadOnly));
     if (written.fileName() == binaryPath) {
         QCOMPARE(written.readAll(), binaryContent);

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,6 +134,14 @@ void TestUploadFile::runs_data()
                                                    << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("changed file refused") << "changed" << QStringList() << with(QString()) << 2 << 16
                                           << QByteArray(" >> Journal not usable: its mtime_ns differs from this run's; --restart sends every chunk again ") << QByteArray();
+    QTest::newRow("changed, refused: --result ends with this run's summary") << "changed result" << QStringList() << with(QString()) << 2 << 16
+        << QByteArray(" >> Journal not usable: its mtime_ns differs from this run's; --restart sends every chunk again ") << QByteArray();
+    QTest::newRow("a /proc file, its size 0: refused") << "proc" << QStringList() << with(QString()) << 1 << 0
+        << QByteArray(" >> Cannot read input file: its size is 0 but it holds bytes ") << QByteArray();
+    // Standard error a pipe whose reader has gone before the run starts.
+    const QString fifo = testFile.pathOf(QStringLiteral("console.fifo"));
+    QTest::newRow("a console nobody reads: the run goes on") << QStringLiteral("mkfifo %1 && exec 4<>%1 2>%1 4<&-").arg(fifo) << QStringList()
+                                                            << with(QString()) << 0 << 16 << QByteArray() << QByteArray();
     QTest::newRow("changed in place, modification time set back")
         << "rewritten" << QStringList() << with(QString()) << 2 << 16
         << QByteArray(" >> Journal not usable: its ctime_ns differs from this run's; --restart sends every chunk again ") << QByteArray();
@@ -177,8 +186,10 @@ void TestUploadFile::runs()
     QFETCH(QByteArray, shown);
     ReceiverProcess receiver(receiverOptions);
     QVERIFY(receiver.isListening());
-    const QString file = scenario == QLatin1String("empty") ? testFile.pathOf(QStringLiteral("empty.bin")) : testFile.path();
-    QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : scenario == QLatin1String("paced small") ? testFile.content().left(16384) : testFile.content()));
+    const QString file = scenario == QLatin1String("empty") ? testFile.pathOf(QStringLiteral("empty.bin"))
+                         : scenario == QLatin1String("proc") ? QStringLiteral("/proc/self/status") : testFile.path();
+    if (scenario != QLatin1String("proc"))
+        QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : scenario == QLatin1String("paced small") ? testFile.content().left(16384) : testFile.content()));
     const QString journal = file + QStringLiteral(".upload-journal");
     QFile::remove(journal);
     // The receiver takes any credentials; the password must reach neither the journal nor the console.
@@ -193,7 +204,9 @@ void TestUploadFile::runs()
         environment.remove(QStringLiteral("UPLOADER_API_TOKEN"));
     if (scenario == QLatin1String("paced small"))
         environment.insert(QStringLiteral("UPLOADER_IDLE_TIMEOUT"), QStringLiteral("1"));
-    const QStringList arguments = options + QStringList{ url, file };
+    const QString results = testFile.pathOf(QStringLiteral("results.jsonl"));
+    const QStringList arguments = (scenario == QLatin1String("changed result") ? QStringList{ QStringLiteral("--result"), results } : QStringList())
+                                  + options + QStringList{ url, file };
 
     UploaderRun run;
     QElapsedTimer clock;
@@ -273,13 +286,20 @@ void TestUploadFile::runs()
         // Nothing sent: no time and no speed (it was nan).
         QCOMPARE(run.errorOutput, QByteArray(" >> All 16 chunks are in the journal \n >> Chunks: 0 stored, 0 failed, 16 from the journal, of 16 \n"
                                              " >> Bye... \n"));
-    } else if (scenario == QLatin1String("changed")) {
+    } else if (scenario.startsWith(QLatin1String("changed"))) {
         QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
         QFile touched(file);
         QVERIFY(touched.open(QIODevice::ReadWrite));
         QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
         touched.close();
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+        QFile lines(results);
+        if (scenario == QLatin1String("changed result")) {
+            QVERIFY(lines.open(QIODevice::ReadOnly));
+            const QList<QByteArray> written = lines.readAll().trimmed().split('\n');
+            QCOMPARE(written.size(), 18);
+            QVERIFY2(written.at(16).contains("\"exit\":0,") && written.last().startsWith("{\"bytes\":0,\"exit\":2,"), written.last().constData());
+        }
     } else if (scenario == QLatin1String("rewritten")) {
         QCOMPARE(UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY)).exitCode, 0);
         // As cp -p onto the same inode leaves it: size and modification time kept, to the nanosecond.
@@ -292,7 +312,7 @@ void TestUploadFile::runs()
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
         run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
         QVERIFY(writeTestFile(file, testFile.content()));
-    } else if (scenario.startsWith(QLatin1String("ulimit"))) {
+    } else if (scenario.startsWith(QLatin1String("ulimit")) || scenario.startsWith(QLatin1String("mkfifo"))) {
         run = UploaderRun::run(QStringList{ QStringLiteral("-c"), scenario + QStringLiteral(" && exec \"$0\" \"$@\""),
                                             QStringLiteral(UPLOADER_FILE_BINARY) } + arguments,
                                environment, QStringLiteral("/bin/sh"));
@@ -333,15 +353,15 @@ void TestUploadFile::runs()
         QCOMPARE(receiver.storedCount(), 0);
         return;
     }
-    QVERIFY2(run.errorOutput.endsWith(lastLine + '\n'), run.errorOutput.constData());
+    QVERIFY2(run.errorOutput.endsWith(lastLine + '\n') || lastLine.isEmpty(), run.errorOutput.constData());
     QVERIFY2(run.errorOutput.contains(shown), run.errorOutput.constData());
     // Never before its time.
     if (scenario == QLatin1String("timed"))
         QVERIFY2(clock.elapsed() >= 2000, QByteArray::number(clock.elapsed()).constData());
     if (scenario == QLatin1String("no token"))
         QVERIFY(receiver.storedHeaderLines(1).contains("X_ZORV_API_TOKEN: ") || receiver.storedHeaderLines(1).contains("X_ZORV_API_TOKEN:"));
-    if ((exitCode == 2 && scenario != QLatin1String("changed") && scenario != QLatin1String("rewritten"))
-        || (exitCode == 1 && scenario.startsWith(QLatin1String("ulimit"))))
+    if ((exitCode == 2 && !scenario.startsWith(QLatin1String("changed")) && scenario != QLatin1String("rewritten"))
+        || (exitCode == 1 && (scenario.startsWith(QLatin1String("ulimit")) || scenario == QLatin1String("proc"))))
         return;
 
     // Each stored chunk arrived with exactly its bytes and is in the journal once.
@@ -404,6 +424,12 @@ void TestUploadFile::refusedPaths_data()
     // Opened without waiting: a reader that never comes would leave a run that no signal ends.
     QTest::newRow("--result a FIFO without a reader") << "--journal j --result fifo" << "" << QByteArray("Cannot write --result: \"fifo\" is a FIFO without a reader");
     QTest::newRow("--result the journal still to be created") << "--journal j --result ./j" << "" << QByteArray("Cannot write --result: \"./j\" is the journal");
+    QTest::newRow("--journal a FIFO: never opened") << "--journal fifo" << "" << QByteArray("Journal not usable: \"fifo\" is not a journal and is left as it is");
+    // Standard output redirected as the shell reads what follows ">".
+    QTest::newRow("--result -, standard output FILE") << "--journal j --result - >>whole.bin" << "" << QByteArray("Cannot write --result: \"-\" is FILE itself");
+    QTest::newRow("--result -, standard output closed") << "--journal j --result - >&-" << "" << QByteArray("Cannot write --result: \"-\"");
+    QTest::newRow("--result -, standard output the journal") << "--journal /dev/stdout --result - >>other.bin" << ""
+                                                              << QByteArray("Cannot write --result: \"-\" is the journal");
 }
 
 // Nothing is created, cut or sent, and every file stays as it was.
@@ -423,9 +449,18 @@ void TestUploadFile::refusedPaths()
     QVERIFY(receiver.isListening());
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
-    const QStringList arguments = options.split(QLatin1Char(' '))
+    const QString redirection = options.contains(QLatin1Char('>')) ? options.mid(options.indexOf(QLatin1Char('>'))) : QString();
+    const QStringList arguments = options.section(QLatin1Char('>'), 0, 0).split(QLatin1Char(' '), Qt::SkipEmptyParts)
                                   + QStringList{ QStringLiteral("http://127.0.0.1:%1/{index}").arg(receiver.port()), QStringLiteral("whole.bin") };
-    const UploaderRun run = UploaderRun::run(arguments, environment, QStringLiteral(UPLOADER_FILE_BINARY));
+    // A FIFO opened by the run would release a writer blocked on it.
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(opens >= 0 && ::inotify_add_watch(opens, "fifo", IN_OPEN) >= 0);
+    const UploaderRun run = UploaderRun::run(QStringList{ QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" ") + redirection,
+                                                          QStringLiteral(UPLOADER_FILE_BINARY) } + arguments,
+                                             environment, QStringLiteral("/bin/sh"));
+    struct inotify_event events[16];
+    QCOMPARE(::read(opens, events, sizeof events), ssize_t(-1));
+    ::close(opens);
     QVERIFY2(run.exitCode == 2, run.errorOutput.constData());
     QCOMPARE(run.errorOutput, " >> " + line + " \n");
     QCOMPARE(receiver.storedCount(), 0);

@@ -3,7 +3,10 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +68,9 @@ void TestUploadJournal::opening_data()
     const int notJournal = int(UploadJournal::Opening::NotJournal);
     const QByteArray two = chunk("0", 0, 30) + chunk("3", 90, 100);
     QTest::newRow("absent: created") << QByteArray("<absent>") << false << opened << "" << 0 << fresh;
+    // begin fails at the file-size limit of 0, as on a full disk.
+    QTest::newRow("absent, no room: none left behind") << QByteArray("<absent>") << false << opened << "" << 0 << QByteArray("<absent>");
+    QTest::newRow("stored chunks, past the run's time") << head + two << false << int(UploadJournal::Opening::TimedOut) << "" << 0 << QByteArray();
     QTest::newRow("empty") << QByteArray() << false << opened << "" << 0 << fresh;
     QTest::newRow("a few bytes of a header, not its whole mark") << head.left(20) << false << notJournal << "" << 0 << QByteArray();
     QTest::newRow("torn header, longer than the mark") << head.left(head.size() - 5) << false << opened << "" << 0 << fresh;
@@ -110,15 +116,28 @@ void TestUploadJournal::opening()
     QFETCH(int, ignored);
     QFETCH(QByteArray, after);
     const QString path = directory.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    const QByteArray tag = QTest::currentDataTag();
     if (content != "<absent>")
         QVERIFY(writeTestFile(path, content));
 
     UploadJournal journal;
     QByteArray problem;
-    QCOMPARE(int(journal.open(QFile::encodeName(path), header(), restart, &problem)), opening);
+    const QDeadlineTimer deadline(tag.contains("run's time") ? 0 : -1);
+    QCOMPARE(int(journal.open(QFile::encodeName(path), header(), restart, &problem, deadline)), opening);
     QCOMPARE(readAll(path), content);
     if (opening != int(UploadJournal::Opening::Opened)) {
-        QVERIFY(!problem.isEmpty());
+        QVERIFY(opening == int(UploadJournal::Opening::TimedOut) || !problem.isEmpty());
+        return;
+    }
+    if (tag.contains("no room")) {
+        struct rlimit limit = {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const struct rlimit none = { 0, limit.rlim_max };
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &none), 0);
+        const bool begun = journal.begin(&problem);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QVERIFY(!begun && readAll(path) == after);
         return;
     }
     QStringList found;
