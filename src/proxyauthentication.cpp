@@ -46,10 +46,11 @@ bool ProxyAuthentication::sendAhead(QNetworkRequest *request) const
     return true;
 }
 
-void ProxyAuthentication::setReply(QNetworkReply *newReply)
+void ProxyAuthentication::setReply(QNetworkReply *newReply, bool sameAttempt)
 {
     reply = newReply;
-    stage = Stage::Unasked;
+    if (!sameAttempt)
+        stage = Stage::Unasked;
     // The TLS session began, so the proxy had opened the tunnel.
     connect(reply, &QNetworkReply::encrypted, this, [this] { stage = Stage::TunnelOpened; });
 }

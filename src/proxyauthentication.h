@@ -24,8 +24,11 @@ public:
     void setCredentials(const QByteArray &user, const QByteArray &password);
     // Puts Basic credentials on a plain-http request through the proxy; answers whether it did.
     bool sendAhead(QNetworkRequest *request) const;
-    // A new attempt, with nothing asked yet; null between attempts.
-    void setReply(QNetworkReply *reply);
+    // A new attempt, with nothing asked yet; or the same attempt's request
+    // sent again after the proxy was answered, which may not be asked again.
+    void setReply(QNetworkReply *reply, bool sameAttempt = false);
+    // Qt asked once for the attempt, and was answered.
+    bool isAnswered() const { return stage == Stage::Answered; }
     // Reports refused() once for the attempt.
     void refuse();
     bool isRefused() const;

@@ -55,20 +55,13 @@ void UploadJob::start(RangeDevice *device)
 {
     body = device;
     body->setParent(this);
-    // A proxy that asks for another scheme has the body sent once more,
-    // with its answer; it never reached the server.
-    if (proxyAuthentication.sendAhead(&request))
-        body->setPassesPerAttempt(2);
+    proxyAuthentication.sendAhead(&request);
     connect(body, &RangeDevice::readFailed, this, [this] {
         setCause(Cause::FileUnreadable);
         noteFailure(" >> Cannot read input file. ");
     });
     // The console says what it always said of a closed connection; the result says why.
-    connect(body, &RangeDevice::resendRefused, this, [this] {
-        setCause(Cause::ResendRefused);
-        if (outcome.failure.isEmpty())
-            outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
-    });
+    connect(body, &RangeDevice::resendRefused, this, [this] { setCause(Cause::ResendRefused); });
     if (maxTime > 0)
         runTime.start(maxTime * qint64(1000));
     post();
@@ -90,21 +83,29 @@ void UploadJob::setState(State next)
 void UploadJob::post()
 {
     setState(State::Posting);
-    delete reply;
     outcome.startAttempt();
-    cause = Cause::None;
-    body->rewind();
-
     emit attemptStarted();
     if (watchdog)
         watchdog->startAttempt(outcome);
     elapsed.start();
+    send(false);
+}
+
+// A proxy that asks for another scheme gets its answer on a connection of
+// its own: squid leaves unread the rest of a body it refused, over 64 KiB,
+// and with it the request Qt would send again on that connection.
+void UploadJob::send(bool answeringProxy)
+{
+    delete reply;
+    cause = Cause::None;
+    body->rewind();
+    resentToProxy = answeringProxy;
     reply = manager->post(request, body);
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, &QNetworkReply::uploadProgress, this, &UploadJob::uploadProgress);
     reader.read(reply);
-    proxyAuthentication.setReply(reply);
+    proxyAuthentication.setReply(reply, answeringProxy);
     if (watchdog) {
         connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent) {
             watchdog->moved();
@@ -165,9 +166,17 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
     // Kept on an error too: an error status often says why in its body.
     outcome.reply = bytes;
     if (reply->error() != QNetworkReply::NoError || cause == Cause::ReplyTooLarge) {
+        // Qt answered the proxy on the connection whose body it refused;
+        // the channel keeps the answer for the next request.
+        if (cause == Cause::ResendRefused && !resentToProxy && proxyAuthentication.isAnswered())
+            return send(true);
         // Qt reports the body it could not read again as an unknown error.
-        if (cause == Cause::ResendRefused)
+        // The console says what it always said of a closed connection; the result says why.
+        if (cause == Cause::ResendRefused) {
             outcome.error = int(QNetworkReply::RemoteHostClosedError);
+            if (outcome.failure.isEmpty())
+                outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
+        }
         // Qt may give up on refused credentials without asking again.
         if (proxyAuthentication.answerRefused())
             proxyAuthentication.refuse();

@@ -92,6 +92,7 @@ private:
     void setState(State next);
     void setCause(Cause weightier) { cause = qMax(cause, weightier); }
     void post();
+    void send(bool answeringProxy);
     void stopAttempt(Cause why, const QByteArray &line);
     void giveUp(const QByteArray &line);
     void replyFinished(const QByteArray &bytes, qint64 receivedSize);
@@ -108,6 +109,8 @@ private:
     Watchdog *watchdog = nullptr;
     QElapsedTimer elapsed;
     bool secure = false;
+    // The attempt's request went again, with the proxy's answer.
+    bool resentToProxy = false;
     int idleTimeout = 0;
     int retryCount = 0;
     int maxTime = 0;
