@@ -29,6 +29,10 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     connect(&reader, &ReplyReader::tooLarge, this, [this] {
         stopAttempt(Cause::ReplyTooLarge, " >> Reply too large: more than " + QByteArray::number(ReplyBody::maximumSize) + " Byte ");
     });
+    connect(&reader, &ReplyReader::unusable, this, [this](const QByteArray &line) {
+        headRefused = true;
+        stopAttempt(Cause::GivenUp, line);
+    });
     connect(&reader, &ReplyReader::finished, this, &UploadJob::replyFinished);
     connect(&proxyAuthentication, &ProxyAuthentication::refused, this, [this] {
         // The cause of a closed connection noticed before it.
@@ -98,6 +102,7 @@ void UploadJob::send(bool answeringProxy)
 {
     delete reply;
     cause = Cause::None;
+    headRefused = false;
     body->rewind();
     resentToProxy = answeringProxy;
     reply = manager->post(request, body);
@@ -161,8 +166,11 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
     outcome.elapsedMilliseconds = elapsed.elapsed();
     outcome.error = int(reply->error());
     outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    outcome.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-    outcome.headers = reply->rawHeaderPairs();
+    // A head refused for its size is neither printed nor kept.
+    if (!headRefused) {
+        outcome.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+        outcome.headers = reply->rawHeaderPairs();
+    }
     // Kept on an error too: an error status often says why in its body.
     outcome.reply = bytes;
     if (reply->error() != QNetworkReply::NoError || cause == Cause::ReplyTooLarge) {
@@ -239,7 +247,8 @@ void UploadJob::endFailedAttempt()
     const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
     const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
     if (!transient || cause == Cause::Stopped || outcome.attempts > retryCount
-        || (!retryDeadline.isForever() && retryDeadline.remainingTime() < wait * qint64(1000)))
+        || (!retryDeadline.isForever() && retryDeadline.remainingTime() < wait * qint64(1000))
+        || (maxTime > 0 && runTime.remainingTime() < wait * qint64(1000)))
         return finish(status);
     outcome.exitStatus = status;
     setState(State::WaitingToRetry);

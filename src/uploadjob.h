@@ -111,6 +111,8 @@ private:
     bool secure = false;
     // The attempt's request went again, with the proxy's answer.
     bool resentToProxy = false;
+    // The reply's head was refused: its header lines are not kept.
+    bool headRefused = false;
     int idleTimeout = 0;
     int retryCount = 0;
     int maxTime = 0;
