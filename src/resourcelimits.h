@@ -15,7 +15,7 @@ public:
     // on file size makes a write fail rather than kill the process. Answers
     // false and prints one line, also kept in *failure, when a hard limit is
     // too low.
-    // openFiles: the descriptors the run needs.
+    // openFiles: the descriptors the run needs; 0 leaves them unchecked.
     static bool ensureRequired(QByteArray *failure, qint64 openFiles = requiredOpenFiles);
 
     // Measured: a run over http needed 10 (Qt 5) and 8 (Qt 6).
