@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
+class ProxyDigest;
 class ProxyProbe;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -38,6 +39,8 @@ public:
     bool mayHaveRefused(int httpStatus) const;
     // Asks the proxy itself, by a CONNECT to where the request goes.
     ProxyProbe *createProbe(const QUrl &url, QObject *parent) const;
+    // Asks the proxy, before the body goes, whether it wants Digest.
+    ProxyDigest *createDigest(const QUrl &url, QObject *parent) const;
 
 signals:
     void refused();

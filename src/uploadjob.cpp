@@ -1,5 +1,6 @@
 #include "uploadjob.h"
 
+#include "proxydigest.h"
 #include "proxyprobe.h"
 #include "rangedevice.h"
 #include "retrypolicy.h"
@@ -59,7 +60,7 @@ void UploadJob::start(RangeDevice *device)
 {
     body = device;
     body->setParent(this);
-    proxyAuthentication.sendAhead(&request);
+    const bool proxyAsked = proxyAuthentication.sendAhead(&request);
     connect(body, &RangeDevice::readFailed, this, [this] {
         setCause(Cause::FileUnreadable);
         noteFailure(" >> Cannot read input file. ");
@@ -68,7 +69,21 @@ void UploadJob::start(RangeDevice *device)
     connect(body, &RangeDevice::resendRefused, this, [this] { setCause(Cause::ResendRefused); });
     if (maxTime > 0)
         runTime.start(maxTime * qint64(1000));
-    post();
+    if (!proxyAsked)
+        return post();
+    setState(State::ProbingProxy);
+    digest = proxyAuthentication.createDigest(request.url(), this);
+    connect(digest, &ProxyDigest::finished, this, [this](bool refused) {
+        if (!refused)
+            return post();
+        // Refused before anything was posted: the status Qt gives a refusal.
+        proxyAuthentication.refuse();
+        outcome.httpStatus = 407;
+        outcome.error = int(QNetworkReply::ProxyAuthenticationRequiredError);
+        noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
+        finish(ExitStatus::Failure);
+    });
+    digest->start();
 }
 
 quint32 UploadJob::checksum() const
@@ -105,6 +120,9 @@ void UploadJob::send(bool answeringProxy)
     headRefused = false;
     body->rewind();
     resentToProxy = answeringProxy;
+    const QByteArray digestAnswer = digest ? digest->authorization("POST", ProxyDigest::requestTarget(request.url())) : QByteArray();
+    if (!digestAnswer.isEmpty())
+        request.setRawHeader("Proxy-Authorization", digestAnswer);
     reply = manager->post(request, body);
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
@@ -143,6 +161,14 @@ void UploadJob::giveUp(const QByteArray &line)
         // The proxy's answer about the failed attempt can no longer matter.
         delete probe;
         probe = nullptr;
+        if (!reply) {
+            // Asked before the first post: nothing was sent.
+            delete digest;
+            digest = nullptr;
+            noteFailure(line);
+            finish(ExitStatus::TemporaryFailure);
+            break;
+        }
         setCause(Cause::Stopped);
         noteFailure(line);
         failReply();

@@ -16,6 +16,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class ProxyDigest;
 class ProxyProbe;
 class QUrl;
 class RangeDevice;
@@ -123,6 +124,8 @@ private:
     Cause cause = Cause::None;
     // Asking the proxy about the failed attempt while ProbingProxy, else null.
     ProxyProbe *probe = nullptr;
+    // What a plain-http proxy answered before the first post, when it was asked.
+    ProxyDigest *digest = nullptr;
     ReplyReader reader;
     ProxyAuthentication proxyAuthentication;
     UploadResult outcome;
