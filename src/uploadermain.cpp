@@ -28,7 +28,7 @@ namespace {
 
     QCoreApplication application(argc, argv);
     if (arguments.url.toLower().startsWith("https:")
-        && !(CertificateAuthorities::apply(arguments.settings) && ClientCertificate::apply(arguments.settings))) {
+        && !(CertificateAuthorities::apply(arguments.settings, &unsent.failure) && ClientCertificate::apply(arguments.settings, &unsent.failure))) {
         unsent.exitStatus = ExitStatus::Usage;
         return unsent;
     }
