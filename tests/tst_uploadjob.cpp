@@ -67,7 +67,8 @@ void TestUploadJob::outcome_data()
                                  << QByteArray(" >> Reply with an unusable Content-Length ") << "started failure failure finished";
     QTest::newRow("negative length") << "--no-length --header Content-Length:-5" << none << "" << ExitStatus::TemporaryFailure << 201 << 1
                                      << QByteArray(" >> Reply with an unusable Content-Length ") << "started failure failure finished";
-    QTest::newRow("header over 100 KiB") << "--long-header 102400" << none << "" << ExitStatus::TemporaryFailure << 201 << 1
+    // Qt 6 stalls on one line over 100 KiB: the head passes the bound by its other lines.
+    QTest::newRow("header over 100 KiB") << "--long-header 102380" << none << "" << ExitStatus::TemporaryFailure << 201 << 1
                                          << QByteArray(" >> Reply header too large: more than 102400 Byte ") << "started failure failure finished";
     QTest::newRow("Retry-After past the max time") << "--fail-first 1 --fail-header Retry-After:30" << QList<int>{ 0, 3, 2 } << ""
                                                    << ExitStatus::TemporaryFailure << 503 << 1 << QByteArray(" >> Reply Error #: 403 ")
