@@ -4,6 +4,7 @@
 // Input: zero-separated fields, UPLOADER_IDLE_TIMEOUT, UPLOADER_API_TOKEN
 // (both unset when empty), then the arguments from argv[0] on.
 #include "uploadarguments.h"
+#include "uploadsettings.h"
 
 #include <QByteArray>
 #include <QList>
@@ -47,9 +48,20 @@ bool decimal(const QByteArray &text, long long *value)
 bool token(const QByteArray &text)
 {
     for (const char c : text)
-        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             return false;
     return true;
+}
+
+bool proxyHost(const QByteArray &host)
+{
+    // An IPv6 literal's grammar is QHostAddress's own.
+    if (host.contains(':') || host.contains('['))
+        return UploadSettings::isValidProxyHost(host);
+    for (const char c : host)
+        if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9') && c != '-' && c != '.' && c != '_' && static_cast<unsigned char>(c) < 0x80)
+            return false;
+    return !host.isEmpty();
 }
 
 void setVariable(const char *name, const QByteArray &value)
@@ -86,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray expectedToken = fields.value(2).isEmpty() ? environmentToken : fields.value(2);
     const bool valid = fields.size() >= 9 && token(expectedToken) && decimal(fields.at(4), &start)
                        && decimal(fields.at(5), &end)
-                       && (fields.at(8) != "true" || (!fields.at(6).isEmpty() && decimal(fields.at(7), &port) && port >= 1 && port <= 65535))
+                       && (fields.at(8) != "true" || (proxyHost(fields.at(6)) && decimal(fields.at(7), &port) && port >= 1 && port <= 65535))
                        // The address's grammar is QUrl's own; restating it here would restate Qt.
                        && UploadArguments::isValidUrl(fields.at(1))
                        && (timeout.isEmpty() || (decimal(timeout, &seconds) && seconds >= 0 && seconds <= 2147483647));

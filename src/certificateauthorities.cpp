@@ -58,7 +58,7 @@ private:
 
 } // namespace
 
-bool CertificateAuthorities::apply(const UploadSettings &settings)
+bool CertificateAuthorities::apply(const UploadSettings &settings, QByteArray *failure)
 {
     const QByteArray &bundle = settings.authorityBundle;
     const QByteArray &certificateFile = settings.certificateFile;
@@ -74,7 +74,7 @@ bool CertificateAuthorities::apply(const UploadSettings &settings)
             return true;
         const QList<QSslCertificate> added = certificatesIn(QFile::decodeName(bundle));
         if (added.isEmpty()) {
-            ConsoleMessage() << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
+            ConsoleMessage(failure) << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
             return false;
         }
         // Added, not set: Qt goes on finding the system's as they are needed.
@@ -98,7 +98,7 @@ bool CertificateAuthorities::apply(const UploadSettings &settings)
         // Read even when already read: the message depends on this file alone.
         const QList<QSslCertificate> added = certificatesIn(QFile::decodeName(bundle));
         if (added.isEmpty()) {
-            ConsoleMessage() << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
+            ConsoleMessage(failure) << " >> Invalid UPLOADER_CA_BUNDLE:" << QString::fromLocal8Bit(bundle);
             return false;
         }
         authorities.add(added);

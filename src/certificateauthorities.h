@@ -14,7 +14,8 @@ public:
     // Sets the default TLS configuration when one of the variables is set;
     // prints one line and answers false for a bundle that cannot be read
     // or holds no certificate. Call it only for https: it loads the TLS library.
-    static bool apply(const UploadSettings &settings);
+    // The line it printed, if any, also kept in *failure.
+    static bool apply(const UploadSettings &settings, QByteArray *failure = nullptr);
     // For libcurl, which loads them itself: checks the bundle as apply() does,
     // without loading anything into Qt.
     static bool checkBundle(const UploadSettings &settings);

@@ -16,9 +16,9 @@
 
 namespace {
 
-bool refuse(const char *variable, const QByteArray &path)
+bool refuse(const char *variable, const QByteArray &path, QByteArray *failure)
 {
-    ConsoleMessage() << (QByteArray(" >> Invalid ") + variable + ':').constData() << QString::fromLocal8Bit(path);
+    ConsoleMessage(failure) << (QByteArray(" >> Invalid ") + variable + ':').constData() << QString::fromLocal8Bit(path);
     return false;
 }
 
@@ -39,22 +39,22 @@ Bio memoryOf(const QByteArray &bytes)
 
 } // namespace
 
-bool ClientCertificate::apply(const UploadSettings &settings)
+bool ClientCertificate::apply(const UploadSettings &settings, QByteArray *failure)
 {
     const QByteArray &certificatePath = settings.clientCertificate;
     const QByteArray &keyPath = settings.clientKey;
     if (certificatePath.isEmpty() && keyPath.isEmpty())
         return true;
     if (keyPath.isEmpty())
-        return refuse("UPLOADER_CLIENT_KEY", keyPath);
+        return refuse("UPLOADER_CLIENT_KEY", keyPath, failure);
     if (certificatePath.isEmpty())
-        return refuse("UPLOADER_CLIENT_CERT", certificatePath);
+        return refuse("UPLOADER_CLIENT_CERT", certificatePath, failure);
 
     const QByteArray certificateText = readAll(certificatePath);
     const QList<QSslCertificate> chain = QSslCertificate::fromData(certificateText, QSsl::Pem);
     const Certificate certificate(PEM_read_bio_X509(memoryOf(certificateText).get(), nullptr, nullptr, nullptr), &X509_free);
     if (chain.isEmpty() || !certificate)
-        return refuse("UPLOADER_CLIENT_CERT", certificatePath);
+        return refuse("UPLOADER_CLIENT_CERT", certificatePath, failure);
 
     const QByteArray keyText = readAll(keyPath);
     QByteArray password = settings.clientKeyPassword;
@@ -62,10 +62,10 @@ bool ClientCertificate::apply(const UploadSettings &settings)
     const Key key(PEM_read_bio_PrivateKey(memoryOf(keyText).get(), nullptr, nullptr, password.data()), &EVP_PKEY_free);
     if (!key) {
         const bool encrypted = keyText.contains("ENCRYPTED");
-        return refuse(encrypted ? "UPLOADER_CLIENT_KEY_PASSWORD" : "UPLOADER_CLIENT_KEY", keyPath);
+        return refuse(encrypted ? "UPLOADER_CLIENT_KEY_PASSWORD" : "UPLOADER_CLIENT_KEY", keyPath, failure);
     }
     if (X509_check_private_key(certificate.get(), key.get()) != 1) {
-        ConsoleMessage() << " >> Invalid UPLOADER_CLIENT_KEY: it does not match UPLOADER_CLIENT_CERT";
+        ConsoleMessage(failure) << " >> Invalid UPLOADER_CLIENT_KEY: it does not match UPLOADER_CLIENT_CERT";
         return false;
     }
 
@@ -78,7 +78,7 @@ bool ClientCertificate::apply(const UploadSettings &settings)
     const QSsl::KeyAlgorithm algorithm = type == EVP_PKEY_EC ? QSsl::Ec : type == EVP_PKEY_DSA ? QSsl::Dsa : QSsl::Rsa;
     const QSslKey privateKey(QByteArray(data, int(size)), algorithm, QSsl::Pem, QSsl::PrivateKey);
     if (privateKey.isNull())
-        return refuse("UPLOADER_CLIENT_KEY", keyPath);
+        return refuse("UPLOADER_CLIENT_KEY", keyPath, failure);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setLocalCertificateChain(chain);
     configuration.setPrivateKey(privateKey);

@@ -1,6 +1,8 @@
 #ifndef CLIENTCERTIFICATE_H
 #define CLIENTCERTIFICATE_H
 
+#include <QByteArray>
+
 class UploadSettings;
 
 // The certificate that https shows a server that asks for one (mutual TLS):
@@ -13,7 +15,8 @@ public:
     // prints one line naming the variable and answers false when they are
     // unusable: one without the other, a file that cannot be read, a key
     // that does not match the certificate, a wrong password.
-    static bool apply(const UploadSettings &settings);
+    // The line it printed, if any, also kept in *failure.
+    static bool apply(const UploadSettings &settings, QByteArray *failure = nullptr);
 };
 
 #endif // CLIENTCERTIFICATE_H

@@ -1,6 +1,7 @@
 #include "fileuploadoptions.h"
 
 #include "consolemessage.h"
+#include "uploadarguments.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -134,8 +135,9 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         // "[::1]:8080" as in an address; the stacks take the literal without its brackets.
         settings.proxyHost = UploadSettings::proxyHostName(proxy.left(colon));
         const QByteArray port = proxy.mid(colon + 1);
-        if (settings.proxyHost.isEmpty() || !UploadSettings::isValidPort(port))
-            return invalid(proxyOption);
+        const bool digits = std::all_of(port.cbegin(), port.cend(), [](char c) { return c >= '0' && c <= '9'; });
+        if (colon < 0 || !UploadSettings::isValidProxyHost(proxy.left(colon)) || !digits || !UploadSettings::isValidPort(port))
+            return usage("Invalid --proxy: \"" + UploadArguments::withoutPassword(proxy) + '"', status);
         settings.proxyPort = quint16(port.toUInt());
     }
     if (parser.isSet(tokenFileOption) && !settings.readTokenFile(parser.value(tokenFileOption), &environmentFailure))

@@ -1,5 +1,6 @@
 #include "proxyauthentication.h"
 
+#include "proxydigest.h"
 #include "proxyprobe.h"
 
 #include <QAuthenticator>
@@ -46,10 +47,11 @@ bool ProxyAuthentication::sendAhead(QNetworkRequest *request) const
     return true;
 }
 
-void ProxyAuthentication::setReply(QNetworkReply *newReply)
+void ProxyAuthentication::setReply(QNetworkReply *newReply, bool sameAttempt)
 {
     reply = newReply;
-    stage = Stage::Unasked;
+    if (!sameAttempt)
+        stage = Stage::Unasked;
     // The TLS session began, so the proxy had opened the tunnel.
     connect(reply, &QNetworkReply::encrypted, this, [this] { stage = Stage::TunnelOpened; });
 }
@@ -94,4 +96,9 @@ ProxyProbe *ProxyAuthentication::createProbe(const QUrl &url, QObject *parent) c
         host = '[' + host + ']';
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
     return new ProxyProbe(manager->proxy(), host + ':' + QByteArray::number(port), user, password, parent);
+}
+
+ProxyDigest *ProxyAuthentication::createDigest(const QUrl &url, QObject *parent) const
+{
+    return new ProxyDigest(manager->proxy(), ProxyDigest::requestTarget(url), user, password, parent);
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
+class ProxyDigest;
 class ProxyProbe;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -24,8 +25,11 @@ public:
     void setCredentials(const QByteArray &user, const QByteArray &password);
     // Puts Basic credentials on a plain-http request through the proxy; answers whether it did.
     bool sendAhead(QNetworkRequest *request) const;
-    // A new attempt, with nothing asked yet; null between attempts.
-    void setReply(QNetworkReply *reply);
+    // A new attempt, with nothing asked yet; or the same attempt's request
+    // sent again after the proxy was answered, which may not be asked again.
+    void setReply(QNetworkReply *reply, bool sameAttempt = false);
+    // Qt asked once for the attempt, and was answered.
+    bool isAnswered() const { return stage == Stage::Answered; }
     // Reports refused() once for the attempt.
     void refuse();
     bool isRefused() const;
@@ -35,6 +39,8 @@ public:
     bool mayHaveRefused(int httpStatus) const;
     // Asks the proxy itself, by a CONNECT to where the request goes.
     ProxyProbe *createProbe(const QUrl &url, QObject *parent) const;
+    // Asks the proxy, before the body goes, whether it wants Digest.
+    ProxyDigest *createDigest(const QUrl &url, QObject *parent) const;
 
 signals:
     void refused();

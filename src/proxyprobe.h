@@ -1,11 +1,11 @@
 #ifndef PROXYPROBE_H
 #define PROXYPROBE_H
 
+#include "proxyexchange.h"
+
 #include <QByteArray>
 #include <QNetworkProxy>
 #include <QObject>
-#include <QTcpSocket>
-#include <QTimer>
 
 // Asks an HTTP proxy, by a CONNECT of its own, whether it refuses the
 // credentials, or wants some and has none. Qt reports such a refusal as a
@@ -30,18 +30,13 @@ signals:
 
 private:
     void sendConnect();
-    void readAnswer();
+    void readAnswer(int status, const QList<QByteArray> &lines);
     void finish(bool refused);
 
-    QNetworkProxy proxy;
     QByteArray authority;
     QByteArray credentials;
-    QTcpSocket *socket = nullptr;
-    QTimer deadline;
-    int deadlineMilliseconds = 10 * 1000;
-    QByteArray answer;
+    ProxyExchange exchange;
     bool answering = false;
-    bool ended = false;
 };
 
 #endif

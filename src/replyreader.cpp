@@ -4,6 +4,7 @@
 
 #include <QNetworkReply>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -44,8 +45,16 @@ void ReplyReader::startBody()
     // Qt hands the limit to its network thread only if the request already
     // runs there; said again now, its reading ahead stops at the limit.
     reply->setReadBufferSize(readBufferSize);
+    qint64 headerSize = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray().size();
+    for (const QNetworkReply::RawHeaderPair &pair : reply->rawHeaderPairs())
+        headerSize += pair.first.size() + pair.second.size() + 4;
+    const QByteArray length = reply->rawHeader("Content-Length");
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (declared.toLongLong() > ReplyBody::maximumSize)
+    if (headerSize > maximumHeaderSize)
+        reject(" >> Reply header too large: more than " + QByteArray::number(maximumHeaderSize) + " Byte ");
+    else if (reply->hasRawHeader("Content-Length") && !isUsableLength(length))
+        reject(" >> Reply with an unusable Content-Length ");
+    else if (declared.toLongLong() > ReplyBody::maximumSize)
         refuse();
     else
         body.start(reply->rawHeader("Content-Encoding"), declared.isValid() ? declared.toLongLong() : -1);
@@ -55,6 +64,23 @@ void ReplyReader::readAvailable()
 {
     if (!refused && reply->isOpen() && !body.append(reply->readAll()))
         refuse();
+}
+
+// Qt joins repeated fields with ", ".
+bool ReplyReader::isUsableLength(const QByteArray &value)
+{
+    const QList<QByteArray> lengths = value.split(',');
+    return std::all_of(lengths.cbegin(), lengths.cend(), [&lengths](const QByteArray &length) {
+        const QByteArray digits = length.trimmed();
+        return !digits.isEmpty() && digits == lengths.first().trimmed()
+               && std::all_of(digits.cbegin(), digits.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    });
+}
+
+void ReplyReader::reject(const QByteArray &line)
+{
+    refused = true;
+    emit unusable(line);
 }
 
 void ReplyReader::refuse()

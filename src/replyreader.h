@@ -32,10 +32,17 @@ public:
     static constexpr int maximumParsedSize = 1 << 20;
     // What Qt reads ahead of the program: memory does not depend on how busy its thread is.
     static constexpr qint64 readBufferSize = 1 << 20;
+    // The status line and header lines together, as libcurl bounds one line:
+    // past it a server could fill the console and the result.
+    static constexpr int maximumHeaderSize = 100 * 1024;
+    // One length, or the same one repeated; else the body's end is unknown.
+    static bool isUsableLength(const QByteArray &value);
 
 signals:
     // The reply is larger than the cap; nothing more of it is read.
     void tooLarge();
+    // The reply's head cannot be taken: this line says why; nothing more of it is read.
+    void unusable(const QByteArray &line);
     // No byte moved either way for the idle time; once per reply.
     void idle();
     // The reply ended: its body, null when nothing came, and the bytes that came before inflation.
@@ -45,6 +52,7 @@ private:
     void startBody();
     void readAvailable();
     void refuse();
+    void reject(const QByteArray &line);
     void checkIdle();
     void end();
 

@@ -15,8 +15,9 @@ public:
     // on file size makes a write fail rather than kill the process. Answers
     // false and prints one line, also kept in *failure, when a hard limit is
     // too low.
-    // openFiles: the descriptors the run needs. Without report, nothing is
-    // printed: a run refused for another reason says only that.
+    // openFiles: the descriptors the run needs; 0 leaves them unchecked.
+    // Without report, nothing is printed: a run refused for another reason
+    // says only that.
     static bool ensureRequired(QByteArray *failure, qint64 openFiles = requiredOpenFiles, bool report = true);
 
     // Measured: a run over http needed 10 (Qt 5) and 8 (Qt 6).

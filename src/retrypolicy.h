@@ -17,6 +17,9 @@ public:
     // one, else a delay doubling from one second for each retry already made.
     static int waitSeconds(int retriesMade, const QByteArray &retryAfter, const QDateTime &now);
 
+    // An HTTP date in any of its three forms, in UTC; invalid when it is none.
+    static QDateTime httpDate(const QByteArray &value, const QDateTime &now);
+
     static constexpr int longestRetryAfter = 600;
     static constexpr int longestBackoff = 60;
 };

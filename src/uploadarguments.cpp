@@ -41,8 +41,8 @@ bool UploadArguments::parse(int argc, const char *const *argv)
         ConsoleMessage(&failure) << " >> Invalid end_offset:" << QString::fromLocal8Bit(argv[5]);
         return false;
     }
-    if (use_proxy == "true" && proxy_host.isEmpty()) {
-        ConsoleMessage(&failure) << " >> Invalid proxy_host:" << QString::fromLocal8Bit(argv[6]);
+    if (use_proxy == "true" && !UploadSettings::isValidProxyHost(proxy_host)) {
+        ConsoleMessage(&failure) << " >> Invalid proxy_host:" << QString::fromLocal8Bit(withoutPassword(argv[6]));
         return false;
     }
     if (use_proxy == "true" && !UploadSettings::isValidPort(proxy_port)) {

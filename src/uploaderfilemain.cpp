@@ -54,10 +54,11 @@ int uploaderFileMain(int argc, char *argv[])
     StandardStreams::openClosed();
     ConsoleMessage::dropLibraryMessages();
     // Before the application object, as in uploader: under a soft stack limit
-    // of a few pages, Qt's start alone would overflow it.
+    // of a few pages, Qt's start alone would overflow it. The descriptors
+    // wait for the options: one line names what the run needs.
     QByteArray failure;
     ExitStatus status = ExitStatus::Failure;
-    if (ResourceLimits::ensureRequired(&failure)) {
+    if (ResourceLimits::ensureRequired(&failure, 0)) {
         QCoreApplication application(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("uploader-file"));
         QCoreApplication::setApplicationVersion(QStringLiteral(UPLOADER_VERSION));

@@ -22,7 +22,7 @@ namespace {
     unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
     QCoreApplication application(argc, argv);
     if (arguments.url.toLower().startsWith("https:")
-        && !(CertificateAuthorities::apply(arguments.settings) && ClientCertificate::apply(arguments.settings))) {
+        && !(CertificateAuthorities::apply(arguments.settings, &unsent.failure) && ClientCertificate::apply(arguments.settings, &unsent.failure))) {
         unsent.exitStatus = ExitStatus::Usage;
         return unsent;
     }

@@ -1,5 +1,6 @@
 #include "uploadjob.h"
 
+#include "proxydigest.h"
 #include "proxyprobe.h"
 #include "rangedevice.h"
 #include "retrypolicy.h"
@@ -29,6 +30,10 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     connect(&reader, &ReplyReader::tooLarge, this, [this] {
         stopAttempt(Cause::ReplyTooLarge, " >> Reply too large: more than " + QByteArray::number(ReplyBody::maximumSize) + " Byte ");
     });
+    connect(&reader, &ReplyReader::unusable, this, [this](const QByteArray &line) {
+        headRefused = true;
+        stopAttempt(Cause::GivenUp, line);
+    });
     connect(&reader, &ReplyReader::finished, this, &UploadJob::replyFinished);
     connect(&proxyAuthentication, &ProxyAuthentication::refused, this, [this] {
         // The cause of a closed connection noticed before it.
@@ -55,23 +60,30 @@ void UploadJob::start(RangeDevice *device)
 {
     body = device;
     body->setParent(this);
-    // A proxy that asks for another scheme has the body sent once more,
-    // with its answer; it never reached the server.
-    if (proxyAuthentication.sendAhead(&request))
-        body->setPassesPerAttempt(2);
+    const bool proxyAsked = proxyAuthentication.sendAhead(&request);
     connect(body, &RangeDevice::readFailed, this, [this] {
         setCause(Cause::FileUnreadable);
         noteFailure(" >> Cannot read input file. ");
     });
     // The console says what it always said of a closed connection; the result says why.
-    connect(body, &RangeDevice::resendRefused, this, [this] {
-        setCause(Cause::ResendRefused);
-        if (outcome.failure.isEmpty())
-            outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
-    });
+    connect(body, &RangeDevice::resendRefused, this, [this] { setCause(Cause::ResendRefused); });
     if (maxTime > 0)
         runTime.start(maxTime * qint64(1000));
-    post();
+    if (!proxyAsked)
+        return post();
+    setState(State::ProbingProxy);
+    digest = proxyAuthentication.createDigest(request.url(), this);
+    connect(digest, &ProxyDigest::finished, this, [this](bool refused) {
+        if (!refused)
+            return post();
+        // Refused before anything was posted: the status Qt gives a refusal.
+        proxyAuthentication.refuse();
+        outcome.httpStatus = 407;
+        outcome.error = int(QNetworkReply::ProxyAuthenticationRequiredError);
+        noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
+        finish(ExitStatus::Failure);
+    });
+    digest->start();
 }
 
 quint32 UploadJob::checksum() const
@@ -90,21 +102,33 @@ void UploadJob::setState(State next)
 void UploadJob::post()
 {
     setState(State::Posting);
-    delete reply;
     outcome.startAttempt();
-    cause = Cause::None;
-    body->rewind();
-
     emit attemptStarted();
     if (watchdog)
         watchdog->startAttempt(outcome);
     elapsed.start();
+    send(false);
+}
+
+// A proxy that asks for another scheme gets its answer on a connection of
+// its own: squid leaves unread the rest of a body it refused, over 64 KiB,
+// and with it the request Qt would send again on that connection.
+void UploadJob::send(bool answeringProxy)
+{
+    delete reply;
+    cause = Cause::None;
+    headRefused = false;
+    body->rewind();
+    resentToProxy = answeringProxy;
+    const QByteArray digestAnswer = digest ? digest->authorization("POST", ProxyDigest::requestTarget(request.url())) : QByteArray();
+    if (!digestAnswer.isEmpty())
+        request.setRawHeader("Proxy-Authorization", digestAnswer);
     reply = manager->post(request, body);
     if (secure)
         reply->ignoreSslErrors(QList<QSslError>() << QSslError(QSslError::UnableToDecryptCertificateSignature));
     connect(reply, &QNetworkReply::uploadProgress, this, &UploadJob::uploadProgress);
     reader.read(reply);
-    proxyAuthentication.setReply(reply);
+    proxyAuthentication.setReply(reply, answeringProxy);
     if (watchdog) {
         connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent) {
             watchdog->moved();
@@ -137,6 +161,14 @@ void UploadJob::giveUp(const QByteArray &line)
         // The proxy's answer about the failed attempt can no longer matter.
         delete probe;
         probe = nullptr;
+        if (!reply) {
+            // Asked before the first post: nothing was sent.
+            delete digest;
+            digest = nullptr;
+            noteFailure(line);
+            finish(ExitStatus::TemporaryFailure);
+            break;
+        }
         setCause(Cause::Stopped);
         noteFailure(line);
         failReply();
@@ -160,14 +192,25 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
     outcome.elapsedMilliseconds = elapsed.elapsed();
     outcome.error = int(reply->error());
     outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    outcome.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-    outcome.headers = reply->rawHeaderPairs();
+    // A head refused for its size is neither printed nor kept.
+    if (!headRefused) {
+        outcome.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+        outcome.headers = reply->rawHeaderPairs();
+    }
     // Kept on an error too: an error status often says why in its body.
     outcome.reply = bytes;
     if (reply->error() != QNetworkReply::NoError || cause == Cause::ReplyTooLarge) {
+        // Qt answered the proxy on the connection whose body it refused;
+        // the channel keeps the answer for the next request.
+        if (cause == Cause::ResendRefused && !resentToProxy && proxyAuthentication.isAnswered())
+            return send(true);
         // Qt reports the body it could not read again as an unknown error.
-        if (cause == Cause::ResendRefused)
+        // The console says what it always said of a closed connection; the result says why.
+        if (cause == Cause::ResendRefused) {
             outcome.error = int(QNetworkReply::RemoteHostClosedError);
+            if (outcome.failure.isEmpty())
+                outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
+        }
         // Qt may give up on refused credentials without asking again.
         if (proxyAuthentication.answerRefused())
             proxyAuthentication.refuse();
@@ -230,7 +273,8 @@ void UploadJob::endFailedAttempt()
     const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
     const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
     if (!transient || cause == Cause::Stopped || outcome.attempts > retryCount
-        || (!retryDeadline.isForever() && retryDeadline.remainingTime() < wait * qint64(1000)))
+        || (!retryDeadline.isForever() && retryDeadline.remainingTime() < wait * qint64(1000))
+        || (maxTime > 0 && runTime.remainingTime() < wait * qint64(1000)))
         return finish(status);
     outcome.exitStatus = status;
     setState(State::WaitingToRetry);

@@ -16,6 +16,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class ProxyDigest;
 class ProxyProbe;
 class QUrl;
 class RangeDevice;
@@ -92,6 +93,7 @@ private:
     void setState(State next);
     void setCause(Cause weightier) { cause = qMax(cause, weightier); }
     void post();
+    void send(bool answeringProxy);
     void stopAttempt(Cause why, const QByteArray &line);
     void giveUp(const QByteArray &line);
     void replyFinished(const QByteArray &bytes, qint64 receivedSize);
@@ -108,6 +110,10 @@ private:
     Watchdog *watchdog = nullptr;
     QElapsedTimer elapsed;
     bool secure = false;
+    // The attempt's request went again, with the proxy's answer.
+    bool resentToProxy = false;
+    // The reply's head was refused: its header lines are not kept.
+    bool headRefused = false;
     int idleTimeout = 0;
     int retryCount = 0;
     int maxTime = 0;
@@ -118,6 +124,8 @@ private:
     Cause cause = Cause::None;
     // Asking the proxy about the failed attempt while ProbingProxy, else null.
     ProxyProbe *probe = nullptr;
+    // What a plain-http proxy answered before the first post, when it was asked.
+    ProxyDigest *digest = nullptr;
     ReplyReader reader;
     ProxyAuthentication proxyAuthentication;
     UploadResult outcome;

@@ -3,6 +3,7 @@
 #include "consolemessage.h"
 
 #include <QFile>
+#include <QHostAddress>
 
 #include <algorithm>
 #include <limits>
@@ -94,8 +95,9 @@ bool UploadSettings::parseSize(const QByteArray &text, qint64 *bytes)
 {
     QByteArray digits = text.trimmed();
     int shift = 0;
-    if (digits.endsWith('K') || digits.endsWith('M') || digits.endsWith('G')) {
-        shift = digits.endsWith('K') ? 10 : digits.endsWith('M') ? 20 : 30;
+    const char unit = digits.isEmpty() ? '\0' : char(digits.at(digits.size() - 1) & ~0x20);
+    if (unit == 'K' || unit == 'M' || unit == 'G') {
+        shift = unit == 'K' ? 10 : unit == 'M' ? 20 : 30;
         digits.chop(1);
     }
     qint64 value = 0;
@@ -117,11 +119,24 @@ QByteArray UploadSettings::proxyHostName(const QByteArray &host)
     return host.startsWith('[') && host.endsWith(']') ? host.mid(1, host.size() - 2) : host;
 }
 
-// A control character would let the token end its header and add others.
+// A control character would let the token end its header and add others;
+// a tab, inside or around it, a server would read as part of the header's syntax.
 bool UploadSettings::isValidToken(const QByteArray &token)
 {
     return std::none_of(token.cbegin(), token.cend(), [](char c) {
         const uchar byte = uchar(c);
-        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
+        return byte < 0x20 || byte == 0x7f;
+    });
+}
+
+// A name or address of the proxy only: a user, a scheme, a port or a blank in
+// it would be taken for part of a name and fail only when the proxy is asked.
+bool UploadSettings::isValidProxyHost(const QByteArray &host)
+{
+    const bool bracketed = host.startsWith('[') && host.endsWith(']');
+    if (bracketed || host.contains(':'))
+        return QHostAddress(QString::fromLatin1(proxyHostName(host))).protocol() == QAbstractSocket::IPv6Protocol;
+    return !host.isEmpty() && std::all_of(host.cbegin(), host.cend(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || uchar(c) >= 0x80;
     });
 }

@@ -22,12 +22,14 @@ public:
     static bool parseDecimal(const QByteArray &text, qint64 *value);
     // A decimal from lowest to highest.
     static bool parseCount(const QByteArray &text, qint64 lowest, qint64 highest, int *value);
-    // Bytes with an optional K, M or G (powers of 1024), 1 byte to 4 GiB.
+    // Bytes with an optional K, M or G, or k, m or g (powers of 1024), 1 byte to 4 GiB.
     static bool parseSize(const QByteArray &text, qint64 *bytes);
     static bool isValidPort(const QByteArray &text);
     // A proxy's host as the stacks take it: an IPv6 literal without its brackets.
     static QByteArray proxyHostName(const QByteArray &host);
     static bool isValidToken(const QByteArray &token);
+    // A host name, an IPv4 address or an IPv6 literal with or without its brackets.
+    static bool isValidProxyHost(const QByteArray &host);
 
     // UPLOADER_API_TOKEN, null when unset.
     QByteArray apiToken;

@@ -67,12 +67,20 @@ void TestFileUploadOptions::commandLine_data()
                                           << QStringLiteral(" >> Invalid --proxy: \"host:\" ") << QString();
     QTest::newRow("proxy without a host") << with(QStringLiteral("--proxy"), QStringLiteral(":3128")) << QStringList()
                                           << QStringLiteral(" >> Invalid --proxy: \":3128\" ") << QString();
+    QTest::newRow("proxy with a user, password hidden") << with(QStringLiteral("--proxy"), QStringLiteral("user:secret@127.0.0.1:3128")) << QStringList()
+                                                        << QStringLiteral(" >> Invalid --proxy: \"user:***@127.0.0.1:3128\" ") << QString();
+    QTest::newRow("proxy with a blank after the port") << with(QStringLiteral("--proxy"), QStringLiteral("host:3128 ")) << QStringList()
+                                                       << QStringLiteral(" >> Invalid --proxy: \"host:3128 \" ") << QString();
+    QTest::newRow("proxy with a scheme") << with(QStringLiteral("--proxy"), QStringLiteral("http://host:3128")) << QStringList()
+                                         << QStringLiteral(" >> Invalid --proxy: \"http://host:3128\" ") << QString();
+    QTest::newRow("proxy name") << with(QStringLiteral("--proxy"), QStringLiteral("proxy_1.example:3128")) << QStringList() << QString()
+                                << changed(QStringLiteral("proxy :0"), QStringLiteral("proxy proxy_1.example:3128"));
     QTest::newRow("parallel 0") << with(QStringLiteral("--parallel"), QStringLiteral("0")) << QStringList()
                                 << QStringLiteral(" >> Invalid --parallel: \"0\" ") << QString();
     QTest::newRow("retries 101") << with(QStringLiteral("--retries"), QStringLiteral("101")) << QStringList()
                                  << QStringLiteral(" >> Invalid --retries: \"101\" ") << QString();
     QTest::newRow("rate with a small letter") << with(QStringLiteral("--limit-rate"), QStringLiteral("1m")) << QStringList()
-                                              << QStringLiteral(" >> Invalid --limit-rate: \"1m\" ") << QString();
+                                              << QString() << changed(QStringLiteral("rate 0"), QStringLiteral("rate 1048576"));
     QTest::newRow("unknown option") << with(QStringLiteral("--chunk"), QStringLiteral("1")) << QStringList()
                                     << QStringLiteral(" >> Unknown option 'chunk'. ") << QString();
     QTest::newRow("one positional") << QStringList(positional.mid(0, 1)) << QStringList()

@@ -1,3 +1,4 @@
+#include "proxydigest.h"
 #include "proxyprobe.h"
 
 #include <QTcpServer>
@@ -66,6 +67,8 @@ class TestProxyProbe : public QObject
 private slots:
     void answers_data();
     void answers();
+    void digest_data();
+    void digest();
 };
 
 void TestProxyProbe::answers_data()
@@ -128,6 +131,48 @@ void TestProxyProbe::answers()
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.first().first().toBool(), refused);
     QCOMPARE(proxy.requests, requests);
+}
+
+// The TRACE before a body: whether the proxy wants Digest, and refuses the answer.
+void TestProxyProbe::digest_data()
+{
+    QTest::addColumn<QList<QByteArray>>("script");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("requests");
+    // What the next request's Proxy-Authorization holds; empty when it has none.
+    QTest::addColumn<QByteArray>("authorization");
+
+    const QByteArray traced = "HTTP/1.1 200 OK\r\nContent-Type: message/http\r\n\r\n";
+    const QByteArray digest = asking("Digest realm=\"a, b\", nonce=\"n1\", qop=\"auth\", opaque=\"o\"");
+    QTest::newRow("Digest taken") << QList<QByteArray>{ digest, traced } << false << 2 << QByteArray("Digest username=\"user\", realm=\"a, b\", nonce=\"n1\", uri=\"http://example.org/u\", qop=auth, nc=00000002");
+    QTest::newRow("Digest refused") << QList<QByteArray>{ digest, digest } << true << 2 << QByteArray();
+    QTest::newRow("Digest without qop") << QList<QByteArray>{ asking("Digest realm=r, nonce=n2"), traced } << false << 2 << QByteArray("nonce=\"n2\", uri=\"http://example.org/u\", response=");
+    QTest::newRow("Basic beside Digest") << QList<QByteArray>{ asking("Basic realm=\"p\"|Digest realm=\"p\", nonce=\"1\"") } << false << 1 << QByteArray();
+    QTest::newRow("Digest in SHA-256 only") << QList<QByteArray>{ asking("Digest realm=\"p\", nonce=\"1\", algorithm=SHA-256") } << false << 1 << QByteArray();
+    QTest::newRow("Digest for auth-int only") << QList<QByteArray>{ asking("Digest realm=\"p\", nonce=\"1\", qop=\"auth-int\"") } << false << 1 << QByteArray();
+    QTest::newRow("nothing asked") << QList<QByteArray>{ traced } << false << 1 << QByteArray();
+    QTest::newRow("closed before the answer to Digest") << QList<QByteArray>{ digest, "close" } << false << 2 << QByteArray("nc=00000002");
+}
+
+void TestProxyProbe::digest()
+{
+    QFETCH(QList<QByteArray>, script);
+    QFETCH(bool, refused);
+    QFETCH(int, requests);
+    QFETCH(QByteArray, authorization);
+
+    ConnectMimic proxy(script);
+    QVERIFY(proxy.port() != 0);
+    ProxyDigest digest(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port()), "http://example.org/u", "user",
+                       "pass", nullptr);
+    QSignalSpy finished(&digest, &ProxyDigest::finished);
+    digest.start();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.first().first().toBool(), refused);
+    QCOMPARE(proxy.requests.size(), requests);
+    QVERIFY(proxy.requests.first().startsWith("TRACE http://example.org/u HTTP/1.1\r\nHost: example.org\r\nMax-Forwards: 0\r\n"));
+    const QByteArray next = digest.authorization("POST", "http://example.org/u");
+    QVERIFY2(authorization.isEmpty() ? next.isEmpty() : next.contains(authorization), next.constData());
 }
 
 QTEST_GUILESS_MAIN(TestProxyProbe)

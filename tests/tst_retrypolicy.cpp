@@ -59,6 +59,9 @@ void TestRetryPolicy::waitSeconds_data()
     QTest::newRow("date, part of a second ahead rounds up") << 0 << QByteArray("Tue, 08 Dec 2026 10:00:01 GMT") << 1;
     QTest::newRow("date in the past") << 2 << QByteArray("Tue, 08 Dec 2026 09:00:00 GMT") << 0;
     QTest::newRow("date a day ahead") << 0 << QByteArray("Wed, 09 Dec 2026 10:00:00 GMT") << 600;
+    QTest::newRow("obsolete date, 30 s ahead") << 0 << QByteArray("Tuesday, 08-Dec-26 10:00:30 GMT") << 30;
+    QTest::newRow("asctime date, 30 s ahead") << 0 << QByteArray("Tue Dec  8 10:00:30 2026") << 30;
+    QTest::newRow("obsolete date, last century") << 2 << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << 0;
     QTest::newRow("negative") << 2 << QByteArray("-5") << 4;
     QTest::newRow("not a date") << 1 << QByteArray("soon") << 2;
 }

@@ -38,7 +38,8 @@ void TestUploadArguments::commandLine_data()
     QTest::newRow("seven") << good.mid(0, 8) << usage;
     QTest::newRow("token with CR LF") << with(2, "a\r\nX-Evil: 1") << QStringLiteral(" >> Invalid api_token. ");
     QTest::newRow("token with DEL") << with(2, "a\x7f") << QStringLiteral(" >> Invalid api_token. ");
-    QTest::newRow("token with tab and UTF-8") << with(2, "a\tb\xc3\xa9") << QString();
+    QTest::newRow("token with tab") << with(2, "a\tb\xc3\xa9") << QStringLiteral(" >> Invalid api_token. ");
+    QTest::newRow("token with UTF-8") << with(2, "ab\xc3\xa9") << QString();
     QTest::newRow("start with letters") << with(4, "12ab") << QStringLiteral(" >> Invalid start_offset: \"12ab\" ");
     QTest::newRow("empty start") << with(4, "") << QStringLiteral(" >> Invalid start_offset: \"\" ");
     QTest::newRow("end too large") << with(5, "9223372036854775808")
@@ -84,6 +85,11 @@ void TestUploadArguments::commandLine_data()
     QTest::newRow("all empty") << QList<QByteArray>{ "uploader", "", "", "", "", "", "", "", "" } << QStringLiteral(" >> Invalid start_offset: \"\" ");
     QTest::newRow("url scheme in capitals") << with(1, "HTTPS://[::1]:65535/a%20b?c=d") << QString();
     QTest::newRow("proxy host empty") << with(6, "") << QStringLiteral(" >> Invalid proxy_host: \"\" ");
+    QTest::newRow("proxy host bracket left open") << with(6, "[::1") << QStringLiteral(" >> Invalid proxy_host: \"[::1\" ");
+    QTest::newRow("proxy host with a user, password hidden") << with(6, "user:pw@host") << QStringLiteral(" >> Invalid proxy_host: \"user:***@host\" ");
+    QTest::newRow("proxy host with a scheme") << with(6, "http://host") << QStringLiteral(" >> Invalid proxy_host: \"http://host\" ");
+    QTest::newRow("proxy host with a blank") << with(6, "host ") << QStringLiteral(" >> Invalid proxy_host: \"host \" ");
+    QTest::newRow("proxy host, IPv6 with zone") << with(6, "fe80::1%eth0") << QString();
     QList<QByteArray> twoBad = with(4, "x");
     twoBad[2] = "\n";
     QTest::newRow("first bad one is reported") << twoBad << QStringLiteral(" >> Invalid api_token. ");

@@ -153,6 +153,7 @@ void TestUploadFile::runs_data()
     QTest::newRow("hard open files limit too low for 16 in flight")
         << "ulimit -n 64" << QStringList() << with(QStringLiteral("--parallel 16")) << 1 << 0
         << QByteArray(" >> Open files limit too low: 64 files, the upload needs 96 files ") << QByteArray();
+    QTest::newRow("hard open files limit far too low: the need said once") << "ulimit -n 32" << QStringList() << with(QStringLiteral("--parallel 16")) << 1 << 0 << QByteArray(" >> Open files limit too low: 32 files, the upload needs 96 files ") << QByteArray();
     QTest::newRow("journal in use refused") << "locked" << QStringList() << with(QString()) << 2 << 0
                                             << QByteArray(" >> Journal not usable: \"JOURNAL\" is in use by another run (process PID) ")
                                             << QByteArray();

@@ -71,7 +71,9 @@ void TestUploadSettings::size_data()
     QTest::newRow("a byte over 4 GiB") << QByteArray("4294967297") << qint64(0);
     QTest::newRow("over 4 GiB in mebibytes") << QByteArray("4097M") << qint64(0);
     QTest::newRow("zero") << QByteArray("0") << qint64(0);
-    QTest::newRow("small letter") << QByteArray("8m") << qint64(0);
+    QTest::newRow("small letters") << QByteArray("8m") << qint64(8) * 1024 * 1024;
+    QTest::newRow("small k") << QByteArray("1k") << qint64(1024);
+    QTest::newRow("other letter") << QByteArray("8x") << qint64(0);
     QTest::newRow("sign") << QByteArray("+8M") << qint64(0);
     QTest::newRow("fraction") << QByteArray("1.5M") << qint64(0);
     QTest::newRow("unit only") << QByteArray("K") << qint64(0);
