@@ -66,15 +66,19 @@ void ReplyReader::readAvailable()
         refuse();
 }
 
-// Qt joins repeated fields with ", ".
+// Qt joins repeated fields with ", "; a length past 64 bits it drops, and reads to the close.
 bool ReplyReader::isUsableLength(const QByteArray &value)
 {
     const QList<QByteArray> lengths = value.split(',');
-    return std::all_of(lengths.cbegin(), lengths.cend(), [&lengths](const QByteArray &length) {
-        const QByteArray digits = length.trimmed();
-        return !digits.isEmpty() && digits == lengths.first().trimmed()
-               && std::all_of(digits.cbegin(), digits.cend(), [](char c) { return c >= '0' && c <= '9'; });
-    });
+    const auto length = [](const QByteArray &field) {
+        const QByteArray digits = field.trimmed();
+        bool fits = false;
+        const qint64 number = digits.toLongLong(&fits);
+        const bool decimal = !digits.isEmpty() && std::all_of(digits.cbegin(), digits.cend(), [](char c) { return c >= '0' && c <= '9'; });
+        return decimal && fits ? number : qint64(-1);
+    };
+    const qint64 first = length(lengths.first());
+    return first >= 0 && std::all_of(lengths.cbegin(), lengths.cend(), [&](const QByteArray &field) { return length(field) == first; });
 }
 
 void ReplyReader::reject(const QByteArray &line)
