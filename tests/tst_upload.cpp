@@ -144,6 +144,7 @@ void TestUpload::commandLineErrors_data()
                                                                 << QByteArray(" >> Cannot write UPLOADER_RESULT: \"/dev/stdout\" \n");
     QTest::newRow("result still to be created, under a soft stack of 16 kB")
         << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=") + directory.filePath(QStringLiteral("new.json")), QStringLiteral("SH=ulimit -S -s 16 &&") } << maxTimeLine;
+    // The loader takes most of it: the result is written in what is left.
     QTest::newRow("result still to be created, under a hard stack of 16 kB")
         << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=") + directory.filePath(QStringLiteral("new.json")), QStringLiteral("SH=ulimit -s 16 &&") } << maxTimeLine;
 }
