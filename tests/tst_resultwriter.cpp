@@ -73,8 +73,7 @@ void TestResultWriter::targets_data()
     QTest::newRow("link to the input file") << "input link" << false << false << " >> UPLOADER_RESULT names the input file: \"PATH\" ";
     QTest::newRow("another user's link in a shared directory")
         << "foreign link" << false << false << " >> UPLOADER_RESULT is a link of another user in a shared directory: \"PATH\" ";
-    QTest::newRow("another user's file in a shared directory")
-        << "foreign file" << false << false << " >> UPLOADER_RESULT is a file of another user in a shared directory: \"PATH\" ";
+    QTest::newRow("another user's file in a shared directory") << "foreign file" << false << false << " >> UPLOADER_RESULT is a file of another user in a shared directory: \"PATH\" ";
 }
 
 // Devices and FIFOs are written in place, never renamed over; a regular file
