@@ -20,10 +20,29 @@ QByteArray directoryOf(const QByteArray &path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
+// On the heap: a run refused under a stack limit of a few pages still checks its result's path.
 QByteArray resolved(const QByteArray &path)
 {
-    char buffer[PATH_MAX];
-    return ::realpath(path.constData(), buffer) ? QByteArray(buffer) : QByteArray();
+    char *const name = ::realpath(path.constData(), nullptr);
+    const QByteArray found = name ? QByteArray(name) : QByteArray();
+    std::free(name);
+    return found;
+}
+
+// What a link holds, relative to the link's folder; empty when not a link.
+QByteArray linkTarget(const QByteArray &path)
+{
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t length = ::readlink(path.constData(), target.data(), size_t(target.size()));
+    if (length <= 0 || length == ssize_t(target.size()))
+        return QByteArray();
+    target.truncate(int(length));
+    return target.startsWith('/') ? target : directoryOf(path) + '/' + target;
+}
+
+bool isShared(const struct stat &directory)
+{
+    return (directory.st_mode & S_ISVTX) && (directory.st_mode & S_IWOTH);
 }
 
 } // namespace
@@ -58,15 +77,12 @@ bool PathCheck::leadsThroughForeignLink(const QByteArray &path, int *linksLeft)
         struct stat directory = {};
         if (--*linksLeft < 0 || ::stat(parent.constData(), &directory) != 0)
             return false;
-        const bool shared = (directory.st_mode & S_ISVTX) && (directory.st_mode & S_IWOTH);
-        if (shared && link.st_uid != ::geteuid() && link.st_uid != directory.st_uid)
+        if (isShared(directory) && link.st_uid != ::geteuid() && link.st_uid != directory.st_uid)
             return true;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(prefix.constData(), target, sizeof target);
-        if (length <= 0 || length == ssize_t(sizeof target))
+        const QByteArray next = linkTarget(prefix);
+        if (next.isEmpty())
             return false;
-        const QByteArray next(target, int(length));
-        if (leadsThroughForeignLink(next.startsWith('/') ? next : parent + '/' + next, linksLeft))
+        if (leadsThroughForeignLink(next, linksLeft))
             return true;
     }
     return false;
@@ -80,12 +96,10 @@ QByteArray PathCheck::fileKey(const QByteArray &path)
         struct stat status = {};
         if (::stat(name.constData(), &status) == 0)
             return "inode " + QByteArray::number(quint64(status.st_dev)) + ' ' + QByteArray::number(quint64(status.st_ino));
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(name.constData(), target, sizeof target);
-        if (length <= 0 || length == ssize_t(sizeof target))
+        const QByteArray next = linkTarget(name);
+        if (next.isEmpty())
             break;
-        const QByteArray next(target, int(length));
-        name = next.startsWith('/') ? next : directoryOf(name) + '/' + next;
+        name = next;
     }
     const QByteArray directory = resolved(directoryOf(name));
     const int slash = name.lastIndexOf('/');
@@ -94,19 +108,40 @@ QByteArray PathCheck::fileKey(const QByteArray &path)
 
 bool PathCheck::namesDescriptor(const QByteArray &path)
 {
+    return !procName(path).isEmpty();
+}
+
+int PathCheck::descriptorNumber(const QByteArray &path)
+{
+    const QByteArray name = procName(path);
+    const QByteArray folder = resolved(directoryOf(name));
+    const QByteArray own = "/proc/" + QByteArray::number(qint64(::getpid())) + '/';
+    bool number = false;
+    const int descriptor = name.mid(name.lastIndexOf('/') + 1).toInt(&number);
+    return number && folder.startsWith(own) && folder.endsWith("/fd") ? descriptor : -1;
+}
+
+QByteArray PathCheck::procName(const QByteArray &path)
+{
     QByteArray name = path;
-    for (int depth = 0; depth < 40; ++depth) {
+    for (int depth = 0; depth < 40 && !name.isEmpty(); ++depth) {
         struct statfs system = {};
         if (::statfs(directoryOf(name).constData(), &system) == 0 && system.f_type == PROC_SUPER_MAGIC)
-            return true;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(name.constData(), target, sizeof target);
-        if (length <= 0 || length == ssize_t(sizeof target))
-            return false;
-        const QByteArray next(target, int(length));
-        name = next.startsWith('/') ? next : directoryOf(name) + '/' + next;
+            return name;
+        name = linkTarget(name);
     }
-    return false;
+    return QByteArray();
+}
+
+// The folder is the one the kernel names for the open file, wherever the path led.
+bool PathCheck::isForeignFile(int descriptor, const struct stat &file)
+{
+    if (!S_ISREG(file.st_mode) || file.st_uid == ::geteuid())
+        return false;
+    const QByteArray name = linkTarget("/proc/self/fd/" + QByteArray::number(descriptor));
+    struct stat directory = {};
+    return name.startsWith('/') && ::stat(directoryOf(name).constData(), &directory) == 0 && isShared(directory)
+           && file.st_uid != directory.st_uid;
 }
 
 PathCheck::Found PathCheck::open(const QByteArray &path, int flags, bool regularOnly, int *descriptor, struct stat *status)
@@ -124,6 +159,8 @@ PathCheck::Found PathCheck::open(const QByteArray &path, int flags, bool regular
         found = Found::ForeignLink;
     else if (::stat(path.constData(), &named) != 0 || named.st_dev != status->st_dev || named.st_ino != status->st_ino)
         found = Found::ForeignLink;
+    else if (isForeignFile(place, *status))
+        found = Found::ForeignFile;
     else if (regularOnly && !S_ISREG(status->st_mode))
         found = Found::NotRegular;
     // The very file looked at, whatever the name leads to by now.

@@ -20,7 +20,15 @@ public:
     // (/dev/stdout, /dev/fd/3): the file is the caller's open one.
     static bool namesDescriptor(const QByteArray &path);
 
-    enum class Found { File, Absent, NotRegular, ForeignLink, Failed };
+    // The number of the caller's descriptor the path names through /proc
+    // (/dev/stdout: 1), or -1.
+    static int descriptorNumber(const QByteArray &path);
+    // The open file is a regular one in a sticky folder that others may
+    // write, owned by neither the caller nor the folder's owner: the rule of
+    // Linux's protected_regular, which may be off.
+    static bool isForeignFile(int descriptor, const struct stat &file);
+
+    enum class Found { File, Absent, NotRegular, ForeignLink, ForeignFile, Failed };
     // Opens what the path names with flags (no O_CREAT), looking at it
     // first: a FIFO or a device is never opened unless allowed, so that
     // neither a blocked writer is released nor a device acts, and a link
@@ -31,6 +39,8 @@ public:
 
 private:
     static bool leadsThroughForeignLink(const QByteArray &path, int *linksLeft);
+    // The path's name on /proc once its links are followed, or empty.
+    static QByteArray procName(const QByteArray &path);
     // A name for the file a path leads to, equal for two paths that lead to one file.
     static QByteArray fileKey(const QByteArray &path);
 };

@@ -37,8 +37,8 @@ bool ResultWriter::open(const QByteArray &resultPath, const QByteArray &inputPat
     deadline = runDeadline;
     if (path.isEmpty())
         return true;
-    // Closed by the caller: the result would go nowhere.
-    if (path == "-" && StandardStreams::wasClosed(STDOUT_FILENO))
+    // Closed by the caller, by any name: the result would go nowhere.
+    if (StandardStreams::wasClosed(path == "-" ? STDOUT_FILENO : PathCheck::descriptorNumber(path)))
         return false;
     if (path == "-") {
         descriptor = STDOUT_FILENO;
@@ -52,8 +52,18 @@ bool ResultWriter::open(const QByteArray &resultPath, const QByteArray &inputPat
         refusal = Refusal::InputFile;
     if (refusal != Refusal::Unwritable)
         return false;
+    // Looked at through what the path opens, so that the file judged is the one found.
     struct stat status = {};
-    const bool exists = ::stat(path.constData(), &status) == 0;
+    const int place = ::open(path.constData(), O_PATH | O_CLOEXEC);
+    const bool exists = place >= 0 && ::fstat(place, &status) == 0;
+    // A stranger's file would be replaced with its mode, which the stranger chose.
+    const bool foreign = exists && PathCheck::isForeignFile(place, status);
+    if (place >= 0)
+        ::close(place);
+    if (foreign) {
+        refusal = Refusal::ForeignFile;
+        return false;
+    }
     // Renaming over /dev/null would replace the system's own file, over
     // /dev/stdout the caller's open file, and a FIFO's reader would wait for
     // ever. A regular file is replaced wherever it lies (/dev/shm).
@@ -72,8 +82,10 @@ bool ResultWriter::open(const QByteArray &resultPath, const QByteArray &inputPat
             return true;
     } else {
         // The file a link names is replaced, not the link.
-        char resolved[PATH_MAX];
-        target = exists && ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
+        // On the heap: a refused run writes its result under a stack limit of a few pages.
+        char *const resolved = exists ? ::realpath(path.constData(), nullptr) : nullptr;
+        target = resolved ? QByteArray(resolved) : path;
+        std::free(resolved);
         QByteArray pattern = target + ".XXXXXX";
         descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (descriptor >= 0) {
@@ -118,6 +130,9 @@ void ResultWriter::reportFailure() const
     case Refusal::ForeignLink:
         ConsoleMessage() << " >> UPLOADER_RESULT is a link of another user in a shared directory:" << name;
         break;
+    case Refusal::ForeignFile:
+        ConsoleMessage() << " >> UPLOADER_RESULT is a file of another user in a shared directory:" << name;
+        break;
     case Refusal::TimedOut:
     case Refusal::NoReader:
     case Refusal::Unwritable:
@@ -136,8 +151,8 @@ bool ResultWriter::openForAppends(const QByteArray &resultPath, const QDeadlineT
     path = resultPath;
     deadline = runDeadline;
     appending = true;
-    // Closed by the caller: the lines would go nowhere.
-    if (path == "-" && StandardStreams::wasClosed(STDOUT_FILENO))
+    // Closed by the caller, by any name: the lines would go nowhere.
+    if (StandardStreams::wasClosed(path == "-" ? STDOUT_FILENO : PathCheck::descriptorNumber(path)))
         return false;
     if (path == "-") {
         descriptor = STDOUT_FILENO;
@@ -154,6 +169,9 @@ bool ResultWriter::openForAppends(const QByteArray &resultPath, const QDeadlineT
         return true;
     case PathCheck::Found::ForeignLink:
         refusal = Refusal::ForeignLink;
+        return false;
+    case PathCheck::Found::ForeignFile:
+        refusal = Refusal::ForeignFile;
         return false;
     case PathCheck::Found::NotRegular:
     case PathCheck::Found::Failed:
@@ -178,6 +196,7 @@ QByteArray ResultWriter::refusalReason() const
 {
     return refusal == Refusal::NoReader      ? QByteArray("is a FIFO without a reader ")
            : refusal == Refusal::ForeignLink ? QByteArray("is a link of another user in a shared directory ")
+           : refusal == Refusal::ForeignFile ? QByteArray("is a file of another user in a shared directory ")
                                              : QByteArray();
 }
 

@@ -61,7 +61,7 @@ public:
     Written append(const QJsonObject &object);
 
 private:
-    enum class Refusal { Unwritable, InputFile, ForeignLink, TimedOut, NoReader };
+    enum class Refusal { Unwritable, InputFile, ForeignLink, ForeignFile, TimedOut, NoReader };
 
     bool take(const char *data, qint64 size);
     bool flush();

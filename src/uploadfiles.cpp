@@ -59,6 +59,22 @@ ResultWriter &UploadFiles::results()
     return resultWriter;
 }
 
+namespace {
+
+// Standard output or error as a file another path may name (> log).
+bool isRegularStream(int descriptor)
+{
+    struct stat status = {};
+    return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool isStream(const QByteArray &path, int descriptor)
+{
+    return isRegularStream(descriptor) && PathCheck::isSameFile(path, "/proc/self/fd/" + QByteArray::number(descriptor));
+}
+
+} // namespace
+
 // Nothing is created, cut or read until the three paths are known to be
 // three files, and no link of a stranger's is followed.
 QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
@@ -68,6 +84,11 @@ QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
         return journalLine + "is a link of another user in a shared directory ";
     if (PathCheck::isSameFile(options.journalPath, options.filePath))
         return journalLine + "is FILE itself ";
+    // The console's lines would go into the journal; "--result -" names standard output's own refusal.
+    if (isStream(options.journalPath, STDERR_FILENO))
+        return journalLine + "is standard error ";
+    if (options.resultPath != "-" && isStream(options.journalPath, STDOUT_FILENO))
+        return journalLine + "is standard output ";
     return QByteArray();
 }
 
@@ -88,6 +109,8 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
         return resultLine + "is FILE itself ";
     if (PathCheck::isSameFile(result, options.journalPath))
         return resultLine + "is the journal ";
+    if (isStream(result, STDERR_FILENO))
+        return resultLine + "is standard error ";
     return QByteArray();
 }
 

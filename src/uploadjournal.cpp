@@ -81,6 +81,9 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
     case PathCheck::Found::ForeignLink:
         *problem = '"' + path + "\" is a link of another user in a shared directory";
         return Opening::Unusable;
+    case PathCheck::Found::ForeignFile:
+        *problem = '"' + path + "\" is a file of another user in a shared directory";
+        return Opening::Unusable;
     case PathCheck::Found::Failed:
         *problem = "cannot open \"" + path + "\": " + QByteArray(strerror(errno));
         return Opening::Unusable;

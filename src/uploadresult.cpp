@@ -103,7 +103,7 @@ private:
 
     void put(char c)
     {
-        if (used == sizeof buffer)
+        if (used == buffer.size())
             flush();
         buffer[used++] = c;
     }
@@ -111,12 +111,13 @@ private:
     void flush()
     {
         if (used > 0 && ok)
-            ok = sink(buffer, used);
+            ok = sink(buffer.constData(), used);
         used = 0;
     }
 
     const UploadResult::Sink &sink;
-    char buffer[4096];
+    // On the heap: a run refused for its stack limit still writes its result.
+    QByteArray buffer{ 4096, Qt::Uninitialized };
     int used = 0;
     bool ok = true;
 };

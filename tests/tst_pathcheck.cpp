@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,9 @@ void TestPathCheck::foreignLink_data()
     QTest::newRow("a sticky folder others cannot write") << 01775 << self << 4242u << false;
     QTest::newRow("a stranger's link to a folder, on the way") << 01777 << self << 4242u << true;
     QTest::newRow("a stranger's link, reached through a link of the caller's") << 01777 << self << 4242u << true;
+    QTest::newRow("a stranger's file in a shared sticky folder") << 01777 << self << 4242u << true;
+    QTest::newRow("the folder owner's file") << 01777 << 4343u << 4343u << false;
+    QTest::newRow("a stranger's file, reached through a link of the caller's") << 01777 << self << 4242u << true;
 }
 
 void TestPathCheck::foreignLink()
@@ -90,7 +94,8 @@ void TestPathCheck::foreignLink()
     const bool onTheWay = tag.contains("on the way");
     QByteArray link = folder + (onTheWay ? "/folder" : "/result.json");
     QVERIFY(writeTestFile(directory.filePath(QStringLiteral("target")), "mine"));
-    QCOMPARE(::symlink(onTheWay ? ".." : "../target", link.constData()), 0);
+    const bool file = tag.contains("'s file");
+    QVERIFY(file ? writeTestFile(QFile::decodeName(link), "theirs") : ::symlink(onTheWay ? ".." : "../target", link.constData()) == 0);
     QCOMPARE(::lchown(link.constData(), linkOwner, linkOwner), 0);
     QCOMPARE(::chown(folder.constData(), folderOwner, folderOwner), 0);
     QCOMPARE(::chmod(folder.constData(), mode_t(folderMode)), 0);
@@ -100,7 +105,10 @@ void TestPathCheck::foreignLink()
         QCOMPARE(::symlink(link.constData(), (folder + "-mine").constData()), 0);
         link = folder + "-mine";
     }
-    QCOMPARE(PathCheck::isForeignLink(link), foreign);
+    int descriptor = -1;
+    struct stat status = {};
+    QCOMPARE(file ? PathCheck::open(link, O_RDONLY, true, &descriptor, &status) == PathCheck::Found::ForeignFile : PathCheck::isForeignLink(link), foreign);
+    ::close(descriptor);
     QVERIFY(!PathCheck::isForeignLink(QFile::encodeName(directory.filePath(QStringLiteral("target")))));
 }
 

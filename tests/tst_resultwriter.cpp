@@ -73,6 +73,7 @@ void TestResultWriter::targets_data()
     QTest::newRow("link to the input file") << "input link" << false << false << " >> UPLOADER_RESULT names the input file: \"PATH\" ";
     QTest::newRow("another user's link in a shared directory")
         << "foreign link" << false << false << " >> UPLOADER_RESULT is a link of another user in a shared directory: \"PATH\" ";
+    QTest::newRow("another user's file in a shared directory") << "foreign file" << false << false << " >> UPLOADER_RESULT is a file of another user in a shared directory: \"PATH\" ";
 }
 
 // Devices and FIFOs are written in place, never renamed over; a regular file
@@ -101,6 +102,10 @@ void TestResultWriter::targets()
         QCOMPARE(::symlink(file.constData(), path.constData()), 0);
         if (kind == QLatin1String("foreign link") && (::chmod(folder.constData(), 01777) != 0 || ::lchown(path.constData(), 4321, 4321) != 0))
             QSKIP("Giving a link to another user needs root.");
+    } else if (kind == QLatin1String("foreign file")) {
+        QVERIFY(writeTestFile(QFile::decodeName(path), "theirs"));
+        if (::chmod(folder.constData(), 01777) != 0 || ::chown(path.constData(), 4321, 4321) != 0)
+            QSKIP("Giving a file to another user needs root.");
     } else if (kind == QLatin1String("input")) {
         path = file = input;
     } else if (kind == QLatin1String("shm")) {

@@ -410,7 +410,7 @@ void TestUploadFile::refusedPaths_data()
 {
     // Names in the test's folder; FILE is whole.bin, and other.bin is a file of the user's.
     QTest::addColumn<QString>("options");
-    // A link made before the run: "name>target".
+    // A link made before the run: "name>target"; "shared/name": a file of another user in a sticky folder everyone may write.
     QTest::addColumn<QString>("link");
     QTest::addColumn<QByteArray>("line");
     QTest::newRow("--journal names FILE") << "--journal whole.bin" << "" << QByteArray("Journal not usable: \"whole.bin\" is FILE itself");
@@ -429,6 +429,13 @@ void TestUploadFile::refusedPaths_data()
     // Standard output redirected as the shell reads what follows ">".
     QTest::newRow("--result -, standard output FILE") << "--journal j --result - >>whole.bin" << "" << QByteArray("Cannot write --result: \"-\" is FILE itself");
     QTest::newRow("--result -, standard output closed") << "--journal j --result - >&-" << "" << QByteArray("Cannot write --result: \"-\"");
+    QTest::newRow("--journal a file of another user in a shared directory") << "--journal shared/j" << "shared/j" << QByteArray("Journal not usable: \"shared/j\" is a file of another user in a shared directory");
+    QTest::newRow("--result a file of another user in a shared directory") << "--journal j --result shared/r" << "shared/r" << QByteArray("Cannot write --result: \"shared/r\" is a file of another user in a shared directory");
+    // "err": standard error's file, read as the console.
+    QTest::newRow("--journal standard error's file") << "--journal /dev/stderr 2>>err" << "" << QByteArray("Journal not usable: \"/dev/stderr\" is standard error");
+    QTest::newRow("--journal standard output's file") << "--journal /dev/stdout >>other.bin" << "" << QByteArray("Journal not usable: \"/dev/stdout\" is standard output");
+    QTest::newRow("--result standard error's file") << "--journal j --result err 2>>err" << "" << QByteArray("Cannot write --result: \"err\" is standard error");
+    QTest::newRow("--result /dev/stdout, standard output closed") << "--journal j --result /dev/stdout >&-" << "" << QByteArray("Cannot write --result: \"/dev/stdout\"");
     QTest::newRow("--result -, standard output the journal") << "--journal /dev/stdout --result - >>other.bin" << ""
                                                               << QByteArray("Cannot write --result: \"-\" is the journal");
 }
@@ -442,16 +449,23 @@ void TestUploadFile::refusedPaths()
     QVERIFY(QDir::setCurrent(testFile.folder()));
     const QByteArray other = "precious data\nnot a journal\n";
     QVERIFY(writeTestFile(testFile.path(), testFile.content()) && writeTestFile(QStringLiteral("other.bin"), other));
-    for (const QString &name : { QStringLiteral("whole.bin.upload-journal"), QStringLiteral("j"), QStringLiteral("r") })
+    for (const QString &name : { QStringLiteral("whole.bin.upload-journal"), QStringLiteral("j"), QStringLiteral("r"), QStringLiteral("err") })
         QFile::remove(name);
     QVERIFY(::mkfifo("fifo", 0600) == 0 || errno == EEXIST);
-    QVERIFY(link.isEmpty() || QFile::link(link.section(QLatin1Char('>'), 1), link.section(QLatin1Char('>'), 0, 0)));
+    if (link.startsWith(QLatin1String("shared/"))) {
+        QVERIFY(QDir().mkpath(QStringLiteral("shared")) && ::chmod("shared", 01777) == 0 && writeTestFile(link, other));
+        if (::chown(QFile::encodeName(link).constData(), 4242, 4242) != 0)
+            QSKIP("Giving a file to another user needs root.");
+    }
+    QVERIFY(!link.contains(QLatin1Char('>')) || QFile::link(link.section(QLatin1Char('>'), 1), link.section(QLatin1Char('>'), 0, 0)));
     ReceiverProcess receiver;
     QVERIFY(receiver.isListening());
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
-    const QString redirection = options.contains(QLatin1Char('>')) ? options.mid(options.indexOf(QLatin1Char('>'))) : QString();
-    const QStringList arguments = options.section(QLatin1Char('>'), 0, 0).split(QLatin1Char(' '), Qt::SkipEmptyParts)
+    // The redirection begins with the word that holds ">" (2>>err).
+    const int redirected = options.contains(QLatin1Char('>')) ? options.lastIndexOf(QLatin1Char(' '), options.indexOf(QLatin1Char('>'))) + 1 : options.size();
+    const QString redirection = options.mid(redirected);
+    const QStringList arguments = options.left(redirected).split(QLatin1Char(' '), Qt::SkipEmptyParts)
                                   + QStringList{ QStringLiteral("http://127.0.0.1:%1/{index}").arg(receiver.port()), QStringLiteral("whole.bin") };
     // A FIFO opened by the run would release a writer blocked on it.
     const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -462,8 +476,10 @@ void TestUploadFile::refusedPaths()
     struct inotify_event events[16];
     QCOMPARE(::read(opens, events, sizeof events), ssize_t(-1));
     ::close(opens);
-    QVERIFY2(run.exitCode == 2, run.errorOutput.constData());
-    QCOMPARE(run.errorOutput, " >> " + line + " \n");
+    QFile console(QStringLiteral("err"));
+    const QByteArray errorOutput = redirection.contains(QLatin1String("2>>err")) && console.open(QIODevice::ReadOnly) ? console.readAll() : run.errorOutput;
+    QVERIFY2(run.exitCode == 2, errorOutput.constData());
+    QCOMPARE(errorOutput, " >> " + line + " \n");
     QCOMPARE(receiver.storedCount(), 0);
     QFile input(testFile.path());
     QFile kept(QStringLiteral("other.bin"));
