@@ -109,7 +109,8 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
         return resultLine + "is FILE itself ";
     if (PathCheck::isSameFile(result, options.journalPath))
         return resultLine + "is the journal ";
-    if (isStream(result, STDERR_FILENO))
+    // A file cut at the start would lose the console's lines; "-" > log 2>&1 only interleaves them.
+    if (!standardOutput && isStream(result, STDERR_FILENO))
         return resultLine + "is standard error ";
     return QByteArray();
 }

@@ -144,7 +144,6 @@ void TestUpload::commandLineErrors_data()
     QTest::newRow("result still to be created, under a soft stack of 16 kB")
         << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=") + directory.filePath(QStringLiteral("new.json")), QStringLiteral("SH=ulimit -S -s 16 &&") } << maxTimeLine;
     // The loader takes most of it: the result is written in what is left.
-    QTest::newRow("result still to be created, under a hard stack of 16 kB") << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=") + directory.filePath(QStringLiteral("new.json")), QStringLiteral("SH=ulimit -s 16 &&") } << maxTimeLine;
 }
 
 // Nothing is read or sent, and the status tells a command-line error; the
