@@ -43,6 +43,10 @@ class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
         self.chaos = random.Random(options.chaos) if options.chaos is not None else None
         self.address_family = socket.AF_INET6 if ":" in options.host else socket.AF_INET
         super().__init__((options.host, options.port), Handler, bind_and_activate=False)
+        if options.fault and options.fault.startswith("early-answer"):
+            # A fixed receive buffer, inherited by each connection: what the client can send
+            # past the answer is bounded by the sockets, whatever the system's autotuning.
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 18)
         self.server_bind()
         if not options.listen_after:
             self.server_activate()
@@ -100,6 +104,7 @@ class Handler(socketserver.StreamRequestHandler):
             try:
                 self.connection.do_handshake()
             except (ssl.SSLError, OSError):
+                self.linger()
                 return
         while self.handle_one():
             pass
@@ -146,6 +151,8 @@ class Handler(socketserver.StreamRequestHandler):
         if fault == "early-413":
             self.reply(0, 413, "Payload Too Large")
             return False
+        if fault and fault.startswith("early-answer"):
+            return self.answer_early(length, fault)
         chaos = self.server.chaos_fault()
         body = bytearray()
         remaining = length
@@ -204,6 +211,51 @@ class Handler(socketserver.StreamRequestHandler):
             with self.server.counter_lock:
                 self.server.answered += 1
         return not options.no_length and not options.close_after_reply
+
+    def answer_early(self, length, fault):
+        """Answers --status once half the body is in, as a server that has seen enough, and
+        stores nothing. "early-answer" marks the connection close, "early-answer-http10" answers
+        in HTTP/1.0 without a Connection header, "early-answer-no-length" sends no length and
+        ends the reply by shutting down its sending side. Then it stops reading for a moment,
+        so that the client can send no more than the sockets hold before it reads the answer,
+        and reads on until the client closes."""
+        remaining = length
+        while remaining > length // 2:
+            piece = self.rfile.read(min(remaining - length // 2, 1 << 20))
+            if not piece:
+                return False
+            remaining -= len(piece)
+        options = self.server.options
+        body = b'{"status_code":%d,"received":%d}' % (options.status, length - remaining)
+        version = b"HTTP/1.0" if fault == "early-answer-http10" else b"HTTP/1.1"
+        head = [b"%s %d %s" % (version, options.status, options.reason.encode("ascii")), b"Content-Type: application/json"]
+        if fault == "early-answer":
+            head.append(b"Connection: close")
+        if fault != "early-answer-no-length":
+            head.append(b"Content-Length: %d" % len(body))
+        try:
+            self.wfile.write(b"".join(line + b"\r\n" for line in head) + b"\r\n" + body)
+            self.wfile.flush()
+            if fault == "early-answer-no-length":
+                self.connection.shutdown(socket.SHUT_WR)
+            time.sleep(1)
+        except OSError:
+            return False
+        self.wait_for_close()
+        return False
+
+    def linger(self):
+        """Closes a connection whose handshake failed as web servers do (a lingering close): what
+        the client still sends is read, so that it meets the alert sent before rather than a
+        reset. Over TLS 1.3 the client sends its request before the server has checked its
+        certificate."""
+        try:
+            self.connection.shutdown(socket.SHUT_WR)
+            self.connection.settimeout(5)
+            while self.connection.recv(65536):
+                pass
+        except (OSError, ValueError):
+            pass
 
     def wait_for_close(self):
         self.connection.settimeout(LONGEST_WAIT)
@@ -303,11 +355,14 @@ def main():
     parser.add_argument("--long-header", type=int, default=0, help="add one reply header this many bytes long")
     parser.add_argument("--bare", action="store_true", help="no header beyond Content-Length")
     parser.add_argument("--fault", choices=["reset-mid-body", "early-413", "close-no-reply", "slow-read", "trickle-reply",
-                                            "hold", "interim", "short-body"],
+                                            "hold", "interim", "short-body", "early-answer", "early-answer-http10",
+                                            "early-answer-no-length"],
                         help="misbehave: reset the connection halfway through the body, answer 413 without reading "
                              "the body, close without answering, read slowly, send the reply body a few bytes at a time, "
                              "read the body and never answer, send 102 Processing before the answer, or declare 7 bytes more than "
-                             "the reply body holds and close after it")
+                             "the reply body holds and close after it; early-answer answers --status once half the body "
+                             "is in, with Connection: close (-http10: in HTTP/1.0; -no-length: without a length, "
+                             "ended by shutting down its side), stores nothing and reads on until the client closes")
     parser.add_argument("--trickle-size", type=int, default=8, help="bytes per piece of a trickled reply body")
     parser.add_argument("--trickle-delay", type=float, default=0.005, help="seconds between the pieces")
     parser.add_argument("--stop-after", type=int, help="stop reading the body after this many bytes")

@@ -138,8 +138,8 @@ void CertificateAuthorities::forLibcurl(const UploadSettings &settings, QByteArr
         *folders = certificateFolders.isEmpty() ? QByteArray("") : certificateFolders;
     }
     if (!bundle.isEmpty() && !certificateFile.isEmpty()) {
-        // One file of both, in memory: libcurl reads a file once for all its
-        // connections, where it would parse text again for each.
+        // One file of both, in memory, that the run's store of authorities
+        // (CurlAuthorities) reads once for all its connections.
         QFile first(QFile::decodeName(certificateFile));
         QFile second(QFile::decodeName(bundle));
         const QByteArray text = (first.open(QIODevice::ReadOnly) ? first.readAll() : QByteArray()) + '\n'

@@ -19,8 +19,8 @@ public:
     // For libcurl, which loads them itself: checks the bundle as apply() does,
     // without loading anything into Qt.
     static bool checkBundle(const UploadSettings &settings);
-    // libcurl's file and OpenSSL's hashed folders of authorities: null for
-    // libcurl's own, empty for none.
+    // The file and OpenSSL's hashed folders of authorities for uploader-file's
+    // store (CurlAuthorities): null for libcurl's own, empty for none.
     static void forLibcurl(const UploadSettings &settings, QByteArray *file, QByteArray *folders);
 };
 

@@ -34,6 +34,11 @@ QNetworkReply::NetworkError transportError(CURLcode code, bool throughProxy)
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    // The server refused the client certificate, or wanted one (TLS 1.3's
+    // certificate_required): it will refuse it again.
+    case CURLE_SSL_CLIENTCERT:
         return QNetworkReply::SslHandshakeFailedError;
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
@@ -86,9 +91,27 @@ CurlError decided(int httpStatus, QNetworkReply::NetworkError error)
 
 } // namespace
 
-CurlError CurlError::fromCode(CURLcode code, bool throughProxy, int httpStatus)
+namespace {
+
+// Over TLS 1.3 the server checks the client's certificate after the
+// handshake: its refusal, a TLS alert, ends a read or a write of the request,
+// which libcurl 7.88 reports as a failed receive or send, the alert in its words.
+bool refusesCertificate(CURLcode code, const QByteArray &text)
 {
-    return decided(httpStatus, transportError(code, throughProxy));
+    if (code != CURLE_RECV_ERROR && code != CURLE_SEND_ERROR)
+        return false;
+    for (const char *alert : { "alert certificate required", "alert bad certificate", "alert unknown ca", "alert certificate expired",
+                               "alert certificate revoked", "alert certificate unknown", "alert unsupported certificate" })
+        if (text.contains(alert))
+            return true;
+    return false;
+}
+
+} // namespace
+
+CurlError CurlError::fromCode(CURLcode code, bool throughProxy, int httpStatus, const QByteArray &text)
+{
+    return decided(httpStatus, transportError(refusesCertificate(code, text) ? CURLE_SSL_CLIENTCERT : code, throughProxy));
 }
 
 CurlError CurlError::fromStatus(int httpStatus)

@@ -10,8 +10,9 @@
 class CurlError
 {
 public:
-    // A transfer libcurl ended with this code; the status, if any, of what came before.
-    static CurlError fromCode(CURLcode code, bool throughProxy, int httpStatus);
+    // A transfer libcurl ended with this code; the status, if any, of what came
+    // before; libcurl's own words for it (its error buffer), if any.
+    static CurlError fromCode(CURLcode code, bool throughProxy, int httpStatus, const QByteArray &text = QByteArray());
     // An answer of 400 or more.
     static CurlError fromStatus(int httpStatus);
 

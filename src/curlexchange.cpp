@@ -2,23 +2,51 @@
 
 #include "rangedevice.h"
 #include "ratelimiter.h"
+#include "replybudget.h"
 
-CurlExchange::CurlExchange(CURL *easy, RateLimiter *limiter, QObject *parent)
+CurlExchange::CurlExchange(CURL *easy, RateLimiter *limiter, ReplyBudget *budget, QObject *parent)
     : QObject(parent)
     , easy(easy)
     , limiter(limiter)
+    , budget(budget)
 {
+    // The body grows only by what the run's budget grants.
+    if (budget) {
+        answer.setGrowth([this](qint64 bytes) {
+            if (!this->budget->take(bytes)) {
+                overBudget = true;
+                return false;
+            }
+            charged += bytes;
+            return true;
+        });
+    }
     pace.setSingleShot(true);
     pace.setTimerType(Qt::PreciseTimer);
     connect(&pace, &QTimer::timeout, this, [this] { curl_easy_pause(this->easy, CURLPAUSE_CONT); });
-    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlExchange::readBody);
-    curl_easy_setopt(easy, CURLOPT_READDATA, this);
-    curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &CurlExchange::seekBody);
-    curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlExchange::readHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlExchange::readReply);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    const auto set = [this](CURLoption option, const char *name, auto value) {
+        const CURLcode code = this->easy ? curl_easy_setopt(this->easy, option, value) : CURLE_FAILED_INIT;
+        if (code != CURLE_OK && setupProblem.isEmpty())
+            setupProblem = QByteArray(name) + ": " + curl_easy_strerror(code);
+    };
+    set(CURLOPT_READFUNCTION, "CURLOPT_READFUNCTION", &CurlExchange::readBody);
+    set(CURLOPT_READDATA, "CURLOPT_READDATA", this);
+    set(CURLOPT_SEEKFUNCTION, "CURLOPT_SEEKFUNCTION", &CurlExchange::seekBody);
+    set(CURLOPT_SEEKDATA, "CURLOPT_SEEKDATA", this);
+    set(CURLOPT_HEADERFUNCTION, "CURLOPT_HEADERFUNCTION", &CurlExchange::readHeader);
+    set(CURLOPT_HEADERDATA, "CURLOPT_HEADERDATA", this);
+    set(CURLOPT_WRITEFUNCTION, "CURLOPT_WRITEFUNCTION", &CurlExchange::readReply);
+    set(CURLOPT_WRITEDATA, "CURLOPT_WRITEDATA", this);
+}
+
+const QByteArray &CurlExchange::problem() const
+{
+    return setupProblem;
+}
+
+CurlExchange::~CurlExchange()
+{
+    release();
 }
 
 void CurlExchange::setBody(RangeDevice *body)
@@ -39,8 +67,11 @@ RangeDevice *CurlExchange::body() const
 void CurlExchange::restart()
 {
     answer.start();
+    release();
+    overBudget = false;
     device->rewind();
     sent = 0;
+    pass = 0;
     sinceMoved.start();
 }
 
@@ -61,6 +92,38 @@ CurlReply &CurlExchange::reply()
     return answer;
 }
 
+qint64 CurlExchange::passSize() const
+{
+    return pass;
+}
+
+void CurlExchange::keepCharged(qint64 bytes)
+{
+    if (charged > bytes)
+        giveBack(charged - bytes);
+}
+
+bool CurlExchange::borrow(qint64 bytes)
+{
+    if (budget && !budget->take(bytes))
+        return false;
+    charged += bytes;
+    return true;
+}
+
+void CurlExchange::giveBack(qint64 bytes)
+{
+    bytes = qMin(bytes, charged);
+    if (budget)
+        budget->give(bytes);
+    charged -= bytes;
+}
+
+void CurlExchange::release()
+{
+    giveBack(charged);
+}
+
 size_t CurlExchange::readBody(char *buffer, size_t size, size_t count, void *self)
 {
     auto *exchange = static_cast<CurlExchange *>(self);
@@ -78,6 +141,7 @@ size_t CurlExchange::readBody(char *buffer, size_t size, size_t count, void *sel
     if (read < 0)
         return CURL_READFUNC_ABORT;
     exchange->sent += read;
+    exchange->pass += read;
     exchange->sinceMoved.start();
     emit exchange->progress(exchange->sent);
     return size_t(read);
@@ -88,7 +152,10 @@ int CurlExchange::seekBody(void *self, curl_off_t offset, int origin)
     RangeDevice *body = static_cast<CurlExchange *>(self)->device;
     if (offset != 0 || origin != SEEK_SET)
         return CURL_SEEKFUNC_CANTSEEK;
-    return body->seek(0) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+    if (!body->seek(0))
+        return CURL_SEEKFUNC_FAIL;
+    static_cast<CurlExchange *>(self)->pass = 0;
+    return CURL_SEEKFUNC_OK;
 }
 
 size_t CurlExchange::readHeader(char *buffer, size_t size, size_t count, void *self)
@@ -100,6 +167,8 @@ size_t CurlExchange::readHeader(char *buffer, size_t size, size_t count, void *s
         emit exchange->replyTooLarge();
         return 0;
     }
+    // A new response lets go of the body of the one before.
+    exchange->keepCharged(exchange->answer.heldSize());
     return length;
 }
 
@@ -108,8 +177,14 @@ size_t CurlExchange::readReply(char *buffer, size_t size, size_t count, void *se
     auto *exchange = static_cast<CurlExchange *>(self);
     const size_t length = size * count;
     exchange->sinceMoved.start();
-    if (!exchange->answer.readBody(QByteArray::fromRawData(buffer, int(length)))) {
-        emit exchange->replyTooLarge();
+    const bool taken = exchange->answer.readBody(QByteArray::fromRawData(buffer, int(length)));
+    // What inflation took in whole pieces and did not fill goes back.
+    exchange->keepCharged(exchange->answer.heldSize());
+    if (!taken) {
+        if (exchange->overBudget)
+            emit exchange->replyOverBudget();
+        else
+            emit exchange->replyTooLarge();
         return 0;
     }
     return length;

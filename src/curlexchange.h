@@ -11,6 +11,7 @@
 
 class RangeDevice;
 class RateLimiter;
+class ReplyBudget;
 
 // The bytes of an attempt as libcurl moves them: the body read from the
 // file as it goes out, paced by the run's rate limit, the reply taken in,
@@ -20,8 +21,9 @@ class CurlExchange : public QObject
     Q_OBJECT
 
 public:
-    // The limiter may be null.
-    CurlExchange(CURL *easy, RateLimiter *limiter, QObject *parent = nullptr);
+    // The limiter and the budget may be null.
+    CurlExchange(CURL *easy, RateLimiter *limiter, ReplyBudget *budget, QObject *parent = nullptr);
+    ~CurlExchange() override;
 
     // Takes over the next chunk's body.
     void setBody(RangeDevice *device);
@@ -35,6 +37,17 @@ public:
     // whole for a while, counts as moving: it is not the server's silence.
     qint64 idleMilliseconds();
     CurlReply &reply();
+    // The first of its options libcurl refused, as CurlRequest::problem() says; empty when none.
+    const QByteArray &problem() const;
+    // Bytes of the body that libcurl took since it last started it from the beginning.
+    qint64 passSize() const;
+
+    // The reply's share of the run's budget: what its holder keeps of it now
+    // (the rest is given back), more for a while, and all of it back.
+    void keepCharged(qint64 bytes);
+    bool borrow(qint64 bytes);
+    void giveBack(qint64 bytes);
+    void release();
 
 signals:
     void progress(qint64 bytesSent);
@@ -42,6 +55,8 @@ signals:
     void readFailed();
     // The reply is over its cap, or declared so.
     void replyTooLarge();
+    // The reply could not grow: the run's replies hold its whole budget.
+    void replyOverBudget();
 
 private:
     static size_t readBody(char *buffer, size_t size, size_t count, void *self);
@@ -50,12 +65,18 @@ private:
     static size_t readReply(char *buffer, size_t size, size_t count, void *self);
 
     CURL *easy;
+    QByteArray setupProblem;
     RateLimiter *limiter;
     RangeDevice *device = nullptr;
     // Resumes a body held back by the rate limit.
     QTimer pace;
     QElapsedTimer sinceMoved;
     qint64 sent = 0;
+    qint64 pass = 0;
+    ReplyBudget *budget;
+    // Taken from the budget for the reply, as it came and inflated, or as its holder keeps it.
+    qint64 charged = 0;
+    bool overBudget = false;
     CurlReply answer;
 };
 

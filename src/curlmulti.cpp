@@ -8,10 +8,15 @@ CurlMulti::CurlMulti(QObject *parent)
 {
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
-    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::watchSocket);
-    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::startTimer);
-    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    // Without its callbacks no transfer could move: then none is started.
+    if (multi
+        && (curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::watchSocket) != CURLM_OK
+            || curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this) != CURLM_OK
+            || curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::startTimer) != CURLM_OK
+            || curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this) != CURLM_OK)) {
+        curl_multi_cleanup(multi);
+        multi = nullptr;
+    }
 }
 
 CurlMulti::~CurlMulti()
@@ -28,14 +33,17 @@ bool CurlMulti::initialize()
     return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
-void CurlMulti::add(CURL *easy)
+CURLMcode CurlMulti::add(CURL *easy)
 {
-    curl_multi_add_handle(multi, easy);
+    if (!multi)
+        return CURLM_BAD_HANDLE;
+    return curl_multi_add_handle(multi, easy);
 }
 
 void CurlMulti::remove(CURL *easy)
 {
-    curl_multi_remove_handle(multi, easy);
+    if (multi)
+        curl_multi_remove_handle(multi, easy);
 }
 
 int CurlMulti::watchSocket(CURL *, curl_socket_t socket, int what, void *self, void *)

@@ -23,7 +23,8 @@ public:
     // Answers false when libcurl could not start; call once before any other use.
     static bool initialize();
 
-    void add(CURL *easy);
+    // Starts a transfer; anything but CURLM_OK means it did not start and no finished() will come for it.
+    CURLMcode add(CURL *easy);
     // Stops a transfer where it stands; no finished() follows for it.
     void remove(CURL *easy);
 

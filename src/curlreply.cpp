@@ -73,6 +73,16 @@ qint64 CurlReply::receivedSize() const
     return received;
 }
 
+qint64 CurlReply::heldSize() const
+{
+    return body.heldSize();
+}
+
+void CurlReply::setGrowth(const std::function<bool(qint64)> &mayGrow)
+{
+    body.setGrowth(mayGrow);
+}
+
 QByteArray CurlReply::headerValue(const Headers &headers, const QByteArray &name)
 {
     for (const auto &header : headers)

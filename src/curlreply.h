@@ -33,6 +33,10 @@ public:
     qint64 declaredLength() const;
     // Bytes of the body that came, before inflation.
     qint64 receivedSize() const;
+    // Bytes of the body held now, as they came and inflated.
+    qint64 heldSize() const;
+    // Asked before the body grows, as ReplyBody::setGrowth() says.
+    void setGrowth(const std::function<bool(qint64 bytes)> &mayGrow);
 
     // The first value of a header, whatever its name's case; null when absent.
     static QByteArray headerValue(const Headers &headers, const QByteArray &name);

@@ -1,8 +1,11 @@
 #include "curlrequest.h"
 
+#include "curlauthorities.h"
 #include "uploadrequest.h"
 
 #include <QUrl>
+
+#include <openssl/ssl.h>
 
 namespace {
 
@@ -14,7 +17,12 @@ const long uploadBufferSize = 512 << 10;
 CurlRequest::CurlRequest(const CurlSettings &settings)
     : settings(settings)
     , easy(curl_easy_init())
+    , authorities(settings.authorities)
 {
+    if (!easy) {
+        setupProblem = "curl_easy_init: no handle";
+        return;
+    }
     configure();
 }
 
@@ -29,27 +37,51 @@ CURL *CurlRequest::handle() const
     return easy;
 }
 
+const QByteArray &CurlRequest::problem() const
+{
+    return setupProblem;
+}
+
+// The first refusal is kept: a request missing an option (a client
+// certificate, the protocols allowed) must not go out as if it had it.
+template <typename Value>
+void CurlRequest::set(CURLoption option, const char *name, Value value)
+{
+    if (!easy)
+        return;
+    const CURLcode code = curl_easy_setopt(easy, option, value);
+    if (code != CURLE_OK && setupProblem.isEmpty())
+        setupProblem = QByteArray(name) + ": " + curl_easy_strerror(code);
+}
+
 void CurlRequest::configure()
 {
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_ERRORBUFFER, "CURLOPT_ERRORBUFFER", errorBuffer);
+    set(CURLOPT_NOSIGNAL, "CURLOPT_NOSIGNAL", 1L);
+    // Nothing but http and https, whatever the address says, now or in a redirect.
+    set(CURLOPT_PROTOCOLS_STR, "CURLOPT_PROTOCOLS_STR", "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "CURLOPT_REDIR_PROTOCOLS_STR", "http,https");
+    set(CURLOPT_HTTP_VERSION, "CURLOPT_HTTP_VERSION", long(CURL_HTTP_VERSION_1_1));
     // The end of a body must not wait for the server's delayed acknowledgement.
-    curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
-    curl_easy_setopt(easy, CURLOPT_POST, 1L);
-    curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferSize);
+    set(CURLOPT_TCP_NODELAY, "CURLOPT_TCP_NODELAY", 1L);
+    set(CURLOPT_POST, "CURLOPT_POST", 1L);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, "CURLOPT_UPLOAD_BUFFERSIZE", uploadBufferSize);
     // The proxy's own answer to CONNECT is not the server's reply.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-    if (!settings.authorityFile.isNull())
-        curl_easy_setopt(easy, CURLOPT_CAINFO, settings.authorityFile.isEmpty() ? nullptr : settings.authorityFile.constData());
-    if (!settings.authorityFolders.isNull())
-        curl_easy_setopt(easy, CURLOPT_CAPATH, settings.authorityFolders.isEmpty() ? nullptr : settings.authorityFolders.constData());
+    set(CURLOPT_SUPPRESS_CONNECT_HEADERS, "CURLOPT_SUPPRESS_CONNECT_HEADERS", 1L);
+    set(CURLOPT_SSLVERSION, "CURLOPT_SSLVERSION", long(CURL_SSLVERSION_TLSv1_2));
+    // The authorities come from the run's store, set on each connection's
+    // context: libcurl loads none itself, and keeps no store of its own.
+    set(CURLOPT_CAINFO, "CURLOPT_CAINFO", static_cast<const char *>(nullptr));
+    set(CURLOPT_CAPATH, "CURLOPT_CAPATH", static_cast<const char *>(nullptr));
+    set(CURLOPT_CA_CACHE_TIMEOUT, "CURLOPT_CA_CACHE_TIMEOUT", 0L);
+    set(CURLOPT_SSL_CTX_FUNCTION, "CURLOPT_SSL_CTX_FUNCTION", &CurlRequest::setUpTls);
+    set(CURLOPT_SSL_CTX_DATA, "CURLOPT_SSL_CTX_DATA", this);
     if (!settings.clientCertificate.isEmpty()) {
         curl_blob certificate = { const_cast<char *>(settings.clientCertificate.constData()), size_t(settings.clientCertificate.size()),
                                   CURL_BLOB_COPY };
         curl_blob key = { const_cast<char *>(settings.clientKey.constData()), size_t(settings.clientKey.size()), CURL_BLOB_COPY };
-        curl_easy_setopt(easy, CURLOPT_SSLCERT_BLOB, &certificate);
-        curl_easy_setopt(easy, CURLOPT_SSLKEY_BLOB, &key);
+        set(CURLOPT_SSLCERT_BLOB, "CURLOPT_SSLCERT_BLOB", &certificate);
+        set(CURLOPT_SSLKEY_BLOB, "CURLOPT_SSLKEY_BLOB", &key);
     }
     // An empty proxy, not the environment's http_proxy: the same request wherever it runs.
     QByteArray proxy;
@@ -57,11 +89,26 @@ void CurlRequest::configure()
         const QByteArray host = settings.upload.proxyHost.contains(':') ? '[' + settings.upload.proxyHost + ']' : settings.upload.proxyHost;
         proxy = "http://" + host + ':' + QByteArray::number(settings.upload.proxyPort);
     }
-    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
+    set(CURLOPT_PROXY, "CURLOPT_PROXY", proxy.constData());
+    // No host goes around it: libcurl would read NO_PROXY and no_proxy even beside a proxy set here.
+    set(CURLOPT_NOPROXY, "CURLOPT_NOPROXY", "");
     if (throughProxy() && !settings.upload.proxyUser.isEmpty()) {
-        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, settings.upload.proxyUser.constData());
-        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, settings.upload.proxyPassword.constData());
+        set(CURLOPT_PROXYUSERNAME, "CURLOPT_PROXYUSERNAME", settings.upload.proxyUser.constData());
+        set(CURLOPT_PROXYPASSWORD, "CURLOPT_PROXYPASSWORD", settings.upload.proxyPassword.constData());
     }
+}
+
+// Each new TLS connection verifies with the run's store, loaded the first time one is needed.
+CURLcode CurlRequest::setUpTls(CURL *, void *context, void *self)
+{
+    auto *request = static_cast<CurlRequest *>(self);
+    if (!request->authorities)
+        request->authorities = std::make_shared<CurlAuthorities>(request->settings.authorityFile, request->settings.authorityFolders);
+    X509_STORE *store = request->authorities->store();
+    if (!store)
+        return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX *>(context), store);
+    return CURLE_OK;
 }
 
 void CurlRequest::prepare(const QByteArray &address, qint64 size)
@@ -85,34 +132,40 @@ void CurlRequest::prepare(const QByteArray &address, qint64 size)
     if (!user.isEmpty() || !password.isEmpty())
         lines << "Authorization: Basic " + (user + ':' + password).toBase64();
     lines << "Accept-Language: en,*" << "Accept:" << "Expect:";
-    for (const QByteArray &line : qAsConst(lines))
-        headerList = curl_slist_append(headerList, line.constData());
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
-    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(size));
+    for (const QByteArray &line : qAsConst(lines)) {
+        curl_slist *longer = curl_slist_append(headerList, line.constData());
+        if (!longer && setupProblem.isEmpty())
+            setupProblem = "curl_slist_append: no memory";
+        headerList = longer ? longer : headerList;
+    }
+    set(CURLOPT_HTTPHEADER, "CURLOPT_HTTPHEADER", headerList);
+    set(CURLOPT_URL, "CURLOPT_URL", url.constData());
+    set(CURLOPT_POSTFIELDSIZE_LARGE, "CURLOPT_POSTFIELDSIZE_LARGE", curl_off_t(size));
     // Over plain http, Basic goes with the request, unless the proxy asked for
     // another scheme before: a proxy that answers 407 and closes loses no body.
     // A tunnel is asked for in whichever scheme the proxy offers.
-    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, secure ? CURLAUTH_ANY : proxyScheme);
+    set(CURLOPT_PROXYAUTH, "CURLOPT_PROXYAUTH", secure ? CURLAUTH_ANY : proxyScheme);
 }
 
 void CurlRequest::prepareAttempt()
 {
+    errorBuffer[0] = '\0';
     // A proxy that refused a request before reading its body may not read the
     // next one on that connection (squid): none is kept until it takes one.
-    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, long(throughPlainProxy() && !proxyTookRequest));
+    set(CURLOPT_FORBID_REUSE, "CURLOPT_FORBID_REUSE", long(throughPlainProxy() && !proxyTookRequest));
 }
 
 bool CurlRequest::answerProxyScheme(int httpStatus)
 {
     long offered = 0;
-    curl_easy_getinfo(easy, CURLINFO_PROXYAUTH_AVAIL, &offered);
+    if (easy)
+        curl_easy_getinfo(easy, CURLINFO_PROXYAUTH_AVAIL, &offered);
     // Digest only: the schemes that ask twice (NTLM) would first post no body, which the request's own Content-Length contradicts.
     if (!throughPlainProxy() || settings.upload.proxyUser.isEmpty() || httpStatus != 407 || proxyScheme != long(CURLAUTH_BASIC)
         || (offered & long(CURLAUTH_DIGEST)) == 0)
         return false;
     proxyScheme = long(CURLAUTH_DIGEST);
-    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxyScheme);
+    set(CURLOPT_PROXYAUTH, "CURLOPT_PROXYAUTH", proxyScheme);
     return true;
 }
 
@@ -134,11 +187,25 @@ bool CurlRequest::throughProxy() const
 long CurlRequest::connectCode() const
 {
     long code = 0;
-    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &code);
+    if (easy)
+        curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &code);
     return code;
 }
 
 const QByteArray &CurlRequest::address() const
 {
     return url;
+}
+
+qint64 CurlRequest::uploadedSize() const
+{
+    curl_off_t uploaded = 0;
+    if (easy)
+        curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    return qint64(uploaded);
+}
+
+QByteArray CurlRequest::errorText() const
+{
+    return QByteArray(errorBuffer, int(qstrnlen(errorBuffer, sizeof errorBuffer))).trimmed();
 }

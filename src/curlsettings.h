@@ -5,14 +5,18 @@
 
 #include <QByteArray>
 
+#include <memory>
+
+class CurlAuthorities;
 class FileUploadOptions;
 class RateLimiter;
+class ReplyBudget;
 
 // What every chunk of a run is sent with through libcurl.
 struct CurlSettings
 {
     // The run's, with the client certificate that the environment gave Qt.
-    static CurlSettings forRun(const FileUploadOptions &options, RateLimiter *limiter);
+    static CurlSettings forRun(const FileUploadOptions &options, RateLimiter *limiter, ReplyBudget *replyBudget);
 
     // The token, the idle time, the retries of each chunk, the proxy and its credentials.
     UploadSettings upload;
@@ -22,8 +26,13 @@ struct CurlSettings
     // PEM, as the environment's files gave them.
     QByteArray clientCertificate;
     QByteArray clientKey;
+    // The authorities' store of a run, loaded once for all its connections;
+    // null: each request loads its own from the file and folders above.
+    std::shared_ptr<CurlAuthorities> authorities;
     // Shared by the transfers of a run, or null.
     RateLimiter *limiter = nullptr;
+    // The memory the replies of a run's transfers may hold together, or null for no bound but each reply's cap.
+    ReplyBudget *replyBudget = nullptr;
 };
 
 #endif // CURLSETTINGS_H

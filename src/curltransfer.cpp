@@ -4,6 +4,7 @@
 #include "curlmulti.h"
 #include "proxyprobe.h"
 #include "rangedevice.h"
+#include "replybudget.h"
 #include "retrypolicy.h"
 #include "replyreader.h"
 
@@ -23,7 +24,7 @@ CurlTransfer::CurlTransfer(CurlMulti *multi, const Settings &settings, QObject *
     , multi(multi)
     , settings(settings)
     , request(settings)
-    , exchange(request.handle(), settings.limiter)
+    , exchange(request.handle(), settings.limiter, settings.replyBudget)
 {
     // A coarse timer may fire 5 % early: a Retry-After of 3 seconds waited 2.85.
     retryWait.setSingleShot(true);
@@ -34,6 +35,7 @@ CurlTransfer::CurlTransfer(CurlMulti *multi, const Settings &settings, QObject *
     connect(&exchange, &CurlExchange::progress, this, &CurlTransfer::uploadProgress);
     connect(&exchange, &CurlExchange::readFailed, this, [this] { cause = Cause::FileUnreadable; });
     connect(&exchange, &CurlExchange::replyTooLarge, this, [this] { cause = Cause::ReplyTooLarge; });
+    connect(&exchange, &CurlExchange::replyOverBudget, this, [this] { cause = Cause::OverBudget; });
 }
 
 CurlTransfer::~CurlTransfer()
@@ -51,6 +53,11 @@ void CurlTransfer::start(const QByteArray &url, RangeDevice *device, const QDead
     outcome.bytes = device->size();
     request.prepare(url, device->size());
     post();
+}
+
+QByteArray CurlTransfer::problem() const
+{
+    return request.problem().isEmpty() ? exchange.problem() : request.problem();
 }
 
 const UploadResult &CurlTransfer::result() const
@@ -80,13 +87,55 @@ void CurlTransfer::send()
 {
     request.prepareAttempt();
     cause = Cause::None;
+    // What an earlier pass left is let go with its share of the budget.
+    outcome.reply = QByteArray();
     exchange.restart();
     state = State::Posting;
+    ++attemptSerial;
     emit attemptStarted();
     elapsed.start();
     if (settings.upload.idleTimeout > 0)
         idleCheck.start(1000);
-    multi->add(request.handle());
+    // An option libcurl refused would leave the request without it (a client certificate, say): it is not sent.
+    const QByteArray refused = problem();
+    if (!refused.isEmpty())
+        return failToStart(" >> Cannot set up libcurl: " + refused + ' ', false);
+    // A transfer libcurl did not take would never end. It may take it later
+    // (out of memory, or asked from within one of its callbacks): 75.
+    const CURLMcode added = multi->add(request.handle());
+    if (added != CURLM_OK)
+        failToStart(" >> Cannot start the transfer: " + QByteArray(curl_multi_strerror(added)) + ' ', true);
+}
+
+// From the event loop: a chunk that ended within start() would start the next one within it, and so on.
+void CurlTransfer::failToStart(const QByteArray &line, bool transient)
+{
+    cause = Cause::NotStarted;
+    startFailure = line;
+    startFailureTransient = transient;
+    const quint64 serial = attemptSerial;
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial] {
+            if (state == State::Posting && attemptSerial == serial && cause == Cause::NotStarted)
+                endAttempt(CURLE_FAILED_INIT);
+        },
+        Qt::QueuedConnection);
+}
+
+// Every byte of the chunk went to the connection: libcurl stops sending once
+// an answer is complete on a connection the server closes (an early answer),
+// and reports the transfer as done.
+bool CurlTransfer::sentWhole() const
+{
+    const qint64 size = exchange.body()->size();
+    return exchange.passSize() >= size && request.uploadedSize() >= size;
+}
+
+QByteArray CurlTransfer::overBudgetLine() const
+{
+    return " >> Reply too large beside the others in flight: replies may hold " + QByteArray::number(settings.replyBudget->size())
+           + " Byte together ";
 }
 
 void CurlTransfer::transferFinished(CURL *handle, CURLcode code)
@@ -108,6 +157,8 @@ void CurlTransfer::endAttempt(CURLcode code)
         outcome.headers = reply.headers();
         // Kept on an error too: an error status often says why in its body.
         outcome.reply = reply.takeBody();
+        // Only what is kept stays charged: the body as it came goes once inflated.
+        exchange.keepCharged(outcome.reply.size());
     }
     // A proxy that refused Basic and asks for another scheme is answered in it,
     // within the attempt; the scheme stays for the chunks that follow.
@@ -122,6 +173,11 @@ void CurlTransfer::endAttempt(CURLcode code)
     case Cause::ReplyTooLarge:
         return fail(" >> Reply too large: more than " + QByteArray::number(ReplyBody::maximumSize) + " Byte ",
                     int(QNetworkReply::OperationCanceledError), false);
+    // The others' replies may be gone by the next attempt.
+    case Cause::OverBudget:
+        return fail(overBudgetLine(), int(QNetworkReply::OperationCanceledError), true);
+    case Cause::NotStarted:
+        return fail(startFailure, int(QNetworkReply::UnknownNetworkError), startFailureTransient);
     case Cause::None:
         break;
     }
@@ -140,12 +196,26 @@ void CurlTransfer::endAttempt(CURLcode code)
         return fail(" >> Reply cut short: " + QByteArray::number(reply.receivedSize()) + " of " + QByteArray::number(reply.declaredLength())
                         + " Byte ",
                     int(QNetworkReply::RemoteHostClosedError), true);
-    if (code != CURLE_OK)
-        return fail(CurlError::fromCode(code, request.throughProxy(), outcome.httpStatus));
-    // The script engine takes about 60 bytes of memory per byte of JSON.
-    if (!outcome.reply.isNull() && outcome.reply.size() <= ReplyReader::maximumParsedSize) {
+    if (code != CURLE_OK) {
+        // The console names the failure by its number; the result adds libcurl's words (which authority, which file).
+        outcome.detail = request.errorText();
+        return fail(CurlError::fromCode(code, request.throughProxy(), outcome.httpStatus, outcome.detail));
+    }
+    // The script engine takes about 60 bytes of memory per byte of JSON, for a
+    // while: beside replies that hold the budget, the status_code is not read.
+    const qint64 parseCost = qint64(outcome.reply.size()) * ReplyBudget::parseCostPerByte;
+    if (!outcome.reply.isNull() && outcome.reply.size() <= ReplyReader::maximumParsedSize && exchange.borrow(parseCost)) {
         outcome.statusCodeShown = true;
         outcome.statusCode = ReplyReader::statusCode(outcome.reply);
+        exchange.giveBack(parseCost);
+    }
+    // A 2xx to part of the chunk does not say that the server has it: as
+    // uploader reports a connection closed under its body, 2 and 75.
+    if (outcome.httpStatus >= 200 && outcome.httpStatus <= 299 && !sentWhole()) {
+        outcome.detail = "answered before the whole chunk was sent: " + QByteArray::number(qMin(exchange.passSize(), request.uploadedSize()))
+                         + " of " + QByteArray::number(exchange.body()->size()) + " Byte";
+        return fail(" >> Reply Error #: " + QByteArray::number(int(QNetworkReply::RemoteHostClosedError)) + ' ',
+                    int(QNetworkReply::RemoteHostClosedError), true);
     }
     if (outcome.httpStatus >= 400)
         return fail(CurlError::fromStatus(outcome.httpStatus));
@@ -201,11 +271,26 @@ void CurlTransfer::finishAttempt(bool transient)
         if (outcome.attempts <= settings.upload.retries && (retryDeadline.isForever() || retryDeadline.remainingTime() >= wait * qint64(1000))) {
             state = State::WaitingToRetry;
             emit retryScheduled(wait);
+            // The next attempt's reply takes its place: its share of the budget goes to the chunks in flight meanwhile.
+            outcome.reply = QByteArray();
+            exchange.release();
             retryWait.start(wait * 1000);
             return;
         }
     }
+    emitFinished();
+}
+
+// The reply is let go, with its share of the budget, once its chunk's end is
+// handled, unless a new chunk has started meanwhile.
+void CurlTransfer::emitFinished()
+{
+    const quint64 serial = attemptSerial;
     emit finished(outcome);
+    if (attemptSerial == serial && state != State::Posting) {
+        outcome.reply = QByteArray();
+        exchange.release();
+    }
 }
 
 // Between attempts the chunk ends at once; during one, the attempt is given up.
@@ -223,7 +308,7 @@ void CurlTransfer::giveUp(const QByteArray &line)
         state = State::Idle;
         outcome.failure = line;
         outcome.exitStatus = ExitStatus::TemporaryFailure;
-        emit finished(outcome);
+        emitFinished();
         return;
     }
     if (state != State::Posting)

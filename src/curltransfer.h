@@ -34,8 +34,12 @@ public:
     ~CurlTransfer() override;
 
     // Takes over the body and posts its first attempt; no retry is made whose wait would end past the deadline.
+    // finished() never comes from within this call.
     void start(const QByteArray &url, RangeDevice *body, const QDeadlineTimer &retryDeadline);
+    // The chunk's result so far; once finished() has been handled, the reply body is let go.
     const UploadResult &result() const;
+    // The first libcurl option its handle refused, empty when none: no chunk can then be sent.
+    QByteArray problem() const;
     // The CRC-32 of the bytes the last attempt sent.
     quint32 checksum() const;
     // Ends the chunk now, with this failure line, as a transient failure.
@@ -50,7 +54,7 @@ signals:
 private:
     enum class State { Idle, Posting, AskingProxy, WaitingToRetry };
     // Why an attempt failed, beyond what libcurl and the status say.
-    enum class Cause { None, GivenUp, FileUnreadable, ReplyTooLarge };
+    enum class Cause { None, GivenUp, FileUnreadable, ReplyTooLarge, OverBudget, NotStarted };
 
     void post();
     void send();
@@ -60,8 +64,13 @@ private:
     void fail(const QByteArray &line, int error, bool transient);
     void fail(const CurlError &error);
     void finishAttempt(bool transient);
+    void emitFinished();
     void giveUp(const QByteArray &line);
     void checkIdle();
+    // The attempt ends from the event loop with this line: libcurl never had it.
+    void failToStart(const QByteArray &line, bool transient);
+    bool sentWhole() const;
+    QByteArray overBudgetLine() const;
 
     CurlMulti *multi;
     const Settings settings;
@@ -71,6 +80,10 @@ private:
     Cause cause = Cause::None;
     // Set by abort(): no attempt follows.
     bool ending = false;
+    // Counts the attempts, so that a failure to start queued for one never ends another.
+    quint64 attemptSerial = 0;
+    QByteArray startFailure;
+    bool startFailureTransient = false;
     QDeadlineTimer retryDeadline;
     QTimer retryWait;
     QTimer idleCheck;

@@ -45,6 +45,9 @@ bool FileUpload::start()
             counts.bytesToSend += files.layout().end(index) - files.layout().start(index);
     }
     startTransfers();
+    // An option libcurl refuses here would be refused for every chunk: the run ends before any is sent.
+    if (!transfers->problem().isEmpty())
+        return fail(ExitStatus::Failure, " >> Cannot set up libcurl: " + transfers->problem() + ' ');
     console.start();
     if (console.isTerminal())
         statusLine.start();

@@ -19,6 +19,7 @@ void ReplyBody::start(const QByteArray &contentEncoding, qint64 declaredLength)
     fed = 0;
     ended = false;
     broken = false;
+    refusedGrowth = false;
 }
 
 bool ReplyBody::append(const QByteArray &bytes)
@@ -27,10 +28,12 @@ bool ReplyBody::append(const QByteArray &bytes)
         return true;
     if (bytes.size() > maximumSize - received.size())
         return false;
+    if (growth && !growth(bytes.size()))
+        return false;
     received += bytes;
     if (coding != Coding::Identity && !broken)
         inflateReceived();
-    return inflated.size() <= maximumSize;
+    return inflated.size() <= maximumSize && !refusedGrowth;
 }
 
 QByteArray ReplyBody::bytes() const
@@ -41,6 +44,16 @@ QByteArray ReplyBody::bytes() const
 qint64 ReplyBody::receivedSize() const
 {
     return received.size();
+}
+
+qint64 ReplyBody::heldSize() const
+{
+    return qint64(received.size()) + inflated.size();
+}
+
+void ReplyBody::setGrowth(const std::function<bool(qint64)> &mayGrow)
+{
+    growth = mayGrow;
 }
 
 // Inflates what has come since the last call, into pieces of the output that
@@ -78,6 +91,10 @@ void ReplyBody::inflateReceived()
         }
         const int before = inflated.size();
         const int room = qMin(piece, maximumSize + 1 - before);
+        if (growth && !growth(room)) {
+            refusedGrowth = true;
+            return;
+        }
         inflated.resize(before + room);
         stream->next_in = reinterpret_cast<Bytef *>(received.data() + fed);
         stream->avail_in = uInt(received.size() - fed);

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QScopedPointer>
 
+#include <functional>
+
 #include <zlib.h>
 
 // The reply body as it arrives, inflated here when its Content-Encoding is
@@ -26,6 +28,11 @@ public:
     QByteArray bytes() const;
     // Bytes that came, before inflation.
     qint64 receivedSize() const;
+    // Bytes held, as they came and inflated.
+    qint64 heldSize() const;
+    // Asked before the body grows by this many bytes; when it answers false the
+    // body does not grow and append() answers false. None by default.
+    void setGrowth(const std::function<bool(qint64 bytes)> &mayGrow);
 
     static constexpr int maximumSize = 64 << 20;
 
@@ -39,9 +46,11 @@ private:
     QByteArray received;
     QByteArray inflated;
     QScopedPointer<z_stream> stream;
+    std::function<bool(qint64)> growth;
     int fed = 0;
     bool ended = false;
     bool broken = false;
+    bool refusedGrowth = false;
 };
 
 #endif // REPLYBODY_H

@@ -11,10 +11,13 @@
 class CurlTransfer;
 class FileUploadOptions;
 class RateLimiter;
+class ReplyBudget;
 class UploadResult;
 
-// The transfers of a run, one per slot, over one multi handle and paced by
-// one rate limiter; they report through it, each signal naming its transfer.
+// The transfers of a run, one per slot, over one multi handle, paced by one
+// rate limiter, their replies within one budget of memory, their TLS
+// connections verified with one store of authorities; they report through it,
+// each signal naming its transfer.
 class TransferPool : public QObject
 {
     Q_OBJECT
@@ -24,6 +27,8 @@ public:
     ~TransferPool() override;
 
     CurlTransfer *at(int slot) const;
+    // The first libcurl option that the transfers' handles refused, empty when none: then nothing can be sent.
+    QByteArray problem() const;
     // Bytes sent so far by the attempts under way, for the status line.
     qint64 bytesUnderWay() const;
 
@@ -34,6 +39,7 @@ signals:
 private:
     CurlMulti multi;
     QScopedPointer<RateLimiter> limiter;
+    QScopedPointer<ReplyBudget> replyBudget;
     QList<CurlTransfer *> transfers;
     QHash<CurlTransfer *, qint64> sending;
 };

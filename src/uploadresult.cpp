@@ -60,6 +60,22 @@ public:
 
     void string(const QByteArray &bytes) { string(bytes.constData(), bytes.size()); }
 
+    // Two texts as one string, the second after ": " when there is one; nothing is allocated.
+    void string(const char *data, qint64 size, const QByteArray &more)
+    {
+        put('"');
+        const auto escape = [this](const char *text, qint64 length) {
+            escaped(text, length);
+            return true;
+        };
+        Utf8Text::convert(data, size, escape);
+        if (!more.isEmpty()) {
+            literal(": ");
+            Utf8Text::convert(more.constData(), more.size(), escape);
+        }
+        put('"');
+    }
+
     void base64(const QByteArray &bytes)
     {
         static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -131,6 +147,7 @@ void UploadResult::startAttempt()
     reason.clear();
     error = 0;
     failure.clear();
+    detail.clear();
     statusCodeShown = false;
     statusCode = 0;
     headers.clear();
@@ -180,7 +197,7 @@ bool UploadResult::writeJson(const Sink &sink) const
     if (length > 0 && message[length - 1] == ' ')
         --length;
     json.literal(",\"message\":");
-    json.string(message, length);
+    json.string(message, length, detail);
     json.literal(",\"seconds\":");
     if (elapsedMilliseconds >= 0)
         json.number(seconds);

@@ -32,6 +32,9 @@ public:
     int error = 0;
     // The first console line of the last attempt that reported the failure, UTF-8.
     QByteArray failure;
+    // More about it than the console line says (libcurl's own words), UTF-8:
+    // the result's message holds it after the line and ": ". Empty for none.
+    QByteArray detail;
     qint64 bytes = 0;
     // -1 when nothing was posted.
     qint64 elapsedMilliseconds = -1;

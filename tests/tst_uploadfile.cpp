@@ -1,6 +1,7 @@
 #include "fileuploadoptions.h"
 #include "ownedprocess.h"
 #include "receiverprocess.h"
+#include "refusingport.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "uploaderrun.h"
@@ -117,6 +118,32 @@ void TestUploadFile::runs_data()
         << 143 << -1 << QByteArray(" >> Exit with error! ") << QByteArray();
     QTest::newRow("--limit-rate zero") << "usage" << QStringList() << with(QStringLiteral("--limit-rate 0")) << 2 << 0
                                        << QByteArray(" >> Invalid --limit-rate: \"0\" ") << QByteArray();
+    // A 2xx before the whole chunk went out: libcurl stops sending and calls the transfer done. The
+    // receiver's buffers hold less than the half of 32 MiB that it has not read when it answers.
+    const QByteArray early = " >> Chunk 0 [0, 33554432): HTTP 201 Created, Reply Error #: 2, status 75, ";
+    QTest::newRow("early 201 with Connection: close: not journaled")
+        << "early" << receiver(QStringLiteral("--fault early-answer")) << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("32M"),
+                                                                                  QStringLiteral("--retries"), QStringLiteral("0") }
+        << 75 << 0 << QByteArray(" >> Exit with error! ") << early;
+    QTest::newRow("early 201 in HTTP/1.0: not journaled")
+        << "early" << receiver(QStringLiteral("--fault early-answer-http10"))
+        << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("32M"), QStringLiteral("--retries"), QStringLiteral("0") } << 75 << 0
+        << QByteArray(" >> Exit with error! ") << early;
+    QTest::newRow("early 201 without a length, ended by the server's close: not journaled")
+        << "early" << receiver(QStringLiteral("--fault early-answer-no-length"))
+        << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("32M"), QStringLiteral("--retries"), QStringLiteral("0") } << 75 << 0
+        << QByteArray(" >> Exit with error! ") << early;
+    // The receiver stands in for the proxy, and the address's port refuses: only through the proxy can a chunk arrive.
+    QTest::newRow("--proxy with NO_PROXY=*: every chunk through the proxy")
+        << "proxy NO_PROXY=*" << QStringList() << with(QStringLiteral("--retries 0")) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
+    QTest::newRow("--proxy with no_proxy=127.0.0.1: every chunk through the proxy")
+        << "proxy no_proxy=127.0.0.1" << QStringList() << with(QStringLiteral("--retries 0")) << 0 << 16 << QByteArray(" >> Bye... ")
+        << QByteArray();
+    // Four replies of 60 MiB at once would take the run past its memory bound (exit 1, nothing
+    // in --result): the replies share a budget, and those that cannot get their share are sent again.
+    QTest::newRow("replies of 60 MiB to four chunks at once: within the memory bound")
+        << "plain" << receiver(QStringLiteral("--reply-size 62914560")) << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("256K") }
+        << 0 << 4 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("server closes each kept connection") << "plain" << receiver(QStringLiteral("--close-after-reply"))
                                                         << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("killed, then resumed") << "resume" << receiver(QStringLiteral("--hold-after 5 --hold-file ") + testFile.pathOf(QStringLiteral("hold")))
@@ -187,10 +214,17 @@ void TestUploadFile::runs()
     QFETCH(QByteArray, shown);
     ReceiverProcess receiver(receiverOptions);
     QVERIFY(receiver.isListening());
-    const QString file = scenario == QLatin1String("empty") ? testFile.pathOf(QStringLiteral("empty.bin"))
-                         : scenario == QLatin1String("proc") ? QStringLiteral("/proc/self/status") : testFile.path();
-    if (scenario != QLatin1String("proc"))
+    const QString file = scenario == QLatin1String("empty")   ? testFile.pathOf(QStringLiteral("empty.bin"))
+                         : scenario == QLatin1String("early") ? testFile.pathOf(QStringLiteral("early.bin"))
+                         : scenario == QLatin1String("proc")  ? QStringLiteral("/proc/self/status")
+                                                              : testFile.path();
+    if (scenario == QLatin1String("early")) {
+        // 64 MiB of zeros, most of it never on the disk.
+        QFile large(file);
+        QVERIFY(large.open(QIODevice::WriteOnly | QIODevice::Truncate) && large.resize(qint64(64) << 20));
+    } else if (scenario != QLatin1String("proc")) {
         QVERIFY(writeTestFile(file, scenario == QLatin1String("empty") ? QByteArray() : scenario == QLatin1String("paced small") ? testFile.content().left(16384) : testFile.content()));
+    }
     const QString journal = file + QStringLiteral(".upload-journal");
     QFile::remove(journal);
     // The receiver takes any credentials; the password must reach neither the journal nor the console.
@@ -199,7 +233,21 @@ void TestUploadFile::runs()
         url = QStringLiteral("http://127.0.0.1:%1/chunk?size={size}").arg(receiver.port());
     if (scenario == QLatin1String("unknown placeholder"))
         url += QStringLiteral("&{offset}");
+    RefusingPort refusing;
+    if (scenario.startsWith(QLatin1String("proxy ")))
+        url.replace(QStringLiteral(":%1/").arg(receiver.port()), QStringLiteral(":%1/").arg(refusing.port()));
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    // The environment of the tests drops every proxy variable; these rows keep one.
+    if (scenario.startsWith(QLatin1String("proxy "))) {
+        const QString variable = scenario.mid(6);
+        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+        options = QStringList{ QStringLiteral("--proxy"), QStringLiteral("127.0.0.1:%1").arg(receiver.port()) } + options;
+    }
+    const QString resultPath = testFile.pathOf(QStringLiteral("early.jsonl"));
+    if (scenario == QLatin1String("early")) {
+        QFile::remove(resultPath);
+        options = QStringList{ QStringLiteral("--result"), resultPath } + options;
+    }
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
     if (scenario == QLatin1String("no token"))
         environment.remove(QStringLiteral("UPLOADER_API_TOKEN"));
@@ -361,6 +409,26 @@ void TestUploadFile::runs()
         QVERIFY2(clock.elapsed() >= 2000, QByteArray::number(clock.elapsed()).constData());
     if (scenario == QLatin1String("no token"))
         QVERIFY(receiver.storedHeaderLines(1).contains("X_ZORV_API_TOKEN: ") || receiver.storedHeaderLines(1).contains("X_ZORV_API_TOKEN:"));
+    if (scenario.startsWith(QLatin1String("proxy ")))
+        for (int i = 1; i <= receiver.storedCount(); ++i)
+            QVERIFY2(receiver.storedHeaderLines(i).value(0).startsWith("POST http://127.0.0.1:" + QByteArray::number(refusing.port()) + "/chunk/"),
+                     receiver.storedHeaderLines(i).value(0).constData());
+    if (scenario == QLatin1String("early")) {
+        // Each chunk's result says why: the bytes that went before the answer.
+        QFile results(resultPath);
+        QVERIFY(results.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = results.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        for (const QByteArray &line : lines.mid(0, 2)) {
+            const QJsonObject chunk = QJsonDocument::fromJson(line).object();
+            QCOMPARE(chunk.value(QStringLiteral("exit")).toInt(), 75);
+            QCOMPARE(chunk.value(QStringLiteral("error")).toInt(), 2);
+            const QString message = chunk.value(QStringLiteral("message")).toString();
+            const QRegularExpressionMatch sent
+                = QRegularExpression(QStringLiteral("^Reply Error #: 2: answered before the whole chunk was sent: (\\d+) of 33554432 Byte$")).match(message);
+            QVERIFY2(sent.hasMatch() && sent.captured(1).toLongLong() < 33554432, qPrintable(message));
+        }
+    }
     if ((exitCode == 2 && !scenario.startsWith(QLatin1String("changed")) && scenario != QLatin1String("rewritten"))
         || (exitCode == 1 && (scenario.startsWith(QLatin1String("ulimit")) || scenario == QLatin1String("proc"))))
         return;
@@ -372,7 +440,8 @@ void TestUploadFile::runs()
     QVERIFY(UploadSettings::parseSize(options.value(options.lastIndexOf(QStringLiteral("--chunk-size")) + 1).toUtf8(), &chunkSize));
     int stored = 0;
     for (auto it = bodies.cbegin(); it != bodies.cend(); ++it) {
-        const QByteArray expected = file == testFile.path() ? testFile.content().mid(it.key() * chunkSize, chunkSize) : QByteArray();
+        const QByteArray expected = file == testFile.path() ? testFile.content().mid(it.key() * chunkSize, chunkSize)
+                                    : QByteArray(int(qMin<qint64>(chunkSize, QFileInfo(file).size() - it.key() * chunkSize)), '\0');
         for (const QByteArray &body : it.value())
             QCOMPARE(body, expected);
     }
