@@ -134,7 +134,9 @@ void FileUpload::startChunks()
         CurlTransfer *transfer = transfers->at(chunk.slot);
         inFlight.insert(transfer, chunk);
         // Each chunk's own: the last chunk of a long run is retried as the first was.
-        transfer->start(url, body, QDeadlineTimer(options.retryTime * qint64(1000), Qt::PreciseTimer));
+        // A wait that would end past the run's time is not made: the chunk ends at once.
+        const QDeadlineTimer retryDeadline(options.retryTime * qint64(1000), Qt::PreciseTimer);
+        transfer->start(url, body, qMin(retryDeadline, deadline));
     }
     if (inFlight.isEmpty())
         finish();

@@ -90,6 +90,8 @@ void TestUploadFile::runs_data()
     QTest::newRow("no retry once the retry time is spent")
         << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-times 1")) << with(QStringLiteral("--retry-time 0")) << 75 << 15
         << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 3 [196608, 262144): HTTP 503 Failing, Reply Error #: 403, status 75, ");
+    QTest::newRow("no retry past the run's time") << "plain" << receiver(QStringLiteral("--fail-path /chunk/3? --fail-times 1 --fail-header Retry-After:60"))
+        << with(QStringLiteral("--max-time 50")) << 75 << 15 << QByteArray(" >> Exit with error! ") << QByteArray(" >> Chunk 3 [196608, 262144): HTTP 503 Failing, Reply Error #: 403, status 75, ");
     // Chunk 0 waits 3 s; chunk 3, failing after that, still has its own 5 s for its wait of 3 s.
     QTest::newRow("retry time counted per chunk")
         << "plain" << receiver(QStringLiteral("--fail-first 1 --fail-path /chunk/3? --fail-times 1 --fail-header Retry-After:3"))
