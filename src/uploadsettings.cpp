@@ -136,7 +136,12 @@ bool UploadSettings::isValidProxyHost(const QByteArray &host)
     const bool bracketed = host.startsWith('[') && host.endsWith(']');
     if (bracketed || host.contains(':'))
         return QHostAddress(QString::fromLatin1(proxyHostName(host))).protocol() == QAbstractSocket::IPv6Protocol;
-    return !host.isEmpty() && std::all_of(host.cbegin(), host.cend(), [](char c) {
+    const bool characters = std::all_of(host.cbegin(), host.cend(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || uchar(c) >= 0x80;
+    });
+    // Labels as a resolver takes them: "-" or "." would only fail at the first attempt, as a 75.
+    const QList<QByteArray> labels = (host.endsWith('.') ? host.chopped(1) : host).split('.');
+    return characters && host.size() <= 253 && std::all_of(labels.cbegin(), labels.cend(), [](const QByteArray &label) {
+        return !label.isEmpty() && label.size() <= 63 && !label.startsWith('-') && !label.endsWith('-');
     });
 }

@@ -89,6 +89,9 @@ void TestUploadArguments::commandLine_data()
     QTest::newRow("proxy host with a user, password hidden") << with(6, "user:pw@host") << QStringLiteral(" >> Invalid proxy_host: \"user:***@host\" ");
     QTest::newRow("proxy host with a scheme") << with(6, "http://host") << QStringLiteral(" >> Invalid proxy_host: \"http://host\" ");
     QTest::newRow("proxy host with a blank") << with(6, "host ") << QStringLiteral(" >> Invalid proxy_host: \"host \" ");
+    QTest::newRow("proxy host, a label that starts with a dash") << with(6, "-.example") << QStringLiteral(" >> Invalid proxy_host: \"-.example\" ");
+    QTest::newRow("proxy host, an empty label") << with(6, "proxy..example") << QStringLiteral(" >> Invalid proxy_host: \"proxy..example\" ");
+    QTest::newRow("proxy host, a name ending with its dot") << with(6, "proxy.example.") << QString();
     QTest::newRow("proxy host, IPv6 with zone") << with(6, "fe80::1%eth0") << QString();
     QList<QByteArray> twoBad = with(4, "x");
     twoBad[2] = "\n";
