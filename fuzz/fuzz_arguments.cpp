@@ -61,7 +61,20 @@ bool proxyHost(const QByteArray &host)
     for (const char c : host)
         if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9') && c != '-' && c != '.' && c != '_' && static_cast<unsigned char>(c) < 0x80)
             return false;
-    return !host.isEmpty();
+    if (host.size() > 253)
+        return false;
+    // Labels between dots, one trailing dot allowed.
+    int start = 0;
+    const int end = host.endsWith('.') ? host.size() - 1 : host.size();
+    for (int dot = 0; dot <= end; ++dot) {
+        if (dot < end && host.at(dot) != '.')
+            continue;
+        const int length = dot - start;
+        if (length < 1 || length > 63 || host.at(start) == '-' || host.at(dot - 1) == '-')
+            return false;
+        start = dot + 1;
+    }
+    return true;
 }
 
 void setVariable(const char *name, const QByteArray &value)
