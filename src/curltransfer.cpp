@@ -31,7 +31,6 @@ CurlTransfer::CurlTransfer(CurlMulti *multi, const Settings &settings, QObject *
     retryWait.setTimerType(Qt::PreciseTimer);
     connect(&retryWait, &QTimer::timeout, this, &CurlTransfer::post);
     connect(&idleCheck, &QTimer::timeout, this, &CurlTransfer::checkIdle);
-    connect(multi, &CurlMulti::finished, this, &CurlTransfer::transferFinished);
     connect(&exchange, &CurlExchange::progress, this, &CurlTransfer::uploadProgress);
     connect(&exchange, &CurlExchange::readFailed, this, [this] { cause = Cause::FileUnreadable; });
     connect(&exchange, &CurlExchange::replyTooLarge, this, [this] { cause = Cause::ReplyTooLarge; });
@@ -102,7 +101,7 @@ void CurlTransfer::send()
         return failToStart(" >> Cannot set up libcurl: " + refused + ' ', false);
     // A transfer libcurl did not take would never end. It may take it later
     // (out of memory, or asked from within one of its callbacks): 75.
-    const CURLMcode added = multi->add(request.handle());
+    const CURLMcode added = multi->add(request.handle(), this);
     if (added != CURLM_OK)
         failToStart(" >> Cannot start the transfer: " + QByteArray(curl_multi_strerror(added)) + ' ', true);
 }
@@ -138,9 +137,9 @@ QByteArray CurlTransfer::overBudgetLine() const
            + " Byte together ";
 }
 
-void CurlTransfer::transferFinished(CURL *handle, CURLcode code)
+void CurlTransfer::transferFinished(CURLcode code)
 {
-    if (handle == request.handle() && state == State::Posting)
+    if (state == State::Posting)
         endAttempt(code);
 }
 
