@@ -61,6 +61,7 @@ private:
     void transferFinished(CURLcode code) override;
     void endAttempt(CURLcode code);
     void askProxy(CURLcode code);
+    void judge(CURLcode code);
     void fail(const QByteArray &line, int error, bool transient);
     void fail(const CurlError &error);
     void finishAttempt(bool transient);
