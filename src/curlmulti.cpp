@@ -33,10 +33,13 @@ bool CurlMulti::initialize()
     return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
-CURLMcode CurlMulti::add(CURL *easy)
+CURLMcode CurlMulti::add(CURL *easy, Receiver *receiver)
 {
     if (!multi)
         return CURLM_BAD_HANDLE;
+    // The handle carries its receiver: a transfer without one would never end.
+    if (curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void *>(receiver)) != CURLE_OK)
+        return CURLM_BAD_EASY_HANDLE;
     return curl_multi_add_handle(multi, easy);
 }
 
@@ -110,8 +113,12 @@ void CurlMulti::reportFinished()
             continue;
         CURL *easy = message->easy_handle;
         const CURLcode code = message->data.result;
+        // add() set it; libcurl refuses it only for what is no handle.
+        void *receiver = nullptr;
+        const bool found = curl_easy_getinfo(easy, CURLINFO_PRIVATE, &receiver) == CURLE_OK && receiver;
         curl_multi_remove_handle(multi, easy);
-        emit finished(easy, code);
+        if (found)
+            static_cast<Receiver *>(receiver)->transferFinished(code);
     }
 }
 

@@ -20,16 +20,23 @@ public:
     explicit CurlMulti(QObject *parent = nullptr);
     ~CurlMulti() override;
 
+    // Where a transfer's end goes: each handle's own, so that no other transfer hears of it.
+    class Receiver
+    {
+    public:
+        virtual void transferFinished(CURLcode code) = 0;
+
+    protected:
+        ~Receiver() = default;
+    };
+
     // Answers false when libcurl could not start; call once before any other use.
     static bool initialize();
 
-    // Starts a transfer; anything but CURLM_OK means it did not start and no finished() will come for it.
-    CURLMcode add(CURL *easy);
-    // Stops a transfer where it stands; no finished() follows for it.
+    // Starts a transfer whose end goes to the receiver; anything but CURLM_OK means it did not start and the receiver hears nothing.
+    CURLMcode add(CURL *easy, Receiver *receiver);
+    // Stops a transfer where it stands; its receiver hears nothing of it.
     void remove(CURL *easy);
-
-signals:
-    void finished(CURL *easy, CURLcode code);
 
 private:
     struct Watch

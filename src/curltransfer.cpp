@@ -31,7 +31,6 @@ CurlTransfer::CurlTransfer(CurlMulti *multi, const Settings &settings, QObject *
     retryWait.setTimerType(Qt::PreciseTimer);
     connect(&retryWait, &QTimer::timeout, this, &CurlTransfer::post);
     connect(&idleCheck, &QTimer::timeout, this, &CurlTransfer::checkIdle);
-    connect(multi, &CurlMulti::finished, this, &CurlTransfer::transferFinished);
     connect(&exchange, &CurlExchange::progress, this, &CurlTransfer::uploadProgress);
     connect(&exchange, &CurlExchange::readFailed, this, [this] { cause = Cause::FileUnreadable; });
     connect(&exchange, &CurlExchange::replyTooLarge, this, [this] { cause = Cause::ReplyTooLarge; });
@@ -102,7 +101,7 @@ void CurlTransfer::send()
         return failToStart(" >> Cannot set up libcurl: " + refused + ' ', false);
     // A transfer libcurl did not take would never end. It may take it later
     // (out of memory, or asked from within one of its callbacks): 75.
-    const CURLMcode added = multi->add(request.handle());
+    const CURLMcode added = multi->add(request.handle(), this);
     if (added != CURLM_OK)
         failToStart(" >> Cannot start the transfer: " + QByteArray(curl_multi_strerror(added)) + ' ', true);
 }
@@ -138,9 +137,9 @@ QByteArray CurlTransfer::overBudgetLine() const
            + " Byte together ";
 }
 
-void CurlTransfer::transferFinished(CURL *handle, CURLcode code)
+void CurlTransfer::transferFinished(CURLcode code)
 {
-    if (handle == request.handle() && state == State::Posting)
+    if (state == State::Posting)
         endAttempt(code);
 }
 
@@ -150,16 +149,14 @@ void CurlTransfer::endAttempt(CURLcode code)
     idleCheck.stop();
     exchange.stop();
     CurlReply &reply = exchange.reply();
-    if (!probe) {
-        outcome.elapsedMilliseconds = elapsed.elapsed();
-        outcome.httpStatus = reply.httpStatus();
-        outcome.reason = outcome.httpStatus > 0 ? reply.reason() : QByteArray();
-        outcome.headers = reply.headers();
-        // Kept on an error too: an error status often says why in its body.
-        outcome.reply = reply.takeBody();
-        // Only what is kept stays charged: the body as it came goes once inflated.
-        exchange.keepCharged(outcome.reply.size());
-    }
+    outcome.elapsedMilliseconds = elapsed.elapsed();
+    outcome.httpStatus = reply.httpStatus();
+    outcome.reason = outcome.httpStatus > 0 ? reply.reason() : QByteArray();
+    outcome.headers = reply.headers();
+    // Kept on an error too: an error status often says why in its body.
+    outcome.reply = reply.takeBody();
+    // Only what is kept stays charged: the body as it came goes once inflated.
+    exchange.keepCharged(outcome.reply.size());
     // A proxy that refused Basic and asks for another scheme is answered in it,
     // within the attempt; the scheme stays for the chunks that follow.
     if (cause == Cause::None && request.answerProxyScheme(outcome.httpStatus))
@@ -190,8 +187,15 @@ void CurlTransfer::endAttempt(CURLcode code)
     if (connectCode == 407 || connectCode == 401 || (request.throughPlainProxy() && outcome.httpStatus == 407))
         return fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
     const bool unanswered = outcome.httpStatus == 0 && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING);
-    if (request.throughPlainProxy() && !probe && ((outcome.httpStatus == 401 && !settings.upload.proxyUser.isEmpty()) || unanswered))
+    if (request.throughPlainProxy() && ((outcome.httpStatus == 401 && !settings.upload.proxyUser.isEmpty()) || unanswered))
         return askProxy(code);
+    judge(code);
+}
+
+// What libcurl and the answer say of an attempt that the proxy did not refuse.
+void CurlTransfer::judge(CURLcode code)
+{
+    const CurlReply &reply = exchange.reply();
     if (code == CURLE_PARTIAL_FILE && outcome.httpStatus > 0)
         return fail(" >> Reply cut short: " + QByteArray::number(reply.receivedSize()) + " of " + QByteArray::number(reply.declaredLength())
                         + " Byte ",
@@ -236,14 +240,15 @@ void CurlTransfer::askProxy(CURLcode code)
     state = State::AskingProxy;
     probe = new ProxyProbe(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(settings.upload.proxyHost), settings.upload.proxyPort),
                            host + ':' + QByteArray::number(url.port(80)), settings.upload.proxyUser, settings.upload.proxyPassword, this);
+    // Let go before the end is reported: a next chunk started from finished() may need a probe of its own.
     connect(probe, &ProxyProbe::finished, this, [this, code](bool refused) {
         probe->deleteLater();
+        probe = nullptr;
         state = State::Idle;
         if (refused)
             fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
         else
-            endAttempt(code);
-        probe = nullptr;
+            judge(code);
     });
     probe->start();
 }

@@ -2,6 +2,7 @@
 #define CURLTRANSFER_H
 
 #include "curlexchange.h"
+#include "curlmulti.h"
 #include "curlrequest.h"
 #include "curlsettings.h"
 #include "uploadresult.h"
@@ -14,7 +15,6 @@
 #include <curl/curl.h>
 
 class CurlError;
-class CurlMulti;
 class ProxyProbe;
 class RangeDevice;
 
@@ -23,7 +23,7 @@ class RangeDevice;
 // up when it goes idle, waits and posts again after a failure that may pass.
 // One per chunk in flight; its handle, and so its connection, serves the next
 // chunk. Prints nothing, and ends each chunk once, with finished().
-class CurlTransfer : public QObject
+class CurlTransfer : public QObject, private CurlMulti::Receiver
 {
     Q_OBJECT
 
@@ -58,9 +58,10 @@ private:
 
     void post();
     void send();
-    void transferFinished(CURL *handle, CURLcode code);
+    void transferFinished(CURLcode code) override;
     void endAttempt(CURLcode code);
     void askProxy(CURLcode code);
+    void judge(CURLcode code);
     void fail(const QByteArray &line, int error, bool transient);
     void fail(const CurlError &error);
     void finishAttempt(bool transient);

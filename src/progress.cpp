@@ -19,6 +19,8 @@ int percentOf(qint64 done, qint64 total)
 
 } // namespace
 
+int Progress::lastPercent = 0;
+
 Progress::Progress(Steps steps)
     : steps(steps)
 {
@@ -26,7 +28,7 @@ Progress::Progress(Steps steps)
 
 void Progress::restart()
 {
-    lastPercent = 0;
+    (steps == Steps::Reached ? lastPercent : passedPercent) = 0;
 }
 
 void Progress::update(qint64 done, qint64 total, double megabytesPerSecond)
@@ -44,9 +46,9 @@ void Progress::update(qint64 done, qint64 total, double megabytesPerSecond)
     }
     // An empty file is whole from the start.
     const int percent = total <= 0 ? 100 : percentOf(done, total);
-    if (percent / 10 <= lastPercent / 10)
+    if (percent / 10 <= passedPercent / 10)
         return;
-    lastPercent = percent;
+    passedPercent = percent;
     ConsoleMessage::writeLine(" >> Progress: " + QByteArray::number(percent / 10 * 10) + " % of " + QByteArray::number(total) + " Byte, "
                               + QByteArray::number(megabytesPerSecond, 'f', 1) + " MB/s ");
 }

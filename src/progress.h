@@ -22,8 +22,11 @@ public:
 
 private:
     Steps steps;
-    // The highest percentage shown, or passed over, so far.
-    int lastPercent = 0;
+    // The highest percentage shown, or passed over, so far: uploader-file's
+    // own to each filter; uploader's one for the process, whose one chunk
+    // has one attempt at a time.
+    int passedPercent = 0;
+    static int lastPercent;
 };
 
 #endif // PROGRESS_H
