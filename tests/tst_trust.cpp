@@ -85,11 +85,11 @@ void TestTrust::outcome_data()
                                             << qint64(testFile.content().size()) << 75 << timedOut << 0 << QByteArray();
     QTest::newRow("https to a plain-text server") << QStringList() << quick << QStringLiteral("https") << token << qint64(10) << 75
                                                   << timedOut << 0 << QByteArray();
-    // A piece every half second, the answer whole after 11 s: ten times within the idle time-out, twice past it.
+    // A piece every 0.4 s, the answer whole after 4.4 s: five times within the idle time-out, twice past it.
     QTest::newRow("slow but steady answer")
-        << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=2"), QStringLiteral("--trickle-delay=0.5"),
+        << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=4"), QStringLiteral("--trickle-delay=0.4"),
                         QStringLiteral("--body-file"), testFile.pathOf(QStringLiteral("reply.json")) }
-        << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=5") } << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
+        << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=2") } << http << token << qint64(10) << 0 << bye << 1 << QByteArray();
     // Never idle, so only the run's whole time ends it.
     QTest::newRow("reply trickled past the run's time")
         << QStringList{ QStringLiteral("--fault=trickle-reply"), QStringLiteral("--trickle-size=1"), QStringLiteral("--trickle-delay=1"),

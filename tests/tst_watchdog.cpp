@@ -89,16 +89,8 @@ void TestWatchdog::endings()
         const QStringList options = { QStringLiteral(UPLOADER_FILE_BINARY), QStringLiteral("--chunk-size"), QStringLiteral("1K"),
                                       QStringLiteral("--max-time"), QStringLiteral("4"), QStringLiteral("--journal"),
                                       testFile.pathOf(QStringLiteral("journal")), receiver.url() + QStringLiteral("{index}"), testFile.path() };
-        run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
-                                            QStringLiteral("import fcntl, os, subprocess, sys\n"
-                                                           "read, write = os.pipe()\n"
-                                                           "fcntl.fcntl(write, fcntl.F_SETPIPE_SZ, 4096)\n"
-                                                           "run = subprocess.Popen(sys.argv[1:], stderr=write)\n"
-                                                           "try:\n    code = run.wait(timeout=60)\n"
-                                                           "except subprocess.TimeoutExpired:\n    run.kill()\n    code = run.wait()\n"
-                                                           "sys.stderr.buffer.write(os.read(read, 8192))\n"
-                                                           "sys.exit(code)") } + options,
-                               environment, QStringLiteral(PYTHON_EXECUTABLE));
+        run = UploaderRun::run(QStringList{ QStringLiteral(TESTS_SOURCE_DIR "/console_one_page.py") } + options, environment,
+                               QStringLiteral(PYTHON_EXECUTABLE));
         QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
         // Its own clock could not end the run: that would have said so.
         QVERIFY2(!run.errorOutput.contains("Timed out"), run.errorOutput.constData());
@@ -106,26 +98,13 @@ void TestWatchdog::endings()
     } else if (how == QLatin1String("parent")) {
         // The receiver drains megabytes of socket buffers slowly after the last byte is sent: not what this row is about.
         environment.insert(QStringLiteral("UPLOADER_IDLE_TIMEOUT"), QStringLiteral("60"));
-        run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
-                                            QStringLiteral("import os, sys\nheld = bytearray(b'x' * (320 << 20))\ndel held\n"
-                                                           "os.execv(sys.argv[1], sys.argv[1:])") } + upload,
-                               environment, QStringLiteral(PYTHON_EXECUTABLE));
+        run = UploaderRun::run(QStringList{ QStringLiteral(TESTS_SOURCE_DIR "/large_parent.py") } + upload, environment,
+                               QStringLiteral(PYTHON_EXECUTABLE));
     } else {
-        // Once the console's pipe is full, it is held twice the time after which the watchdog would end the run.
-        const QString held = QString::number(2 * (1 + Watchdog::graceSeconds));
-        run = UploaderRun::run(QStringList{ QStringLiteral("-c"),
-                                            QStringLiteral("import array, fcntl, subprocess, sys, termios, time\n"
-                                                           "run = subprocess.Popen(sys.argv[2:], stderr=subprocess.PIPE)\n"
-                                                           "size = fcntl.fcntl(run.stderr, fcntl.F_GETPIPE_SZ)\n"
-                                                           "queued = array.array('i', [0])\n"
-                                                           "deadline = time.monotonic() + 60\n"
-                                                           "while queued[0] < size and run.poll() is None and time.monotonic() < deadline:\n"
-                                                           "    time.sleep(0.05)\n"
-                                                           "    fcntl.ioctl(run.stderr, termios.FIONREAD, queued)\n"
-                                                           "time.sleep(int(sys.argv[1]))\n"
-                                                           "sys.stderr.buffer.write(run.stderr.read())\n"
-                                                           "sys.exit(run.wait())"), held } + upload,
-                               environment, QStringLiteral(PYTHON_EXECUTABLE));
+        // Once the console's pipe is full, it is held 2 s past the time after which the watchdog would end the run.
+        const QString held = QString::number(1 + Watchdog::graceSeconds + 2);
+        run = UploaderRun::run(QStringList{ QStringLiteral(TESTS_SOURCE_DIR "/console_read_late.py"), held } + upload, environment,
+                               QStringLiteral(PYTHON_EXECUTABLE));
     }
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.right(3000).constData());
     QCOMPARE(run.lastLines(lastLines.count('\n')), lastLines);
