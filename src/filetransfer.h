@@ -6,6 +6,7 @@
 #include "uploadsettings.h"
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QScopedPointer>
 
 class QNetworkAccessManager;
@@ -34,6 +35,8 @@ public:
     bool hasFailed() const;
     // Idle time, retries, run time, rate and proxy credentials of every attempt.
     void setSettings(const UploadSettings &settings);
+    // What https requests carry (TlsConfiguration); Qt's default one when never set.
+    void setTlsConfiguration(const QSslConfiguration &configuration) { tls = configuration; }
     // Null until upload() has posted.
     UploadJob *job() const;
     const UploadResult &result() const;
@@ -50,6 +53,7 @@ private:
     QNetworkAccessManager *manager;
     UploadJob *transferJob = nullptr;
     UploadSettings settings;
+    QSslConfiguration tls;
     QScopedPointer<RateLimiter> limiter;
     // What the run ends with when nothing was posted.
     UploadResult unposted;

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QString>
 
 class QUrl;
@@ -11,7 +12,9 @@ class QUrl;
 class UploadRequest
 {
 public:
-    static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
+    // https goes with the run's TLS configuration (TlsConfiguration), or Qt's default one when that is null.
+    static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize,
+                                 const QSslConfiguration &tls = QSslConfiguration());
     // Whole hours east of UTC, as the server takes them: "+2", "0", "-3".
     static QString localTimeZoneOffset();
 };

@@ -1,7 +1,7 @@
-#include "clientcertificate.h"
 #include "messagecapture.h"
 #include "scopedenvironment.h"
 #include "testauthority.h"
+#include "tlsconfiguration.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -83,7 +83,7 @@ void TestClientCertificate::apply_data()
                                                               << " >> Invalid UPLOADER_CLIENT_KEY: it does not match UPLOADER_CLIENT_CERT " << 0 << rsa;
 }
 
-// A usable pair goes into the default configuration whole; anything else leaves it as it was, with one line.
+// A usable pair goes into the run's configuration whole, Qt's default one untouched; anything else leaves it as it was, with one line.
 void TestClientCertificate::apply()
 {
     QFETCH(QStringList, settings);
@@ -92,11 +92,12 @@ void TestClientCertificate::apply()
     QFETCH(int, algorithm);
     setVariables(settings);
     MessageCapture capture;
-    const bool applied = ClientCertificate::apply(environmentSettings());
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const bool applied = TlsConfiguration::addClientCertificate(environmentSettings(), &configuration);
     const QStringList lines = capture.lines();
     QCOMPARE(applied, line.isEmpty());
     QCOMPARE(lines, authority.expectedLines(line));
-    const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    QVERIFY(QSslConfiguration::defaultConfiguration().localCertificateChain().isEmpty());
     QCOMPARE(configuration.localCertificateChain().size(), chain);
     QCOMPARE(configuration.privateKey().isNull(), chain == 0);
     if (chain == 0)

@@ -171,6 +171,19 @@ void TestNetwork::initTestCase()
                       QStringLiteral("2"), QStringLiteral("-out"), pki("client.pem") }));
     QVERIFY(openssl({ QStringLiteral("pkcs8"), QStringLiteral("-topk8"), QStringLiteral("-in"), pki("client.key"), QStringLiteral("-out"),
                       pki("client-encrypted.key"), QStringLiteral("-passout"), QStringLiteral("pass:k3yS3cret") }));
+    // One issued by an intermediate authority, in a file with it: the server knows only the test authority.
+    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-CA"), pki("ca.pem"), QStringLiteral("-CAkey"), pki("ca.key"),
+                      QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"),
+                      QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("intermediate.key"), QStringLiteral("-out"), pki("intermediate.pem"),
+                      QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Uploader Test Intermediate"),
+                      QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE") }));
+    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), pki("client.csr"), QStringLiteral("-CA"),
+                      pki("intermediate.pem"), QStringLiteral("-CAkey"), pki("intermediate.key"), QStringLiteral("-CAcreateserial"),
+                      QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-out"), pki("client-chain.pem") }));
+    QFile chain(pki("client-chain.pem"));
+    QFile intermediate(pki("intermediate.pem"));
+    QVERIFY(chain.open(QIODevice::Append) && intermediate.open(QIODevice::ReadOnly) && chain.write(intermediate.readAll()) > 0);
+    chain.close();
     QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
                       QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("stranger.key"), QStringLiteral("-out"), pki("stranger.pem"),
                       QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Another Authority") }));
@@ -562,6 +575,11 @@ void TestNetwork::clientCertificate_data()
     QTest::newRow("encrypted key and its password")
         << uploader << QStringList{ certificate, QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("client-encrypted.key"),
                                     QStringLiteral("UPLOADER_CLIENT_KEY_PASSWORD=k3yS3cret") } << 0 << QByteArray();
+    QTest::newRow("encrypted key and its password, whole file")
+        << QStringLiteral(UPLOADER_FILE_BINARY) << QStringList{ certificate, QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("client-encrypted.key"), QStringLiteral("UPLOADER_CLIENT_KEY_PASSWORD=k3yS3cret") } << 0 << QByteArray();
+    const QStringList chain{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("client-chain.pem"), key };
+    QTest::newRow("certificate of an intermediate, with its chain") << uploader << chain << 0 << QByteArray();
+    QTest::newRow("certificate of an intermediate, with its chain, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << chain << 0 << QByteArray();
     QTest::newRow("none: the server refuses") << uploader << QStringList() << 1 << QByteArray();
     QTest::newRow("another authority's: the server refuses")
         << uploader << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("stranger.pem"), QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("stranger.key") }
