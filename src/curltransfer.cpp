@@ -329,6 +329,3 @@ void CurlTransfer::checkIdle()
     if (exchange.idleMilliseconds() >= settings.upload.idleTimeout * qint64(1000))
         giveUp(" >> Timed out: no data moved for " + QByteArray::number(settings.upload.idleTimeout) + " seconds ");
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_curltransfer.cpp"

@@ -255,6 +255,3 @@ bool FileUpload::fail(ExitStatus failure, const QByteArray &line)
     console.printLine(line);
     return false;
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_fileupload.cpp"

@@ -59,6 +59,3 @@ qint64 TransferPool::bytesUnderWay() const
         underWay += bytes;
     return underWay;
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_transferpool.cpp"
