@@ -7,6 +7,8 @@
 
 #include <QObject>
 #include <QSslConfiguration>
+
+#include <optional>
 #include <QScopedPointer>
 
 class QNetworkAccessManager;
@@ -53,7 +55,8 @@ private:
     QNetworkAccessManager *manager;
     UploadJob *transferJob = nullptr;
     UploadSettings settings;
-    QSslConfiguration tls;
+    // Built only for https: even an empty one starts Qt 6's TLS backend.
+    std::optional<QSslConfiguration> tls;
     QScopedPointer<RateLimiter> limiter;
     // What the run ends with when nothing was posted.
     UploadResult unposted;

@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QSslConfiguration>
 
+#include <optional>
+
 namespace {
 
 // From the application object to the answer: what the run ends with.
@@ -21,8 +23,9 @@ namespace {
     UploadResult unsent;
     unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
     QCoreApplication application(argc, argv);
-    QSslConfiguration tls;
-    if (arguments.url.toLower().startsWith("https:") && !TlsConfiguration::build(arguments.settings, &tls, &unsent.failure)) {
+    // Built only for https: even an empty configuration starts Qt 6's TLS backend.
+    std::optional<QSslConfiguration> tls;
+    if (arguments.url.toLower().startsWith("https:") && !TlsConfiguration::build(arguments.settings, &tls.emplace(), &unsent.failure)) {
         unsent.exitStatus = ExitStatus::Usage;
         return unsent;
     }
@@ -30,7 +33,8 @@ namespace {
     watchdog.setResultWriter(resultFile);
     FileTransfer transfer(&watchdog);
     transfer.setSettings(arguments.settings);
-    transfer.setTlsConfiguration(tls);
+    if (tls)
+        transfer.setTlsConfiguration(*tls);
     if (transfer.upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                         arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                         arguments.proxy_port.constData(), arguments.use_proxy.constData())) {

@@ -48,7 +48,7 @@ UploadJob::~UploadJob()
     delete reply;
 }
 
-void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration &tls)
+void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration *tls)
 {
     request = UploadRequest::build(url, apiToken, bodySize, tls);
     // Only https uses TLS: loading the TLS library for http would cost memory and start-up time.

@@ -3,18 +3,17 @@
 
 #include <QByteArray>
 #include <QNetworkRequest>
-#include <QSslConfiguration>
 #include <QString>
 
+class QSslConfiguration;
 class QUrl;
 
 // The request every attempt of a chunk posts, with its eight headers in their order.
 class UploadRequest
 {
 public:
-    // https goes with the run's TLS configuration (TlsConfiguration), or Qt's default one when that is null.
-    static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize,
-                                 const QSslConfiguration &tls = QSslConfiguration());
+    // https goes with the run's TLS configuration (TlsConfiguration), or Qt's default one when none.
+    static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration *tls = nullptr);
     // Whole hours east of UTC, as the server takes them: "+2", "0", "-3".
     static QString localTimeZoneOffset();
 };
