@@ -1,3 +1,4 @@
+#include "clientcertificate.h"
 #include "messagecapture.h"
 #include "scopedenvironment.h"
 #include "testauthority.h"
@@ -28,6 +29,12 @@ private:
 void TestClientCertificate::initTestCase()
 {
     QVERIFY(authority.create());
+    // One file holding the certificate and its key, as some tools write them.
+    QFile combined(authority.path("combined.pem"));
+    QFile certificate(authority.path("client.pem"));
+    QFile key(authority.path("client.key"));
+    QVERIFY(combined.open(QIODevice::WriteOnly) && certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+    QVERIFY(combined.write(certificate.readAll() + key.readAll()) > 0);
 }
 
 void TestClientCertificate::cleanup()
@@ -67,6 +74,7 @@ void TestClientCertificate::apply_data()
     QTest::newRow("certificate with its authority: the chain shown") << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=chain.pem"), key }
                                                                      << QString() << 2 << rsa;
     QTest::newRow("encrypted key and its password") << QStringList{ certificate, encrypted, password } << QString() << 1 << rsa;
+    QTest::newRow("certificate and its key in one file") << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=combined.pem"), encrypted, password } << QString() << 1 << rsa;
     QTest::newRow("password of a key that needs none") << QStringList{ certificate, key, password } << QString() << 1 << rsa;
     QTest::newRow("encrypted key without a password") << QStringList{ certificate, encrypted }
                                                       << " >> Invalid UPLOADER_CLIENT_KEY_PASSWORD: \"PATH/client-encrypted.key\" " << 0 << rsa;
@@ -98,6 +106,10 @@ void TestClientCertificate::apply()
     QCOMPARE(applied, line.isEmpty());
     QCOMPARE(lines, authority.expectedLines(line));
     QVERIFY(QSslConfiguration::defaultConfiguration().localCertificateChain().isEmpty());
+    // What libcurl is handed: certificates alone in the chain, the key unencrypted.
+    ClientCertificate values;
+    QCOMPARE(values.load(environmentSettings()), applied);
+    QVERIFY(!values.chain.contains("KEY") && !values.key.contains("ENCRYPTED"));
     QCOMPARE(configuration.localCertificateChain().size(), chain);
     QCOMPARE(configuration.privateKey().isNull(), chain == 0);
     if (chain == 0)
