@@ -18,18 +18,18 @@ void TestRetryPolicy::transient_data()
     QTest::addColumn<int>("httpStatus");
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("transient");
-    const int none = QNetworkReply::NoError;
+    const int none = int(FailureKind::None);
     QTest::newRow("102 taken as final") << 102 << none << true;
     QTest::newRow("104 taken as final") << 104 << none << true;
-    QTest::newRow("404") << 404 << int(QNetworkReply::ContentNotFoundError) << false;
-    QTest::newRow("408") << 408 << int(QNetworkReply::UnknownContentError) << true;
-    QTest::newRow("501") << 501 << int(QNetworkReply::OperationNotImplementedError) << false;
-    QTest::newRow("503") << 503 << int(QNetworkReply::ServiceUnavailableError) << true;
+    QTest::newRow("404") << 404 << int(FailureKind::ContentNotFoundError) << false;
+    QTest::newRow("408") << 408 << int(FailureKind::UnknownContentError) << true;
+    QTest::newRow("501") << 501 << int(FailureKind::OperationNotImplementedError) << false;
+    QTest::newRow("503") << 503 << int(FailureKind::ServiceUnavailableError) << true;
     QTest::newRow("308 not followed") << 308 << none << false;
-    QTest::newRow("reset") << 0 << int(QNetworkReply::UnknownNetworkError) << true;
-    QTest::newRow("re-send refused") << 0 << int(QNetworkReply::ContentReSendError) << true;
-    QTest::newRow("TLS") << 0 << int(QNetworkReply::SslHandshakeFailedError) << false;
-    QTest::newRow("2xx cut short") << 201 << int(QNetworkReply::RemoteHostClosedError) << true;
+    QTest::newRow("reset") << 0 << int(FailureKind::UnknownNetworkError) << true;
+    QTest::newRow("re-send refused") << 0 << int(FailureKind::ContentReSendError) << true;
+    QTest::newRow("TLS") << 0 << int(FailureKind::SslHandshakeFailedError) << false;
+    QTest::newRow("2xx cut short") << 201 << int(FailureKind::RemoteHostClosedError) << true;
 }
 
 void TestRetryPolicy::transient()
@@ -37,7 +37,7 @@ void TestRetryPolicy::transient()
     QFETCH(int, httpStatus);
     QFETCH(int, error);
     QFETCH(bool, transient);
-    QCOMPARE(RetryPolicy::isTransient(httpStatus, QNetworkReply::NetworkError(error)), transient);
+    QCOMPARE(RetryPolicy::isTransient(httpStatus, FailureKind(error)), transient);
 }
 
 void TestRetryPolicy::waitSeconds_data()
