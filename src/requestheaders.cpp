@@ -33,7 +33,8 @@ QString RequestHeaders::localTimeZoneOffset()
 
 QByteArray RequestHeaders::proxyTarget(const QUrl &url)
 {
-    QByteArray host = QUrl::toAce(url.host());
+    // The ACE form of a name; an IPv6 address as it is (QUrl::toAce refuses one).
+    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
     if (host.contains(':'))
         host = '[' + host + ']';
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
