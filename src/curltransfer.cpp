@@ -4,9 +4,9 @@
 #include "curlerror.h"
 #include "curlmulti.h"
 #include "proxyprobe.h"
-#include "requestheaders.h"
 #include "rangedevice.h"
 #include "replybudget.h"
+#include "requestheaders.h"
 
 #include <QDateTime>
 #include <QNetworkProxy>
