@@ -222,8 +222,9 @@ void CurlTransfer::judge(CURLcode code)
 void CurlTransfer::askProxy(CURLcode code)
 {
     state = State::AskingProxy;
+    const QByteArray target = RequestHeaders::proxyTarget(QUrl(QString::fromUtf8(request.address())));
     probe = new ProxyProbe(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(settings.upload.proxyHost), settings.upload.proxyPort),
-                           RequestHeaders::proxyTarget(QUrl(QString::fromUtf8(request.address()))), settings.upload.proxyUser, settings.upload.proxyPassword, this);
+                           target, settings.upload.proxyUser, settings.upload.proxyPassword, this);
     // Let go before the end is reported: a next chunk started from finished() may need a probe of its own.
     connect(probe, &ProxyProbe::finished, this, [this, code](bool refused) {
         probe->deleteLater();
