@@ -186,7 +186,7 @@ void TestProxyProbe::target_data()
     QTest::newRow("https, its default port") << QStringLiteral("https://example.org/up") << QByteArray("example.org:443");
     QTest::newRow("http, its default port") << QStringLiteral("http://u:p@example.org/up") << QByteArray("example.org:80");
     QTest::newRow("IPv6 in brackets, own port") << QStringLiteral("http://[::1]:8080/up") << QByteArray("[::1]:8080");
-    QTest::newRow("name in ACE") << QStringLiteral("https://b\u00fccher.example/") << QByteArray("xn--bcher-kva.example:443");
+    QTest::newRow("name in ACE") << QStringLiteral("https://b\u00fccher.de/") << QByteArray("xn--bcher-kva.de:443");
 }
 
 void TestProxyProbe::target()
