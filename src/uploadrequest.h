@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QNetworkRequest>
-#include <QString>
 
 class QUrl;
 
@@ -12,8 +11,6 @@ class UploadRequest
 {
 public:
     static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
-    // Whole hours east of UTC, as the server takes them: "+2", "0", "-3".
-    static QString localTimeZoneOffset();
 };
 
 #endif // UPLOADREQUEST_H

@@ -5,10 +5,10 @@
 #include "ratelimiter.h"
 #include "receiverprocess.h"
 #include "replybudget.h"
+#include "requestheaders.h"
 #include "squidprocess.h"
 #include "testfiles.h"
 #include "tinyproxyprocess.h"
-#include "uploadrequest.h"
 
 #include <QtTest>
 
@@ -250,7 +250,7 @@ void TestCurlTransfer::chunks()
     for (int chunk = 0; chunk < stored; ++chunk)
         QCOMPARE(receiver.storedBody(receiver.storedCount() - stored + chunk + 1), testFile.content().mid(chunk * size, size));
     // Straight after the host, the eight headers uploader sets, in its order.
-    const QList<QByteArray> eight = { "X_ZORV_API_TOKEN: token", "X_ZORV_LOCAL_TS_OFFSET: " + UploadRequest::localTimeZoneOffset().toLatin1(),
+    const QList<QByteArray> eight = { "X_ZORV_API_TOKEN: token", "X_ZORV_LOCAL_TS_OFFSET: " + RequestHeaders::localTimeZoneOffset().toLatin1(),
                                       "USER-AGENT: tovanel/5.0.0", "Accept-Encoding: gzip,deflate", "Content-Type: application/octet-stream",
                                       "Content-Length: " + QByteArray::number(size), "Connection: Keep-Alive", "Keep-Alive: timeout=20000" };
     QVERIFY(tinyproxy || squid || stored == 0 || receiver.storedHeaderLines(receiver.storedCount()).mid(2, 8) == eight);
