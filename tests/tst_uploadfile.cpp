@@ -2,6 +2,7 @@
 #include "ownedprocess.h"
 #include "receiverprocess.h"
 #include "refusingport.h"
+#include "scopedenvironment.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "uploaderrun.h"
@@ -242,8 +243,7 @@ void TestUploadFile::runs()
     QProcessEnvironment environment = UploaderRun::defaultEnvironment();
     // The environment of the tests drops every proxy variable; these rows keep one.
     if (scenario.startsWith(QLatin1String("proxy "))) {
-        const QString variable = scenario.mid(6);
-        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+        environment = ScopedEnvironment::with(environment, { scenario.mid(6) });
         options = QStringList{ QStringLiteral("--proxy"), QStringLiteral("127.0.0.1:%1").arg(receiver.port()) } + options;
     }
     const QString resultPath = testFile.pathOf(QStringLiteral("early.jsonl"));
