@@ -1,27 +1,26 @@
 #include "curlerror.h"
 
+#include "attemptrule.h"
 #include "retrypolicy.h"
-
-#include <QNetworkReply>
 
 namespace {
 
-QNetworkReply::NetworkError transportError(CURLcode code, bool throughProxy)
+FailureKind transportError(CURLcode code, bool throughProxy)
 {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return QNetworkReply::ProxyNotFoundError;
+        return FailureKind::ProxyNotFoundError;
     case CURLE_COULDNT_RESOLVE_HOST:
-        return QNetworkReply::HostNotFoundError;
+        return FailureKind::HostNotFoundError;
     case CURLE_COULDNT_CONNECT:
-        return throughProxy ? QNetworkReply::ProxyConnectionRefusedError : QNetworkReply::ConnectionRefusedError;
+        return throughProxy ? FailureKind::ProxyConnectionRefusedError : FailureKind::ConnectionRefusedError;
     case CURLE_OPERATION_TIMEDOUT:
-        return throughProxy ? QNetworkReply::ProxyTimeoutError : QNetworkReply::TimeoutError;
+        return throughProxy ? FailureKind::ProxyTimeoutError : FailureKind::TimeoutError;
     case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE:
-        return QNetworkReply::RemoteHostClosedError;
+        return FailureKind::RemoteHostClosedError;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -39,53 +38,53 @@ QNetworkReply::NetworkError transportError(CURLcode code, bool throughProxy)
     // The server refused the client certificate, or wanted one (TLS 1.3's
     // certificate_required): it will refuse it again.
     case CURLE_SSL_CLIENTCERT:
-        return QNetworkReply::SslHandshakeFailedError;
+        return FailureKind::SslHandshakeFailedError;
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
-        return QNetworkReply::ProtocolUnknownError;
+        return FailureKind::ProtocolUnknownError;
     case CURLE_WEIRD_SERVER_REPLY:
-        return QNetworkReply::ProtocolFailure;
+        return FailureKind::ProtocolFailure;
     default:
-        return QNetworkReply::UnknownNetworkError;
+        return FailureKind::UnknownNetworkError;
     }
 }
 
-QNetworkReply::NetworkError statusError(int httpStatus)
+FailureKind statusError(int httpStatus)
 {
     switch (httpStatus) {
     case 400:
     case 418:
-        return QNetworkReply::ProtocolInvalidOperationError;
+        return FailureKind::ProtocolInvalidOperationError;
     case 401:
-        return QNetworkReply::AuthenticationRequiredError;
+        return FailureKind::AuthenticationRequiredError;
     case 403:
-        return QNetworkReply::ContentAccessDenied;
+        return FailureKind::ContentAccessDenied;
     case 404:
-        return QNetworkReply::ContentNotFoundError;
+        return FailureKind::ContentNotFoundError;
     case 405:
-        return QNetworkReply::ContentOperationNotPermittedError;
+        return FailureKind::ContentOperationNotPermittedError;
     case 407:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
+        return FailureKind::ProxyAuthenticationRequiredError;
     case 409:
-        return QNetworkReply::ContentConflictError;
+        return FailureKind::ContentConflictError;
     case 410:
-        return QNetworkReply::ContentGoneError;
+        return FailureKind::ContentGoneError;
     case 500:
-        return QNetworkReply::InternalServerError;
+        return FailureKind::InternalServerError;
     case 501:
-        return QNetworkReply::OperationNotImplementedError;
+        return FailureKind::OperationNotImplementedError;
     case 503:
-        return QNetworkReply::ServiceUnavailableError;
+        return FailureKind::ServiceUnavailableError;
     default:
-        return httpStatus > 500 ? QNetworkReply::UnknownServerError : QNetworkReply::UnknownContentError;
+        return httpStatus > 500 ? FailureKind::UnknownServerError : FailureKind::UnknownContentError;
     }
 }
 
-CurlError decided(int httpStatus, QNetworkReply::NetworkError error)
+CurlError decided(int httpStatus, FailureKind kind)
 {
     CurlError failure;
-    failure.number = int(error);
-    failure.transient = RetryPolicy::isTransient(httpStatus, error);
+    failure.kind = kind;
+    failure.httpStatus = httpStatus;
     return failure;
 }
 
@@ -121,5 +120,10 @@ CurlError CurlError::fromStatus(int httpStatus)
 
 QByteArray CurlError::line() const
 {
-    return " >> Reply Error #: " + QByteArray::number(number) + ' ';
+    return AttemptRule::errorLine(kind);
+}
+
+bool CurlError::transient() const
+{
+    return RetryPolicy::isTransient(httpStatus, kind);
 }

@@ -1,12 +1,14 @@
 #ifndef CURLERROR_H
 #define CURLERROR_H
 
+#include "failurekind.h"
+
 #include <QByteArray>
 
 #include <curl/curl.h>
 
-// A failed attempt as both programs report it: by the error number Qt gives
-// the same failure, so that they name it alike, and whether it may pass.
+// libcurl's end of a failed attempt as the program's failure kind, so that
+// both programs name a failure alike, and whether it may pass.
 class CurlError
 {
 public:
@@ -19,8 +21,11 @@ public:
     // The console line that names it.
     QByteArray line() const;
 
-    int number = 0;
-    bool transient = false;
+    bool transient() const;
+
+    FailureKind kind = FailureKind::None;
+    // Of what came before the failure; 0 when nothing did.
+    int httpStatus = 0;
 };
 
 #endif // CURLERROR_H

@@ -1,7 +1,7 @@
 #include "curlrequest.h"
 
 #include "curlauthorities.h"
-#include "uploadrequest.h"
+#include "requestheaders.h"
 
 #include <QUrl>
 
@@ -116,22 +116,15 @@ void CurlRequest::prepare(const QByteArray &address, qint64 size)
 {
     // Credentials go with the request, as uploader sends them: a 401 is final.
     QUrl parsed(QString::fromUtf8(address));
-    const QByteArray user = QByteArray::fromPercentEncoding(parsed.userName(QUrl::FullyEncoded).toLatin1());
-    const QByteArray password = QByteArray::fromPercentEncoding(parsed.password(QUrl::FullyEncoded).toLatin1());
-    parsed.setUserInfo(QString());
-    url = parsed.toEncoded();
+    url = parsed.adjusted(QUrl::RemoveUserInfo).toEncoded();
     secure = parsed.scheme() == QLatin1String("https");
 
-    // The headers uploader sends, in the order it sets them; an empty token goes as an empty header.
+    // The headers uploader sends, in its order; an empty value goes as an empty header.
     curl_slist_free_all(headerList);
     headerList = nullptr;
     QList<QByteArray> lines;
-    lines << (settings.upload.apiToken.isEmpty() ? QByteArray("X_ZORV_API_TOKEN;") : "X_ZORV_API_TOKEN: " + settings.upload.apiToken)
-          << "X_ZORV_LOCAL_TS_OFFSET: " + UploadRequest::localTimeZoneOffset().toLatin1() << "USER-AGENT: tovanel/5.0.0"
-          << "Accept-Encoding: gzip,deflate" << "Content-Type: application/octet-stream"
-          << "Content-Length: " + QByteArray::number(size) << "Connection: Keep-Alive" << "Keep-Alive: timeout=20000";
-    if (!user.isEmpty() || !password.isEmpty())
-        lines << "Authorization: Basic " + (user + ':' + password).toBase64();
+    for (const RequestHeaders::Header &header : RequestHeaders::build(parsed, settings.upload.apiToken, size))
+        lines << (header.second.isEmpty() ? header.first + ';' : header.first + ": " + header.second);
     lines << "Accept-Language: en,*" << "Accept:" << "Expect:";
     for (const QByteArray &line : qAsConst(lines)) {
         curl_slist *longer = curl_slist_append(headerList, line.constData());

@@ -1,23 +1,16 @@
 #include "curltransfer.h"
 
+#include "attemptrule.h"
 #include "curlerror.h"
 #include "curlmulti.h"
 #include "proxyprobe.h"
 #include "rangedevice.h"
 #include "replybudget.h"
-#include "retrypolicy.h"
-#include "replyreader.h"
+#include "requestheaders.h"
 
 #include <QDateTime>
 #include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QUrl>
-
-namespace {
-
-const QByteArray proxyRefused = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
-
-} // namespace
 
 CurlTransfer::CurlTransfer(CurlMulti *multi, const Settings &settings, QObject *parent)
     : QObject(parent)
@@ -164,17 +157,16 @@ void CurlTransfer::endAttempt(CURLcode code)
     request.answered(outcome.httpStatus);
     switch (cause) {
     case Cause::GivenUp:
-        return fail(outcome.failure, int(QNetworkReply::OperationCanceledError), true);
+        return fail(outcome.failure, FailureKind::OperationCanceledError, Passing::Always);
     case Cause::FileUnreadable:
-        return fail(" >> Cannot read input file. ", int(QNetworkReply::OperationCanceledError), false);
+        return fail(AttemptRule::fileUnreadableLine(), FailureKind::OperationCanceledError, Passing::Never);
     case Cause::ReplyTooLarge:
-        return fail(" >> Reply too large: more than " + QByteArray::number(ReplyBody::maximumSize) + " Byte ",
-                    int(QNetworkReply::OperationCanceledError), false);
+        return fail(AttemptRule::tooLargeLine(), FailureKind::OperationCanceledError, Passing::Never);
     // The others' replies may be gone by the next attempt.
     case Cause::OverBudget:
-        return fail(overBudgetLine(), int(QNetworkReply::OperationCanceledError), true);
+        return fail(overBudgetLine(), FailureKind::OperationCanceledError, Passing::Always);
     case Cause::NotStarted:
-        return fail(startFailure, int(QNetworkReply::UnknownNetworkError), startFailureTransient);
+        return fail(startFailure, FailureKind::UnknownNetworkError, startFailureTransient ? Passing::Always : Passing::Never);
     case Cause::None:
         break;
     }
@@ -185,7 +177,7 @@ void CurlTransfer::endAttempt(CURLcode code)
     // answer is read: a connection closed without one is asked about too.
     const long connectCode = request.connectCode();
     if (connectCode == 407 || connectCode == 401 || (request.throughPlainProxy() && outcome.httpStatus == 407))
-        return fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
+        return fail(AttemptRule::proxyRefusedLine(), FailureKind::ProxyAuthenticationRequiredError, Passing::Never);
     const bool unanswered = outcome.httpStatus == 0 && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING);
     if (request.throughPlainProxy() && ((outcome.httpStatus == 401 && !settings.upload.proxyUser.isEmpty()) || unanswered))
         return askProxy(code);
@@ -197,9 +189,8 @@ void CurlTransfer::judge(CURLcode code)
 {
     const CurlReply &reply = exchange.reply();
     if (code == CURLE_PARTIAL_FILE && outcome.httpStatus > 0)
-        return fail(" >> Reply cut short: " + QByteArray::number(reply.receivedSize()) + " of " + QByteArray::number(reply.declaredLength())
-                        + " Byte ",
-                    int(QNetworkReply::RemoteHostClosedError), true);
+        return fail(AttemptRule::cutShortLine(reply.receivedSize(), reply.declaredLength()), FailureKind::RemoteHostClosedError,
+                    Passing::Always);
     if (code != CURLE_OK) {
         // The console names the failure by its number; the result adds libcurl's words (which authority, which file).
         outcome.detail = request.errorText();
@@ -208,9 +199,8 @@ void CurlTransfer::judge(CURLcode code)
     // The script engine takes about 60 bytes of memory per byte of JSON, for a
     // while: beside replies that hold the budget, the status_code is not read.
     const qint64 parseCost = qint64(outcome.reply.size()) * ReplyBudget::parseCostPerByte;
-    if (!outcome.reply.isNull() && outcome.reply.size() <= ReplyReader::maximumParsedSize && exchange.borrow(parseCost)) {
-        outcome.statusCodeShown = true;
-        outcome.statusCode = ReplyReader::statusCode(outcome.reply);
+    if (AttemptRule::parsesStatusCode(outcome.reply) && exchange.borrow(parseCost)) {
+        AttemptRule::readStatusCode(outcome);
         exchange.giveBack(parseCost);
     }
     // A 2xx to part of the chunk does not say that the server has it: as
@@ -218,72 +208,65 @@ void CurlTransfer::judge(CURLcode code)
     if (outcome.httpStatus >= 200 && outcome.httpStatus <= 299 && !sentWhole()) {
         outcome.detail = "answered before the whole chunk was sent: " + QByteArray::number(qMin(exchange.passSize(), request.uploadedSize()))
                          + " of " + QByteArray::number(exchange.body()->size()) + " Byte";
-        return fail(" >> Reply Error #: " + QByteArray::number(int(QNetworkReply::RemoteHostClosedError)) + ' ',
-                    int(QNetworkReply::RemoteHostClosedError), true);
+        return fail(AttemptRule::errorLine(FailureKind::RemoteHostClosedError), FailureKind::RemoteHostClosedError, Passing::Always);
     }
     if (outcome.httpStatus >= 400)
         return fail(CurlError::fromStatus(outcome.httpStatus));
     // Only a 2xx status says the server took the chunk: an unfollowed redirect does not.
     if (outcome.httpStatus < 200 || outcome.httpStatus > 299)
-        return fail(" >> Unexpected HTTP status: " + QByteArray::number(outcome.httpStatus) + ' ', 0,
-                    RetryPolicy::isTransient(outcome.httpStatus, QNetworkReply::NoError));
+        return fail(AttemptRule::unexpectedStatusLine(outcome.httpStatus), FailureKind::None, Passing::ByKind);
     outcome.exitStatus = ExitStatus::Success;
-    finishAttempt(false);
+    emitFinished();
 }
 
 void CurlTransfer::askProxy(CURLcode code)
 {
-    const QUrl url(QString::fromUtf8(request.address()));
-    QByteArray host = QUrl::toAce(url.host());
-    if (host.contains(':'))
-        host = '[' + host + ']';
     state = State::AskingProxy;
+    const QByteArray target = RequestHeaders::proxyTarget(QUrl(QString::fromUtf8(request.address())));
     probe = new ProxyProbe(QNetworkProxy(QNetworkProxy::HttpProxy, QString::fromUtf8(settings.upload.proxyHost), settings.upload.proxyPort),
-                           host + ':' + QByteArray::number(url.port(80)), settings.upload.proxyUser, settings.upload.proxyPassword, this);
+                           target, settings.upload.proxyUser, settings.upload.proxyPassword, this);
     // Let go before the end is reported: a next chunk started from finished() may need a probe of its own.
     connect(probe, &ProxyProbe::finished, this, [this, code](bool refused) {
         probe->deleteLater();
         probe = nullptr;
         state = State::Idle;
         if (refused)
-            fail(proxyRefused, int(QNetworkReply::ProxyAuthenticationRequiredError), false);
+            fail(AttemptRule::proxyRefusedLine(), FailureKind::ProxyAuthenticationRequiredError, Passing::Never);
         else
             judge(code);
     });
     probe->start();
 }
 
-void CurlTransfer::fail(const QByteArray &line, int error, bool transient)
+void CurlTransfer::fail(const QByteArray &line, FailureKind kind, Passing passing)
 {
-    outcome.error = error;
+    outcome.error = int(kind);
     if (outcome.failure.isEmpty())
         outcome.failure = line;
-    outcome.exitStatus = transient ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
-    finishAttempt(transient);
+    AttemptRule::Ending attempt;
+    attempt.kind = kind;
+    attempt.passing = passing;
+    attempt.httpStatus = outcome.httpStatus;
+    attempt.retryAfter = outcome.httpStatus > 0 ? CurlReply::headerValue(outcome.headers, "Retry-After") : QByteArray();
+    attempt.attempts = outcome.attempts;
+    attempt.retries = settings.upload.retries;
+    attempt.retryDeadline = retryDeadline;
+    attempt.stopping = ending;
+    const AttemptRule::Decision decision = AttemptRule::decide(attempt, QDateTime::currentDateTimeUtc());
+    outcome.exitStatus = decision.exitStatus;
+    if (!decision.retries())
+        return emitFinished();
+    state = State::WaitingToRetry;
+    emit retryScheduled(decision.wait);
+    // The next attempt's reply takes its place: its share of the budget goes to the chunks in flight meanwhile.
+    outcome.reply = QByteArray();
+    exchange.release();
+    retryWait.start(decision.wait * 1000);
 }
 
 void CurlTransfer::fail(const CurlError &error)
 {
-    fail(error.line(), error.number, error.transient);
-}
-
-// Ends the chunk, or waits and posts again when the failure may pass.
-void CurlTransfer::finishAttempt(bool transient)
-{
-    if (transient && !ending) {
-        const QByteArray retryAfter = outcome.httpStatus > 0 ? CurlReply::headerValue(outcome.headers, "Retry-After") : QByteArray();
-        const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
-        if (outcome.attempts <= settings.upload.retries && (retryDeadline.isForever() || retryDeadline.remainingTime() >= wait * qint64(1000))) {
-            state = State::WaitingToRetry;
-            emit retryScheduled(wait);
-            // The next attempt's reply takes its place: its share of the budget goes to the chunks in flight meanwhile.
-            outcome.reply = QByteArray();
-            exchange.release();
-            retryWait.start(wait * 1000);
-            return;
-        }
-    }
-    emitFinished();
+    fail(error.line(), error.kind, Passing::ByKind);
 }
 
 // The reply is let go, with its share of the budget, once its chunk's end is
@@ -306,7 +289,7 @@ void CurlTransfer::giveUp(const QByteArray &line)
         probe = nullptr;
         state = State::Idle;
         outcome.failure = line;
-        return fail(line, int(QNetworkReply::OperationCanceledError), true);
+        return fail(line, FailureKind::OperationCanceledError, Passing::Always);
     }
     if (state == State::WaitingToRetry) {
         retryWait.stop();
@@ -327,5 +310,5 @@ void CurlTransfer::giveUp(const QByteArray &line)
 void CurlTransfer::checkIdle()
 {
     if (exchange.idleMilliseconds() >= settings.upload.idleTimeout * qint64(1000))
-        giveUp(" >> Timed out: no data moved for " + QByteArray::number(settings.upload.idleTimeout) + " seconds ");
+        giveUp(AttemptRule::idleLine(settings.upload.idleTimeout));
 }

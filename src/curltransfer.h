@@ -1,6 +1,7 @@
 #ifndef CURLTRANSFER_H
 #define CURLTRANSFER_H
 
+#include "attemptrule.h"
 #include "curlexchange.h"
 #include "curlmulti.h"
 #include "curlrequest.h"
@@ -63,9 +64,10 @@ private:
     void endAttempt(CURLcode code);
     void askProxy(CURLcode code);
     void judge(CURLcode code);
-    void fail(const QByteArray &line, int error, bool transient);
+    using Passing = AttemptRule::Passing;
+    // Ends the attempt: the chunk ends, or waits and posts again when the failure may pass.
+    void fail(const QByteArray &line, FailureKind kind, Passing passing);
     void fail(const CurlError &error);
-    void finishAttempt(bool transient);
     void emitFinished();
     void giveUp(const QByteArray &line);
     void checkIdle();

@@ -1,8 +1,10 @@
 #include "filetransfer.h"
 
+#include "attemptrule.h"
 #include "consolemessage.h"
 #include "rangedevice.h"
 #include "ratelimiter.h"
+#include "requestheaders.h"
 #include "transferreport.h"
 #include "uploadjob.h"
 #include "watchdog.h"
@@ -126,7 +128,7 @@ const UploadResult &FileTransfer::result() const
 
 QString FileTransfer::localTimeZoneOffset()
 {
-    return UploadRequest::localTimeZoneOffset();
+    return RequestHeaders::localTimeZoneOffset();
 }
 
 void FileTransfer::showProgress(qint64 bytes_sent, qint64 bytes_total)
@@ -142,7 +144,7 @@ void FileTransfer::httpPostDataReply()
     if (reply.reply.isNull())
         ConsoleMessage() << " >> Reply is Empty.";
     else if (!reply.statusCodeShown)
-        ConsoleMessage() << " >> status_code not read: reply over" << ReplyReader::maximumParsedSize << "Byte";
+        ConsoleMessage() << " >> status_code not read: reply over" << AttemptRule::maximumParsedSize << "Byte";
     else
         ConsoleMessage() << " >> status_code = " << reply.statusCode;
     ConsoleMessage() << " >> reply header pairs: " << reply.headers;

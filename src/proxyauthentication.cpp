@@ -2,6 +2,7 @@
 
 #include "proxydigest.h"
 #include "proxyprobe.h"
+#include "requestheaders.h"
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
@@ -91,11 +92,7 @@ bool ProxyAuthentication::mayHaveRefused(int httpStatus) const
 
 ProxyProbe *ProxyAuthentication::createProbe(const QUrl &url, QObject *parent) const
 {
-    QByteArray host = QUrl::toAce(url.host());
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
-    return new ProxyProbe(manager->proxy(), host + ':' + QByteArray::number(port), user, password, parent);
+    return new ProxyProbe(manager->proxy(), RequestHeaders::proxyTarget(url), user, password, parent);
 }
 
 ProxyDigest *ProxyAuthentication::createDigest(const QUrl &url, QObject *parent) const

@@ -1,12 +1,9 @@
 #include "replyreader.h"
 
-#include "jsonscript.h"
 
 #include <QNetworkReply>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 ReplyReader::ReplyReader(QObject *parent)
     : QObject(parent)
@@ -110,20 +107,4 @@ void ReplyReader::end()
     // Kept until the next reply, the body would be held twice.
     body.start(QByteArray());
     emit finished(bytes, received);
-}
-
-// The JSON text ends at the first zero byte; the reply's bytes are UTF-8.
-int ReplyReader::statusCode(const QByteArray &bytes)
-{
-    const int zero = bytes.indexOf('\0');
-    const QString text = QString::fromUtf8(bytes.constData(), zero < 0 ? bytes.size() : zero);
-    const QVariant value = JsonScript::instance().parse(text).value(QStringLiteral("status_code"));
-    // A number that is not an int would print as another one: 4294967497 as 201, 201.9 as 202.
-    if (value.userType() == QMetaType::Double) {
-        const double number = value.toDouble();
-        const bool integral = std::trunc(number) == number && number >= std::numeric_limits<int>::min()
-                              && number <= std::numeric_limits<int>::max();
-        return integral ? int(number) : 0;
-    }
-    return value.toInt();
 }

@@ -25,11 +25,6 @@ public:
     // Follows this reply from its start; the last one is forgotten.
     void read(QNetworkReply *reply);
 
-    // The integer under "status_code" of a JSON object reply, else 0.
-    static int statusCode(const QByteArray &body);
-
-    // Larger replies are shown but not parsed.
-    static constexpr int maximumParsedSize = 1 << 20;
     // What Qt reads ahead of the program: memory does not depend on how busy its thread is.
     static constexpr qint64 readBufferSize = 1 << 20;
     // The status line and header lines together, as libcurl bounds one line:

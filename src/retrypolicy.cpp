@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-bool RetryPolicy::isTransient(int httpStatus, QNetworkReply::NetworkError error)
+bool RetryPolicy::isTransient(int httpStatus, FailureKind kind)
 {
     // Qt takes an interim answer (102, 103, 104) as the final one and loses
     // what follows; the server may well have stored the chunk.
@@ -24,21 +24,21 @@ bool RetryPolicy::isTransient(int httpStatus, QNetworkReply::NetworkError error)
             return false;
         }
     }
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyTimeoutError:
+    switch (kind) {
+    case FailureKind::ConnectionRefusedError:
+    case FailureKind::RemoteHostClosedError:
+    case FailureKind::HostNotFoundError:
+    case FailureKind::TimeoutError:
+    case FailureKind::TemporaryNetworkFailureError:
+    case FailureKind::NetworkSessionFailedError:
+    case FailureKind::ProxyConnectionRefusedError:
+    case FailureKind::ProxyConnectionClosedError:
+    case FailureKind::ProxyNotFoundError:
+    case FailureKind::ProxyTimeoutError:
     // A connection reset while the body goes out.
-    case QNetworkReply::UnknownNetworkError:
+    case FailureKind::UnknownNetworkError:
     // The connection closed during the request and the body was not posted again by Qt.
-    case QNetworkReply::ContentReSendError:
+    case FailureKind::ContentReSendError:
         return true;
     default:
         return false;

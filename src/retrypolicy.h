@@ -1,17 +1,18 @@
 #ifndef RETRYPOLICY_H
 #define RETRYPOLICY_H
 
+#include "failurekind.h"
+
 #include <QByteArray>
 #include <QDateTime>
-#include <QNetworkReply>
 
 // Which failures may pass when the chunk is sent again, and how long to wait first.
 class RetryPolicy
 {
 public:
     // Decided by the HTTP status when the server answered with one outside
-    // 200..299, else by the network error.
-    static bool isTransient(int httpStatus, QNetworkReply::NetworkError error);
+    // 200..299, else by the failure's kind.
+    static bool isTransient(int httpStatus, FailureKind kind);
 
     // The server's Retry-After (seconds or an HTTP date) when it gave a usable
     // one, else a delay doubling from one second for each retry already made.

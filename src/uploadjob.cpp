@@ -1,9 +1,9 @@
 #include "uploadjob.h"
 
+#include "attemptrule.h"
 #include "proxydigest.h"
 #include "proxyprobe.h"
 #include "rangedevice.h"
-#include "retrypolicy.h"
 #include "uploadrequest.h"
 #include "watchdog.h"
 
@@ -12,6 +12,28 @@
 #include <QNetworkReply>
 #include <QSslError>
 #include <QTimer>
+
+namespace {
+
+// Qt's errors are the program's failure kinds by number, so the console prints the same: checked one by one.
+#define SAME(name) static_assert(int(FailureKind::name) == int(QNetworkReply::name), #name)
+SAME(ConnectionRefusedError); SAME(RemoteHostClosedError); SAME(HostNotFoundError); SAME(TimeoutError);
+SAME(OperationCanceledError); SAME(SslHandshakeFailedError); SAME(TemporaryNetworkFailureError); SAME(NetworkSessionFailedError);
+SAME(BackgroundRequestNotAllowedError); SAME(TooManyRedirectsError); SAME(InsecureRedirectError); SAME(UnknownNetworkError);
+SAME(ProxyConnectionRefusedError); SAME(ProxyConnectionClosedError); SAME(ProxyNotFoundError); SAME(ProxyTimeoutError);
+SAME(ProxyAuthenticationRequiredError); SAME(UnknownProxyError); SAME(ContentAccessDenied);
+SAME(ContentOperationNotPermittedError); SAME(ContentNotFoundError); SAME(AuthenticationRequiredError); SAME(ContentReSendError);
+SAME(ContentConflictError); SAME(ContentGoneError); SAME(UnknownContentError); SAME(ProtocolUnknownError);
+SAME(ProtocolInvalidOperationError); SAME(ProtocolFailure); SAME(InternalServerError); SAME(OperationNotImplementedError);
+SAME(ServiceUnavailableError); SAME(UnknownServerError);
+#undef SAME
+
+FailureKind failureKind(QNetworkReply::NetworkError error)
+{
+    return FailureKind(int(error));
+}
+
+} // namespace
 
 UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     : QObject(parent)
@@ -23,13 +45,11 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     retryWait.setTimerType(Qt::PreciseTimer);
     connect(&retryWait, &QTimer::timeout, this, &UploadJob::post);
     connect(&runTime, &LongTimer::expired, this,
-            [this] { giveUp(" >> Timed out: the run took over " + QByteArray::number(maxTime) + " seconds "); });
+            [this] { giveUp(AttemptRule::runTooLongLine(maxTime)); });
     connect(&reader, &ReplyReader::idle, this, [this] {
-        stopAttempt(Cause::GivenUp, " >> Timed out: no data moved for " + QByteArray::number(idleTimeout) + " seconds ");
+        stopAttempt(Cause::GivenUp, AttemptRule::idleLine(idleTimeout));
     });
-    connect(&reader, &ReplyReader::tooLarge, this, [this] {
-        stopAttempt(Cause::ReplyTooLarge, " >> Reply too large: more than " + QByteArray::number(ReplyBody::maximumSize) + " Byte ");
-    });
+    connect(&reader, &ReplyReader::tooLarge, this, [this] { stopAttempt(Cause::ReplyTooLarge, AttemptRule::tooLargeLine()); });
     connect(&reader, &ReplyReader::unusable, this, [this](const QByteArray &line) {
         headRefused = true;
         stopAttempt(Cause::GivenUp, line);
@@ -37,7 +57,7 @@ UploadJob::UploadJob(QNetworkAccessManager *manager, QObject *parent)
     connect(&reader, &ReplyReader::finished, this, &UploadJob::replyFinished);
     connect(&proxyAuthentication, &ProxyAuthentication::refused, this, [this] {
         // The cause of a closed connection noticed before it.
-        const QByteArray line = " >> Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD ";
+        const QByteArray line = AttemptRule::proxyRefusedLine();
         outcome.failure = line;
         emit failureNoticed(line);
     });
@@ -63,7 +83,7 @@ void UploadJob::start(RangeDevice *device)
     const bool proxyAsked = proxyAuthentication.sendAhead(&request);
     connect(body, &RangeDevice::readFailed, this, [this] {
         setCause(Cause::FileUnreadable);
-        noteFailure(" >> Cannot read input file. ");
+        noteFailure(AttemptRule::fileUnreadableLine());
     });
     // The console says what it always said of a closed connection; the result says why.
     connect(body, &RangeDevice::resendRefused, this, [this] { setCause(Cause::ResendRefused); });
@@ -79,8 +99,8 @@ void UploadJob::start(RangeDevice *device)
         // Refused before anything was posted: the status Qt gives a refusal.
         proxyAuthentication.refuse();
         outcome.httpStatus = 407;
-        outcome.error = int(QNetworkReply::ProxyAuthenticationRequiredError);
-        noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
+        outcome.error = int(FailureKind::ProxyAuthenticationRequiredError);
+        noteFailure(AttemptRule::errorLine(FailureKind::ProxyAuthenticationRequiredError));
         finish(ExitStatus::Failure);
     });
     digest->start();
@@ -190,7 +210,7 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
     if (watchdog)
         watchdog->pause();
     outcome.elapsedMilliseconds = elapsed.elapsed();
-    outcome.error = int(reply->error());
+    outcome.error = int(failureKind(reply->error()));
     outcome.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // A head refused for its size is neither printed nor kept.
     if (!headRefused) {
@@ -207,7 +227,7 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
         // Qt reports the body it could not read again as an unknown error.
         // The console says what it always said of a closed connection; the result says why.
         if (cause == Cause::ResendRefused) {
-            outcome.error = int(QNetworkReply::RemoteHostClosedError);
+            outcome.error = int(FailureKind::RemoteHostClosedError);
             if (outcome.failure.isEmpty())
                 outcome.failure = " >> Connection closed before an answer: the chunk is not sent again within the attempt ";
         }
@@ -222,19 +242,15 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
     if (declared.isValid() && declared.toLongLong() != receivedSize) {
         setCause(Cause::GivenUp);
-        noteFailure(" >> Reply cut short: " + QByteArray::number(receivedSize) + " of " + declared.toByteArray() + " Byte ");
+        noteFailure(AttemptRule::cutShortLine(receivedSize, declared.toLongLong()));
         return endFailedAttempt();
     }
-    // The script engine takes about 60 bytes of memory per byte of JSON.
-    if (!outcome.reply.isNull() && outcome.reply.size() <= ReplyReader::maximumParsedSize) {
-        outcome.statusCodeShown = true;
-        outcome.statusCode = ReplyReader::statusCode(outcome.reply);
-    }
+    AttemptRule::readStatusCode(outcome);
     emit replyReceived();
     // Only a 2xx status says the server took the chunk: an interim answer or
     // an unfollowed redirect does not.
     if (outcome.httpStatus < 200 || outcome.httpStatus > 299) {
-        noteFailure(" >> Unexpected HTTP status: " + QByteArray::number(outcome.httpStatus) + ' ');
+        noteFailure(AttemptRule::unexpectedStatusLine(outcome.httpStatus));
         return endFailedAttempt();
     }
     finish(ExitStatus::Success);
@@ -242,7 +258,7 @@ void UploadJob::replyFinished(const QByteArray &bytes, qint64 receivedSize)
 
 void UploadJob::failReply()
 {
-    noteFailure(" >> Reply Error #: " + QByteArray::number(outcome.error) + ' ');
+    noteFailure(AttemptRule::errorLine(FailureKind(outcome.error)));
     reply->abort();
     endFailedAttempt();
 }
@@ -266,20 +282,26 @@ void UploadJob::askProxy()
 // Waits and posts again when the failure may pass; else the job ends.
 void UploadJob::endFailedAttempt()
 {
-    const bool transient = cause >= Cause::GivenUp
-                           || (cause != Cause::FileUnreadable && !proxyAuthentication.isRefused()
-                               && RetryPolicy::isTransient(outcome.httpStatus, reply->error()));
-    const ExitStatus status = transient ? ExitStatus::TemporaryFailure : ExitStatus::Failure;
-    const QByteArray retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
-    const int wait = RetryPolicy::waitSeconds(outcome.attempts - 1, retryAfter, QDateTime::currentDateTimeUtc());
-    if (!transient || cause == Cause::Stopped || outcome.attempts > retryCount
-        || (!retryDeadline.isForever() && retryDeadline.remainingTime() < wait * qint64(1000))
-        || (maxTime > 0 && runTime.remainingTime() < wait * qint64(1000)))
-        return finish(status);
-    outcome.exitStatus = status;
+    AttemptRule::Ending ending;
+    ending.kind = failureKind(reply->error());
+    if (cause >= Cause::GivenUp)
+        ending.passing = AttemptRule::Passing::Always;
+    else if (cause == Cause::FileUnreadable || proxyAuthentication.isRefused())
+        ending.passing = AttemptRule::Passing::Never;
+    ending.httpStatus = outcome.httpStatus;
+    ending.retryAfter = outcome.httpStatus > 0 ? reply->rawHeader("Retry-After") : QByteArray();
+    ending.attempts = outcome.attempts;
+    ending.retries = retryCount;
+    ending.retryDeadline = retryDeadline;
+    ending.runDeadline = QDeadlineTimer(runTime.remainingTime());
+    ending.stopping = cause == Cause::Stopped;
+    const AttemptRule::Decision decision = AttemptRule::decide(ending, QDateTime::currentDateTimeUtc());
+    if (!decision.retries())
+        return finish(decision.exitStatus);
+    outcome.exitStatus = decision.exitStatus;
     setState(State::WaitingToRetry);
-    emit retryScheduled(wait);
-    retryWait.start(wait * 1000);
+    emit retryScheduled(decision.wait);
+    retryWait.start(decision.wait * 1000);
 }
 
 // The one place the job ends.

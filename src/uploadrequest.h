@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QNetworkRequest>
-#include <QString>
 
 class QSslConfiguration;
 class QUrl;
@@ -14,8 +13,6 @@ class UploadRequest
 public:
     // https goes with the run's TLS configuration (TlsConfiguration), or Qt's default one when none.
     static QNetworkRequest build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration *tls = nullptr);
-    // Whole hours east of UTC, as the server takes them: "+2", "0", "-3".
-    static QString localTimeZoneOffset();
 };
 
 #endif // UPLOADREQUEST_H

@@ -130,9 +130,9 @@ void Watchdog::watch()
         const qint64 last = lastMoved.load(std::memory_order_relaxed);
         if (last < 0)
             continue;
-        if (idleTimeout > 0 && clock.elapsed() - last >= (qint64(idleTimeout) + graceSeconds) * 1000)
+        if (idleTimeout > 0 && clock.elapsed() - last >= qint64(idleTimeout) * 1000 + graceMilliseconds)
             expire(timedOut, timedOutLines, ExitStatus::TemporaryFailure);
-        if (maxTime > 0 && clock.elapsed() >= (qint64(maxTime) + graceSeconds) * 1000)
+        if (maxTime > 0 && clock.elapsed() >= qint64(maxTime) * 1000 + graceMilliseconds)
             expire(outOfTime, outOfTimeLines, ExitStatus::TemporaryFailure);
         if (memoryBound > 0 && residentPeak(statusDescriptor) > memoryBound)
             expire(memoryExceeded, memoryLines, ExitStatus::Failure);

@@ -29,6 +29,9 @@ public:
     // The run's whole time, from when this object was made; 0 for none.
     void setMaxTime(int seconds);
     void setResultWriter(ResultWriter *writer);
+    // How long past the idle time-out or the run's time the program's own clocks
+    // have to end the attempt before this does; graceSeconds unless set.
+    void setGrace(int milliseconds) { graceMilliseconds = milliseconds; }
     // The line after the failure's when the run is ended from here; empty for none.
     void setClosingLine(const QByteArray &line);
 
@@ -60,6 +63,7 @@ private:
 
     int idleTimeout = 0;
     int maxTime = 0;
+    int graceMilliseconds = graceSeconds * 1000;
     ResultWriter *resultFile = nullptr;
     int statusDescriptor = -1;
     // Built beforehand: nothing is allocated on the way out.

@@ -5,9 +5,9 @@
 //   probe progress ARG...         invokes showProgress by name once per ARG:
 //                                 "s/t" with two arguments, "s" with one, "-" with none
 //   probe stall block|grow URL FILE RESULT
-//                                 uploads FILE with an idle time-out of 1 s, and once
-//                                 the attempt is under way holds the program's thread,
-//                                 after taking 320 MiB for "grow"
+//                                 uploads FILE with an idle time-out of 1 s and a grace
+//                                 of 0.2 s, and once the attempt is under way holds the
+//                                 program's thread, after taking 320 MiB for "grow"
 #include "filetransfer.h"
 #include "jsonscript.h"
 #include "resourcelimits.h"
@@ -54,6 +54,8 @@ int main(int argc, char *argv[])
         settings.idleTimeout = 1;
         transfer.setSettings(settings);
         watchdog.setResultWriter(&result);
+        // Nothing else can end the attempt while its thread is held.
+        watchdog.setGrace(200);
         if (!transfer.upload(arguments.value(2).toUtf8().constData(), "t", QFile::encodeName(arguments.value(3)).constData(), 0, 1000,
                              "", "", "false"))
             return 3;

@@ -1,10 +1,18 @@
 #include "testauthority.h"
 
 #include "ownedprocess.h"
+#include "testpaths.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QStringList>
 
 const char TestAuthority::keyPassword[] = "k3yS3cret";
+
+QString TestAuthority::folder()
+{
+    return QStringLiteral(TEST_AUTHORITY_DIR);
+}
 
 QStringList TestAuthority::expectedLines(const QString &line) const
 {
@@ -13,23 +21,13 @@ QStringList TestAuthority::expectedLines(const QString &line) const
 
 bool TestAuthority::create()
 {
-    const QByteArray script = "set -e; s() { openssl x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \"$@\"; };"
-                              "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=CA;"
-                              "openssl req -x509 -newkey rsa:2048 -nodes -keyout stranger.key -out stranger.pem -days 2 -subj /CN=Stranger;"
-                              "openssl req -newkey rsa:2048 -nodes -keyout client.key -out client.csr -subj /CN=client;"
-                              "s -in client.csr -out client.pem;"
-                              "openssl pkcs8 -topk8 -in client.key -out client-encrypted.key -passout pass:"
-                              + QByteArray(keyPassword) + ";"
-                              "cat client.pem ca.pem > chain.pem;"
-                              "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ec.key -out ec.csr -subj /CN=ec;"
-                              "s -in ec.csr -out ec.pem;"
-                              "echo no certificate here > notes.txt";
-    if (!directory.isValid())
-        return false;
     original = QSslConfiguration::defaultConfiguration();
-    OwnedProcess openssl;
-    openssl.setWorkingDirectory(directory.path());
-    openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    openssl.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QString::fromLatin1(script) });
-    return openssl.waitForFinished(120000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+    // Its certificates last two days.
+    const QFileInfo made(folder());
+    if (made.isDir() && made.lastModified().secsTo(QDateTime::currentDateTime()) < 24 * 3600)
+        return true;
+    OwnedProcess maker;
+    maker.setProcessChannelMode(QProcess::ForwardedChannels);
+    maker.start(QStringLiteral(PYTHON_EXECUTABLE), { QStringLiteral(TESTS_SOURCE_DIR "/authority.py"), folder() });
+    return maker.waitForFinished(120000) && maker.exitStatus() == QProcess::NormalExit && maker.exitCode() == 0;
 }

@@ -3,15 +3,11 @@
 
 #include <QSslConfiguration>
 #include <QString>
-#include <QTemporaryDir>
 
-// A private authority and certificates from it, made by openssl in a folder of its own:
-//   ca.pem, stranger.pem          two authorities, each a self-signed certificate
-//   client.pem, client.key        an RSA client certificate of ca.pem and its key
-//   client-encrypted.key          that key under the password of keyPassword
-//   chain.pem                     client.pem followed by ca.pem
-//   ec.pem, ec.key                an elliptic-curve client certificate and its key
-//   notes.txt                     text without a certificate
+// The private authority of the test run and certificates from it, in one folder
+// that tests/authority.py makes (its list of files says what each is). ctest
+// makes it once for every test that needs it (the fixture "authority"); a test
+// run alone makes it here when it is missing or a day old.
 // It keeps the default TLS configuration as it was, for the units that change it.
 class TestAuthority
 {
@@ -19,15 +15,14 @@ public:
     static const char keyPassword[];
 
     bool create();
-    QString path(const char *name) const { return directory.filePath(QString::fromLatin1(name)); }
-    QString folder() const { return directory.path(); }
+    QString path(const char *name) const { return folder() + QLatin1Char('/') + QString::fromLatin1(name); }
+    static QString folder();
     const QSslConfiguration &originalDefault() const { return original; }
     void restoreDefault() const { QSslConfiguration::setDefaultConfiguration(original); }
     // The lines a row expects: its one line with PATH standing for the folder, or none.
     QStringList expectedLines(const QString &line) const;
 
 private:
-    QTemporaryDir directory;
     QSslConfiguration original;
 };
 

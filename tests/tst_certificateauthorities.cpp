@@ -23,9 +23,7 @@ private slots:
     void forLibcurl();
 
 private:
-    // "NAME=a:b" sets the variable to a list of the authority's files, each
-    // relative name put in its folder; the other variables are cleared.
-    void setVariables(const QStringList &settings) const;
+    // A row's list of the authority's files "a:b", each relative name put in its folder.
     QString resolved(const QString &names) const;
 
     TestAuthority authority;
@@ -34,13 +32,6 @@ private:
 void TestCertificateAuthorities::initTestCase()
 {
     QVERIFY(authority.create());
-    // A folder as /etc/ssl/certs is: a copy, a link to it, another authority; and a second folder with the first again.
-    const QString folder = authority.folder();
-    QVERIFY(QDir(folder).mkpath(QStringLiteral("first")) && QDir(folder).mkpath(QStringLiteral("second")));
-    QVERIFY(QFile::copy(authority.path("ca.pem"), authority.path("first/ca.pem")));
-    QVERIFY(QFile::link(authority.path("first/ca.pem"), authority.path("first/link.pem")));
-    QVERIFY(QFile::copy(authority.path("stranger.pem"), authority.path("first/stranger.pem")));
-    QVERIFY(QFile::copy(authority.path("ca.pem"), authority.path("second/again.pem")));
 }
 
 void TestCertificateAuthorities::cleanup()
@@ -54,14 +45,6 @@ QString TestCertificateAuthorities::resolved(const QString &names) const
     for (const QString &name : names.split(QLatin1Char(':')))
         paths << (name.isEmpty() || name.startsWith(QLatin1Char('/')) ? name : authority.path(name.toLatin1().constData()));
     return paths.join(QLatin1Char(':'));
-}
-
-void TestCertificateAuthorities::setVariables(const QStringList &settings) const
-{
-    for (const char *name : { "UPLOADER_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR" })
-        qunsetenv(name);
-    for (const QString &setting : settings)
-        qputenv(setting.section(QLatin1Char('='), 0, 0).toLatin1().constData(), QFile::encodeName(resolved(setting.section(QLatin1Char('='), 1))));
 }
 
 void TestCertificateAuthorities::apply_data()
@@ -105,7 +88,7 @@ void TestCertificateAuthorities::apply()
     QFETCH(QStringList, settings);
     QFETCH(QString, line);
     QFETCH(QStringList, trusted);
-    setVariables(settings);
+    const ScopedEnvironment scope(settings, [this](const QString &names) { return resolved(names); });
     MessageCapture capture;
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     const bool applied = TlsConfiguration::addAuthorities(environmentSettings(), &configuration);
@@ -137,7 +120,8 @@ void TestCertificateAuthorities::checkBundle()
 {
     QFETCH(QString, bundle);
     QFETCH(bool, usable);
-    setVariables(bundle.isEmpty() ? QStringList() : QStringList(QStringLiteral("UPLOADER_CA_BUNDLE=") + bundle));
+    const ScopedEnvironment scope(bundle.isEmpty() ? QStringList() : QStringList(QStringLiteral("UPLOADER_CA_BUNDLE=") + bundle),
+                                  [this](const QString &names) { return resolved(names); });
     MessageCapture capture;
     QCOMPARE(CertificateAuthorities::checkBundle(environmentSettings()), usable);
     QCOMPARE(capture.lines(), usable ? QStringList() : QStringList(QStringLiteral(" >> Invalid UPLOADER_CA_BUNDLE: \"%1\" ").arg(resolved(bundle))));
@@ -164,7 +148,7 @@ void TestCertificateAuthorities::forLibcurl()
     QFETCH(QStringList, settings);
     QFETCH(QString, file);
     QFETCH(QString, folders);
-    setVariables(settings);
+    const ScopedEnvironment scope(settings, [this](const QString &names) { return resolved(names); });
     QByteArray givenFile;
     QByteArray givenFolders;
     CertificateAuthorities::forLibcurl(environmentSettings(), &givenFile, &givenFolders);

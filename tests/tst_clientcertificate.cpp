@@ -21,7 +21,6 @@ private slots:
 
 private:
     // The variables apply() reads: "NAME=file" names a file of the authority's folder, "NAME==text" gives the text.
-    void setVariables(const QStringList &settings) const;
 
     TestAuthority authority;
 };
@@ -29,29 +28,11 @@ private:
 void TestClientCertificate::initTestCase()
 {
     QVERIFY(authority.create());
-    // One file holding the certificate and its key, as some tools write them.
-    QFile combined(authority.path("combined.pem"));
-    QFile certificate(authority.path("client.pem"));
-    QFile key(authority.path("client.key"));
-    QVERIFY(combined.open(QIODevice::WriteOnly) && certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
-    QVERIFY(combined.write(certificate.readAll() + key.readAll()) > 0);
 }
 
 void TestClientCertificate::cleanup()
 {
     authority.restoreDefault();
-}
-
-void TestClientCertificate::setVariables(const QStringList &settings) const
-{
-    for (const char *name : { "UPLOADER_CLIENT_CERT", "UPLOADER_CLIENT_KEY", "UPLOADER_CLIENT_KEY_PASSWORD" })
-        qunsetenv(name);
-    for (const QString &setting : settings) {
-        const QByteArray name = setting.section(QLatin1Char('='), 0, 0).toLatin1();
-        const QString value = setting.section(QLatin1Char('='), 1);
-        qputenv(name.constData(), value.startsWith(QLatin1Char('=')) ? value.mid(1).toUtf8()
-                                  : QFile::encodeName(authority.path(value.toLatin1().constData())));
-    }
 }
 
 void TestClientCertificate::apply_data()
@@ -98,7 +79,10 @@ void TestClientCertificate::apply()
     QFETCH(QString, line);
     QFETCH(int, chain);
     QFETCH(int, algorithm);
-    setVariables(settings);
+    // A value after a second '=' is taken as it is; any other names a file of the authority.
+    const ScopedEnvironment scope(settings, [this](const QString &value) {
+        return value.startsWith(QLatin1Char('=')) ? value.mid(1) : authority.path(value.toLatin1().constData());
+    });
     MessageCapture capture;
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     const bool applied = TlsConfiguration::addClientCertificate(environmentSettings(), &configuration);

@@ -1,14 +1,14 @@
 #include "curlmulti.h"
 #include "curltransfer.h"
-#include "ownedprocess.h"
 #include "rangedevice.h"
 #include "ratelimiter.h"
 #include "receiverprocess.h"
 #include "replybudget.h"
+#include "requestheaders.h"
 #include "squidprocess.h"
+#include "testauthority.h"
 #include "testfiles.h"
 #include "tinyproxyprocess.h"
-#include "uploadrequest.h"
 
 #include <QtTest>
 
@@ -25,8 +25,9 @@ private slots:
     void chunks();
 
 private:
-    QString pki(const char *name) const { return testFile.pathOf(QString::fromLatin1(name)); }
+    QString pki(const char *name) const { return authority.path(name); }
 
+    TestAuthority authority;
     RandomFile testFile;
 };
 
@@ -35,18 +36,7 @@ void TestCurlTransfer::initTestCase()
     QVERIFY(CurlMulti::initialize());
     // Three of the receiver's reads: it resets halfway on a read's boundary.
     QVERIFY(testFile.create(3 << 20, 28));
-    // A private authority, a server certificate for 127.0.0.1 and a client certificate, all from it.
-    const char *script = "set -e; s() { openssl x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \"$@\"; };"
-                         "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=CA;"
-                         "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1;"
-                         "echo subjectAltName=IP:127.0.0.1 > ext; s -in server.csr -extfile ext -out server.pem;"
-                         "openssl req -newkey rsa:2048 -nodes -keyout client.key -out client.csr -subj /CN=client;"
-                         "s -in client.csr -out client.pem";
-    OwnedProcess openssl;
-    openssl.setWorkingDirectory(testFile.folder());
-    openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    openssl.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QString::fromLatin1(script) });
-    QVERIFY(openssl.waitForFinished(120000) && openssl.exitCode() == 0);
+    QVERIFY(authority.create());
 }
 
 void TestCurlTransfer::chunks_data()
@@ -132,7 +122,7 @@ void TestCurlTransfer::chunks()
         options << QStringLiteral("--tls-version") << QStringLiteral("TLSv1_3");
     const bool secure = options.removeAll(QStringLiteral("tls")) + setup.contains(QLatin1String("tunnel")) > 0;
     if (secure)
-        options << QStringLiteral("--tls-cert") << pki("server.pem") << QStringLiteral("--tls-key") << pki("server.key");
+        options << QStringLiteral("--tls-cert") << pki("good.pem") << QStringLiteral("--tls-key") << pki("server.key");
     if (options.removeAll(QStringLiteral("client")))
         options << QStringLiteral("--client-ca") << pki("ca.pem");
     ReceiverProcess receiver(options);
@@ -186,10 +176,10 @@ void TestCurlTransfer::chunks()
     // Starts the transfer from within its own callback, where libcurl takes no new one.
     QScopedPointer<CurlTransfer> helper;
     bool helped = false;
-    const int descriptor = ::open(QFile::encodeName(pki("data.bin")).constData(), O_RDONLY | O_CLOEXEC);
+    const int descriptor = ::open(QFile::encodeName(testFile.pathOf(QStringLiteral("data.bin"))).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(descriptor >= 0);
     const qint64 size = testFile.content().size() / chunks;
-    const QString url = setup == QLatin1String("scheme file") ? QStringLiteral("file://") + pki("data.bin")
+    const QString url = setup == QLatin1String("scheme file") ? QStringLiteral("file://") + testFile.pathOf(QStringLiteral("data.bin"))
                                                               : receiver.url(secure ? QStringLiteral("https") : QStringLiteral("http"));
     const bool nested = setup.endsWith(QLatin1String("nested"));
     connect(&transfer, &CurlTransfer::finished, this, [&] {
@@ -250,7 +240,7 @@ void TestCurlTransfer::chunks()
     for (int chunk = 0; chunk < stored; ++chunk)
         QCOMPARE(receiver.storedBody(receiver.storedCount() - stored + chunk + 1), testFile.content().mid(chunk * size, size));
     // Straight after the host, the eight headers uploader sets, in its order.
-    const QList<QByteArray> eight = { "X_ZORV_API_TOKEN: token", "X_ZORV_LOCAL_TS_OFFSET: " + UploadRequest::localTimeZoneOffset().toLatin1(),
+    const QList<QByteArray> eight = { "X_ZORV_API_TOKEN: token", "X_ZORV_LOCAL_TS_OFFSET: " + RequestHeaders::localTimeZoneOffset().toLatin1(),
                                       "USER-AGENT: tovanel/5.0.0", "Accept-Encoding: gzip,deflate", "Content-Type: application/octet-stream",
                                       "Content-Length: " + QByteArray::number(size), "Connection: Keep-Alive", "Keep-Alive: timeout=20000" };
     QVERIFY(tinyproxy || squid || stored == 0 || receiver.storedHeaderLines(receiver.storedCount()).mid(2, 8) == eight);

@@ -1,9 +1,10 @@
 #include "filetransfer.h"
 #include "messagecapture.h"
-#include "ownedprocess.h"
 #include "receiverprocess.h"
 #include "refusingport.h"
+#include "scopedenvironment.h"
 #include "squidprocess.h"
+#include "testauthority.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "tinyproxyprocess.h"
@@ -71,18 +72,6 @@ UploaderRun runProgram(const QString &program, const QString &url, const QString
     return UploaderRun::run(arguments, environment, program);
 }
 
-bool openssl(const QStringList &arguments)
-{
-    OwnedProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("openssl"), arguments);
-    const bool succeeded = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-                           && process.exitCode() == 0;
-    if (!succeeded)
-        qWarning("%s", process.readAll().constData());
-    return succeeded;
-}
-
 } // namespace
 
 class TestNetwork : public QObject
@@ -115,81 +104,16 @@ private slots:
     void serverAuthentication();
 
 private:
-    QString pki(const char *name) const { return testFile.pathOf(QString::fromLatin1(name)); }
-    bool signServerCertificate(const char *name, const char *request, const char *subjectAltName, const char *days);
+    QString pki(const char *name) const { return authority.path(name); }
 
+    TestAuthority authority;
     RandomFile testFile;
 };
-
-bool TestNetwork::signServerCertificate(const char *name, const char *request, const char *subjectAltName,
-                                        const char *days)
-{
-    QFile extensions(pki("extensions"));
-    if (!extensions.open(QIODevice::WriteOnly))
-        return false;
-    extensions.write(QByteArray("subjectAltName=") + subjectAltName + '\n');
-    extensions.close();
-    return openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), pki(request),
-                     QStringLiteral("-CA"), pki("ca.pem"), QStringLiteral("-CAkey"), pki("ca.key"),
-                     QStringLiteral("-CAcreateserial"), QStringLiteral("-days"), QString::fromLatin1(days),
-                     QStringLiteral("-extfile"), extensions.fileName(), QStringLiteral("-out"), pki(name) });
-}
 
 void TestNetwork::initTestCase()
 {
     QVERIFY(QSslSocket::supportsSsl());
-    const QString subject = QStringLiteral("-subj");
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                      QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("ca.key"), QStringLiteral("-out"), pki("ca.pem"),
-                      QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Uploader Test Authority") }));
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
-                      QStringLiteral("-keyout"), pki("server.key"), QStringLiteral("-out"), pki("server.csr"), subject,
-                      QStringLiteral("/CN=127.0.0.1") }));
-    // Qt also matches the common name, so the other host's name is in both.
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-key"), pki("server.key"),
-                      QStringLiteral("-out"), pki("other.csr"), subject, QStringLiteral("/CN=other.invalid") }));
-    QVERIFY(signServerCertificate("good.pem", "server.csr", "IP:127.0.0.1,DNS:localhost", "2"));
-    QVERIFY(signServerCertificate("expired.pem", "server.csr", "IP:127.0.0.1,DNS:localhost", "-1"));
-    QVERIFY(signServerCertificate("otherhost.pem", "other.csr", "DNS:other.invalid", "2"));
-    // The signature closes the certificate: its last byte changed, the rest still matches the key.
-    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-in"), pki("good.pem"), QStringLiteral("-outform"), QStringLiteral("DER"),
-                      QStringLiteral("-out"), pki("good.der") }));
-    QFile der(pki("good.der"));
-    QVERIFY(der.open(QIODevice::ReadWrite));
-    QByteArray bytes = der.readAll();
-    bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x5a);
-    QVERIFY(der.seek(0) && der.write(bytes) == bytes.size());
-    der.close();
-    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-inform"), QStringLiteral("DER"), QStringLiteral("-in"), pki("good.der"),
-                      QStringLiteral("-out"), pki("badsignature.pem") }));
-    // Client certificates: one from the test authority, its key also encrypted, and one from another authority.
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
-                      QStringLiteral("-keyout"), pki("client.key"), QStringLiteral("-out"), pki("client.csr"), subject,
-                      QStringLiteral("/CN=uploader client") }));
-    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), pki("client.csr"), QStringLiteral("-CA"),
-                      pki("ca.pem"), QStringLiteral("-CAkey"), pki("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-days"),
-                      QStringLiteral("2"), QStringLiteral("-out"), pki("client.pem") }));
-    QVERIFY(openssl({ QStringLiteral("pkcs8"), QStringLiteral("-topk8"), QStringLiteral("-in"), pki("client.key"), QStringLiteral("-out"),
-                      pki("client-encrypted.key"), QStringLiteral("-passout"), QStringLiteral("pass:k3yS3cret") }));
-    // One issued by an intermediate authority, in a file with it: the server knows only the test authority.
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-CA"), pki("ca.pem"), QStringLiteral("-CAkey"), pki("ca.key"),
-                      QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"),
-                      QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("intermediate.key"), QStringLiteral("-out"), pki("intermediate.pem"),
-                      QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Uploader Test Intermediate"),
-                      QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE") }));
-    QVERIFY(openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), pki("client.csr"), QStringLiteral("-CA"),
-                      pki("intermediate.pem"), QStringLiteral("-CAkey"), pki("intermediate.key"), QStringLiteral("-CAcreateserial"),
-                      QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-out"), pki("client-chain.pem") }));
-    QFile chain(pki("client-chain.pem"));
-    QFile intermediate(pki("intermediate.pem"));
-    QVERIFY(chain.open(QIODevice::Append) && intermediate.open(QIODevice::ReadOnly) && chain.write(intermediate.readAll()) > 0);
-    chain.close();
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                      QStringLiteral("-nodes"), QStringLiteral("-keyout"), pki("stranger.key"), QStringLiteral("-out"), pki("stranger.pem"),
-                      QStringLiteral("-days"), QStringLiteral("2"), subject, QStringLiteral("/CN=Another Authority") }));
-    QVERIFY(openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-key"), pki("server.key"),
-                      QStringLiteral("-out"), pki("selfsigned.pem"), QStringLiteral("-days"), QStringLiteral("2"), subject,
-                      QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1") }));
+    QVERIFY(authority.create());
 
     // The program keeps the default configuration; here that default trusts the test authority.
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
@@ -241,7 +165,7 @@ void TestNetwork::tlsRefused()
 {
     QFETCH(QString, certificate);
     QFETCH(QString, version);
-    QStringList options = { QStringLiteral("--tls-cert"), testFile.pathOf(certificate), QStringLiteral("--tls-key"),
+    QStringList options = { QStringLiteral("--tls-cert"), authority.path(certificate.toLatin1().constData()), QStringLiteral("--tls-key"),
                             pki("server.key") };
     if (!version.isEmpty())
         options << QStringLiteral("--tls-version") << version;
@@ -420,15 +344,6 @@ void TestNetwork::trustedAuthorities_data()
     QTest::addColumn<QString>("variable");
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("exitCode");
-    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("authorities")));
-    QVERIFY(QFile::copy(pki("ca.pem"), pki("authorities/test.pem")));
-    QVERIFY(writeTestFile(pki("notes.txt"), "no certificate here\n"));
-    // As in /etc/ssl/certs: links only, a hash link to a link to the file.
-    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("links")) && QFile::link(pki("ca.pem"), pki("links/test.pem"))
-            && QFile::link(pki("links/test.pem"), pki("links/5ed36f99.0")));
-    // As OpenSSL reads a folder: by the subject's hash, which libcurl needs.
-    QVERIFY(QDir(testFile.folder()).mkpath(QStringLiteral("hashed")) && QFile::copy(pki("ca.pem"), pki("hashed/test.pem"))
-            && openssl({ QStringLiteral("rehash"), pki("hashed") }));
     const QString uploader = QStringLiteral(UPLOADER_BINARY);
     const QString uploaderFile = QStringLiteral(UPLOADER_FILE_BINARY);
     QTest::newRow("bundle") << uploader << "UPLOADER_CA_BUNDLE" << pki("ca.pem") << 0;
@@ -466,7 +381,8 @@ void TestNetwork::trustedAuthorities()
     for (int i = 0; i < variable.count(QLatin1Char(' ')) + 1; ++i)
         environment.insert(variable.section(QLatin1Char(' '), i, i), value.section(QLatin1Char(' '), i, i));
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
-    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), testFile.path() + QStringLiteral(".head"), pki("journal"), environment);
+    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), testFile.path() + QStringLiteral(".head"),
+                                        testFile.pathOf(QStringLiteral("journal")), environment);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
     if (exitCode == 2)
@@ -545,7 +461,8 @@ void TestNetwork::proxyAuthentication()
     environment.insert(QStringLiteral("UPLOADER_RESULT"), QStringLiteral("-"));
     environment.insert(QStringLiteral("UPLOADER_RETRIES"), QStringLiteral("0"));
     environment.insert(QStringLiteral("UPLOADER_CA_BUNDLE"), pki("ca.pem"));
-    const UploaderRun run = runProgram(program, receiver.url(scheme), testFile.path() + file, pki("journal"), environment, QString::number(proxy.port()));
+    const UploaderRun run = runProgram(program, receiver.url(scheme), testFile.path() + file, testFile.pathOf(QStringLiteral("journal")),
+                                        environment, QString::number(proxy.port()));
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     if (exitCode == 0)
         QVERIFY(receiver.storedBody(1) == testFile.content().repeated(file.isEmpty() ? 1 : 28));
@@ -553,7 +470,7 @@ void TestNetwork::proxyAuthentication()
         QCOMPARE(receiver.storedCount(), proxyRefused ? 0 : 1);
     const QByteArray refusal = "Proxy authentication failed: check UPLOADER_PROXY_USER and UPLOADER_PROXY_PASSWORD";
     QVERIFY2(run.errorOutput.contains(refusal) == proxyRefused, run.errorOutput.constData());
-    QFile journal(pki("journal"));
+    QFile journal(testFile.pathOf(QStringLiteral("journal")));
     const QByteArray journalText = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
     for (const QByteArray &output : { run.errorOutput, run.standardOutput, journalText })
         QVERIFY2(password.isEmpty() || !output.contains(password.toUtf8()), output.constData());
@@ -613,13 +530,13 @@ void TestNetwork::clientCertificate()
     // Only the test authority: loading the system's takes long under the sanitizers.
     variables.insert(QStringLiteral("SSL_CERT_FILE"), pki("ca.pem"));
     variables.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
-    for (const QString &setting : environment)
-        variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    variables = ScopedEnvironment::with(variables, environment);
     // uploader-file reads the certificate with OpenSSL alone: Qt 6's TLS backend, a plugin, never loads.
     const bool wholeFile = program == QLatin1String(UPLOADER_FILE_BINARY);
     if (wholeFile)
         variables.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
-    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), testFile.path() + QStringLiteral(".head"), pki("journal"), variables);
+    const UploaderRun run = runProgram(program, receiver.url(QStringLiteral("https")), testFile.path() + QStringLiteral(".head"),
+                                        testFile.pathOf(QStringLiteral("journal")), variables);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QVERIFY(!wholeFile || !run.errorOutput.contains("plugins/tls/"));
     QCOMPARE(receiver.storedCount(), exitCode == 0 ? 1 : 0);
@@ -654,7 +571,7 @@ void TestNetwork::serverAuthentication()
     environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("t"));
     environment.insert(QStringLiteral("UPLOADER_RETRIES"), QStringLiteral("2"));
     const QString url = receiver.url().replace(QLatin1String("://"), QLatin1String("://") + userInfo);
-    const UploaderRun run = runProgram(program, url, testFile.path(), pki("journal"), environment);
+    const UploaderRun run = runProgram(program, url, testFile.path(), testFile.pathOf(QStringLiteral("journal")), environment);
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QCOMPARE(receiver.storedCount(), 1);
     if (exitCode == 0)

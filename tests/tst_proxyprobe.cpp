@@ -1,5 +1,6 @@
 #include "proxydigest.h"
 #include "proxyprobe.h"
+#include "requestheaders.h"
 
 #include <QTcpServer>
 #include <QtTest>
@@ -69,6 +70,8 @@ private slots:
     void answers();
     void digest_data();
     void digest();
+    void target_data();
+    void target();
 };
 
 void TestProxyProbe::answers_data()
@@ -173,6 +176,24 @@ void TestProxyProbe::digest()
     QVERIFY(proxy.requests.first().startsWith("TRACE http://example.org/u HTTP/1.1\r\nHost: example.org\r\nMax-Forwards: 0\r\n"));
     const QByteArray next = digest.authorization("POST", "http://example.org/u");
     QVERIFY2(authorization.isEmpty() ? next.isEmpty() : next.contains(authorization), next.constData());
+}
+
+// Where both transports ask the proxy to open a tunnel to.
+void TestProxyProbe::target_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("https, its default port") << QStringLiteral("https://example.org/up") << QByteArray("example.org:443");
+    QTest::newRow("http, its default port") << QStringLiteral("http://u:p@example.org/up") << QByteArray("example.org:80");
+    QTest::newRow("IPv6 in brackets, own port") << QStringLiteral("http://[::1]:8080/up") << QByteArray("[::1]:8080");
+    QTest::newRow("name in ACE") << QStringLiteral("https://b\u00fccher.de/") << QByteArray("xn--bcher-kva.de:443");
+}
+
+void TestProxyProbe::target()
+{
+    QFETCH(QString, url);
+    QFETCH(QByteArray, target);
+    QCOMPARE(RequestHeaders::proxyTarget(QUrl(url)), target);
 }
 
 QTEST_GUILESS_MAIN(TestProxyProbe)

@@ -1,6 +1,7 @@
 #include "receiverprocess.h"
 #include "jsonscript.h"
 #include "resourcelimits.h"
+#include "scopedenvironment.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "uploaderrun.h"
@@ -130,9 +131,7 @@ void TestTrust::outcome()
     QFETCH(QByteArray, tokenHeader);
     ReceiverProcess receiver(options);
     QVERIFY(receiver.isListening());
-    QProcessEnvironment variables = UploaderRun::defaultEnvironment();
-    for (const QString &setting : environment)
-        variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    const QProcessEnvironment variables = ScopedEnvironment::with(UploaderRun::defaultEnvironment(), environment);
 
     const UploaderRun run = UploaderRun::run({ receiver.url(scheme), token, testFile.path(), QStringLiteral("0"), QString::number(size),
                                                QString(), QString(), QStringLiteral("false") }, variables);

@@ -1,4 +1,5 @@
 #include "receiverprocess.h"
+#include "scopedenvironment.h"
 #include "testfiles.h"
 #include "testpaths.h"
 #include "uploaderrun.h"
@@ -162,8 +163,7 @@ void TestUpload::commandLineErrors()
     QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     QProcessEnvironment variables = UploaderRun::defaultEnvironment();
     variables.insert(QStringLiteral("UPLOADER_RESULT"), result);
-    for (const QString &setting : environment.replaceInStrings(QStringLiteral("FILE"), binaryPath))
-        variables.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    variables = ScopedEnvironment::with(variables, environment.replaceInStrings(QStringLiteral("FILE"), binaryPath));
     const QString resultPath = variables.value(QStringLiteral("UPLOADER_RESULT"));
     QFile::remove(directory.filePath(QStringLiteral("new.json")));
     if (resultPath == result)
