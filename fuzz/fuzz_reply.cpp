@@ -2,7 +2,7 @@
 // and the status lookup. A body that starts like a gzip or zlib stream is
 // inflated as one; a first byte below 8 marks raw deflate after it. The body
 // arrives in pieces of every size, as the network hands it over.
-#include "replyreader.h"
+#include "attemptrule.h"
 #include "replybody.h"
 
 #include <QByteArray>
@@ -37,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray reply = body.bytes();
     if (reply.size() > ReplyBody::maximumSize)
         __builtin_trap();
-    ReplyReader::statusCode(reply);
+    AttemptRule::statusCode(reply);
     return 0;
 }
