@@ -4,10 +4,8 @@
 #include "uploadsettings.h"
 
 #include <QFile>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -39,8 +37,9 @@ Bio memoryOf(const QByteArray &bytes)
 
 } // namespace
 
-bool ClientCertificate::apply(const UploadSettings &settings, QByteArray *failure)
+bool ClientCertificate::load(const UploadSettings &settings, QByteArray *failure)
 {
+    *this = ClientCertificate();
     const QByteArray &certificatePath = settings.clientCertificate;
     const QByteArray &keyPath = settings.clientKey;
     if (certificatePath.isEmpty() && keyPath.isEmpty())
@@ -50,38 +49,40 @@ bool ClientCertificate::apply(const UploadSettings &settings, QByteArray *failur
     if (certificatePath.isEmpty())
         return refuse("UPLOADER_CLIENT_CERT", certificatePath, failure);
 
+    // BIO_new_mem_buf reads the bytes where they are: they live as long as the reader.
     const QByteArray certificateText = readAll(certificatePath);
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificateText, QSsl::Pem);
-    const Certificate certificate(PEM_read_bio_X509(memoryOf(certificateText).get(), nullptr, nullptr, nullptr), &X509_free);
-    if (chain.isEmpty() || !certificate)
+    const Bio certificates = memoryOf(certificateText);
+    const Certificate certificate(PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr), &X509_free);
+    if (!certificate)
         return refuse("UPLOADER_CLIENT_CERT", certificatePath, failure);
 
     const QByteArray keyText = readAll(keyPath);
     QByteArray password = settings.clientKeyPassword;
     // The password goes to OpenSSL as given: its callback is never asked for one at a terminal.
-    const Key key(PEM_read_bio_PrivateKey(memoryOf(keyText).get(), nullptr, nullptr, password.data()), &EVP_PKEY_free);
-    if (!key) {
+    const Key privateKey(PEM_read_bio_PrivateKey(memoryOf(keyText).get(), nullptr, nullptr, password.data()), &EVP_PKEY_free);
+    if (!privateKey) {
         const bool encrypted = keyText.contains("ENCRYPTED");
         return refuse(encrypted ? "UPLOADER_CLIENT_KEY_PASSWORD" : "UPLOADER_CLIENT_KEY", keyPath, failure);
     }
-    if (X509_check_private_key(certificate.get(), key.get()) != 1) {
+    if (X509_check_private_key(certificate.get(), privateKey.get()) != 1) {
         ConsoleMessage(failure) << " >> Invalid UPLOADER_CLIENT_KEY: it does not match UPLOADER_CLIENT_CERT";
         return false;
     }
 
-    // Qt reads the key again, unencrypted, in the algorithm OpenSSL found.
-    const Bio plain(BIO_new(BIO_s_mem()), &BIO_free);
-    PEM_write_bio_PrivateKey(plain.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    // Written again as PEM: the chain without whatever else the file holds, the key unencrypted.
+    const Bio chainText(BIO_new(BIO_s_mem()), &BIO_free);
+    PEM_write_bio_X509(chainText.get(), certificate.get());
+    while (const Certificate next{ PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr), &X509_free })
+        PEM_write_bio_X509(chainText.get(), next.get());
+    const Bio keyPem(BIO_new(BIO_s_mem()), &BIO_free);
+    PEM_write_bio_PrivateKey(keyPem.get(), privateKey.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    ERR_clear_error();
     char *data = nullptr;
-    const long size = BIO_get_mem_data(plain.get(), &data);
-    const int type = EVP_PKEY_base_id(key.get());
-    const QSsl::KeyAlgorithm algorithm = type == EVP_PKEY_EC ? QSsl::Ec : type == EVP_PKEY_DSA ? QSsl::Dsa : QSsl::Rsa;
-    const QSslKey privateKey(QByteArray(data, int(size)), algorithm, QSsl::Pem, QSsl::PrivateKey);
-    if (privateKey.isNull())
-        return refuse("UPLOADER_CLIENT_KEY", keyPath, failure);
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificateChain(chain);
-    configuration.setPrivateKey(privateKey);
-    QSslConfiguration::setDefaultConfiguration(configuration);
+    long size = BIO_get_mem_data(chainText.get(), &data);
+    chain = QByteArray(data, int(size));
+    size = BIO_get_mem_data(keyPem.get(), &data);
+    key = QByteArray(data, int(size));
+    const int type = EVP_PKEY_base_id(privateKey.get());
+    keyType = type == EVP_PKEY_EC ? KeyType::Ec : type == EVP_PKEY_DSA ? KeyType::Dsa : KeyType::Rsa;
     return true;
 }

@@ -189,6 +189,3 @@ size_t CurlExchange::readReply(char *buffer, size_t size, size_t count, void *se
     }
     return length;
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_curlexchange.cpp"

@@ -121,6 +121,3 @@ void CurlMulti::reportFinished()
             static_cast<Receiver *>(receiver)->transferFinished(code);
     }
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_curlmulti.cpp"

@@ -77,9 +77,10 @@ void CurlRequest::configure()
     set(CURLOPT_SSL_CTX_FUNCTION, "CURLOPT_SSL_CTX_FUNCTION", &CurlRequest::setUpTls);
     set(CURLOPT_SSL_CTX_DATA, "CURLOPT_SSL_CTX_DATA", this);
     if (!settings.clientCertificate.isEmpty()) {
+        // Not copied into each handle: the run's one copy outlives them all.
         curl_blob certificate = { const_cast<char *>(settings.clientCertificate.constData()), size_t(settings.clientCertificate.size()),
-                                  CURL_BLOB_COPY };
-        curl_blob key = { const_cast<char *>(settings.clientKey.constData()), size_t(settings.clientKey.size()), CURL_BLOB_COPY };
+                                  CURL_BLOB_NOCOPY };
+        curl_blob key = { const_cast<char *>(settings.clientKey.constData()), size_t(settings.clientKey.size()), CURL_BLOB_NOCOPY };
         set(CURLOPT_SSLCERT_BLOB, "CURLOPT_SSLCERT_BLOB", &certificate);
         set(CURLOPT_SSLKEY_BLOB, "CURLOPT_SSLKEY_BLOB", &key);
     }

@@ -15,6 +15,7 @@
 class CurlRequest
 {
 public:
+    // The settings are the run's, shared by every request and outliving them.
     explicit CurlRequest(const CurlSettings &settings);
     ~CurlRequest();
     Q_DISABLE_COPY(CurlRequest)
@@ -50,7 +51,7 @@ private:
     void set(CURLoption option, const char *name, Value value);
     static CURLcode setUpTls(CURL *easy, void *context, void *self);
 
-    const CurlSettings settings;
+    const CurlSettings &settings;
     CURL *easy;
     curl_slist *headerList = nullptr;
     QByteArray url;

@@ -7,23 +7,26 @@
 
 #include <memory>
 
+class ClientCertificate;
 class CurlAuthorities;
 class FileUploadOptions;
 class RateLimiter;
 class ReplyBudget;
 
-// What every chunk of a run is sent with through libcurl.
+// What every chunk of a run is sent with through libcurl: one per run,
+// which every transfer and request of the run reads.
 struct CurlSettings
 {
-    // The run's, with the client certificate that the environment gave Qt.
-    static CurlSettings forRun(const FileUploadOptions &options, RateLimiter *limiter, ReplyBudget *replyBudget);
+    // The run's, with the client certificate that the environment named.
+    static CurlSettings forRun(const FileUploadOptions &options, const ClientCertificate &clientCertificate, RateLimiter *limiter,
+                               ReplyBudget *replyBudget);
 
     // The token, the idle time, the retries of each chunk, the proxy and its credentials.
     UploadSettings upload;
     // The authorities' file and OpenSSL's hashed folders: libcurl's own when null, none when empty.
     QByteArray authorityFile;
     QByteArray authorityFolders;
-    // PEM, as the environment's files gave them.
+    // PEM: the certificate with its chain, and the key unencrypted.
     QByteArray clientCertificate;
     QByteArray clientKey;
     // The authorities' store of a run, loaded once for all its connections;

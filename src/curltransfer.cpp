@@ -312,6 +312,3 @@ void CurlTransfer::checkIdle()
     if (exchange.idleMilliseconds() >= settings.upload.idleTimeout * qint64(1000))
         giveUp(AttemptRule::idleLine(settings.upload.idleTimeout));
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_curltransfer.cpp"

@@ -31,6 +31,7 @@ class CurlTransfer : public QObject, private CurlMulti::Receiver
 public:
     using Settings = CurlSettings;
 
+    // The settings are the run's, shared by every transfer and outliving them.
     CurlTransfer(CurlMulti *multi, const Settings &settings, QObject *parent = nullptr);
     ~CurlTransfer() override;
 
@@ -76,7 +77,7 @@ private:
     QByteArray overBudgetLine() const;
 
     CurlMulti *multi;
-    const Settings settings;
+    const Settings &settings;
     CurlRequest request;
     CurlExchange exchange;
     State state = State::Idle;

@@ -79,7 +79,7 @@ bool FileTransfer::upload(const char *url, const char *api_token, const char *fi
     }
 
     transferJob = new UploadJob(manager, this);
-    transferJob->setRequest(QUrl(QString::fromUtf8(url)), api_token, bodySize);
+    transferJob->setRequest(QUrl(QString::fromUtf8(url)), api_token, bodySize, tls ? &*tls : nullptr);
     transferJob->setIdleTimeout(settings.idleTimeout);
     transferJob->setRetries(settings.retries);
     transferJob->setMaxTime(settings.maxTime);

@@ -6,6 +6,9 @@
 #include "uploadsettings.h"
 
 #include <QObject>
+#include <QSslConfiguration>
+
+#include <optional>
 #include <QScopedPointer>
 
 class QNetworkAccessManager;
@@ -34,6 +37,8 @@ public:
     bool hasFailed() const;
     // Idle time, retries, run time, rate and proxy credentials of every attempt.
     void setSettings(const UploadSettings &settings);
+    // What https requests carry (TlsConfiguration); Qt's default one when never set.
+    void setTlsConfiguration(const QSslConfiguration &configuration) { tls = configuration; }
     // Null until upload() has posted.
     UploadJob *job() const;
     const UploadResult &result() const;
@@ -50,6 +55,8 @@ private:
     QNetworkAccessManager *manager;
     UploadJob *transferJob = nullptr;
     UploadSettings settings;
+    // Built only for https: even an empty one starts Qt 6's TLS backend.
+    std::optional<QSslConfiguration> tls;
     QScopedPointer<RateLimiter> limiter;
     // What the run ends with when nothing was posted.
     UploadResult unposted;

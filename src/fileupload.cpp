@@ -7,9 +7,10 @@
 #include "transferpool.h"
 #include "uploadresult.h"
 
-FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
+FileUpload::FileUpload(const FileUploadOptions &options, const ClientCertificate &clientCertificate, QObject *parent)
     : QObject(parent)
     , options(options)
+    , clientCertificate(clientCertificate)
     , console(options.quiet)
 {
     statusLine.setInterval(250);
@@ -64,7 +65,7 @@ bool FileUpload::start()
 void FileUpload::startTransfers()
 {
     const int slotCount = int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
-    transfers = new TransferPool(options, slotCount);
+    transfers = new TransferPool(options, clientCertificate, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
     for (int slot = 0; slot < slotCount; ++slot)
@@ -254,6 +255,3 @@ bool FileUpload::fail(ExitStatus failure, const QByteArray &line)
     console.printLine(line);
     return false;
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_fileupload.cpp"

@@ -1,6 +1,7 @@
 #ifndef FILEUPLOAD_H
 #define FILEUPLOAD_H
 
+#include "clientcertificate.h"
 #include "curltransfer.h"
 #include "exitstatus.h"
 #include "fileuploadconsole.h"
@@ -26,7 +27,8 @@ class FileUpload : public QObject
     Q_OBJECT
 
 public:
-    FileUpload(const FileUploadOptions &options, QObject *parent = nullptr);
+    // The client certificate read from the files the settings name, null for none.
+    FileUpload(const FileUploadOptions &options, const ClientCertificate &clientCertificate = ClientCertificate(), QObject *parent = nullptr);
     ~FileUpload() override;
 
     // Checks the file and the template and opens the journal; prints one line
@@ -62,6 +64,7 @@ private:
     bool fail(ExitStatus status, const QByteArray &line);
 
     FileUploadOptions options;
+    ClientCertificate clientCertificate;
     UploadFiles files;
     FileUploadConsole console;
     // Chunks are found as they are needed: memory does not grow with their count.

@@ -8,10 +8,11 @@
 
 #include <malloc.h>
 
-TransferPool::TransferPool(const FileUploadOptions &options, int count, QObject *parent)
+TransferPool::TransferPool(const FileUploadOptions &options, const ClientCertificate &clientCertificate, int count, QObject *parent)
     : QObject(parent)
     , limiter(options.settings.limitRate > 0 ? new RateLimiter(options.settings.limitRate) : nullptr)
     , replyBudget(new ReplyBudget)
+    , settings(CurlSettings::forRun(options, clientCertificate, limiter.data(), replyBudget.data()))
 {
     // The budget counts the bytes a reply holds, and so must the process: a
     // buffer of a mebibyte or more gets a mapping of its own, moved when it
@@ -19,7 +20,6 @@ TransferPool::TransferPool(const FileUploadOptions &options, int count, QObject 
     // the threshold rose to 32 MiB as replies came and went, and sixteen gzip
     // replies growing in the heap took a run from 163 to 219 MiB, near its bound.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    const CurlTransfer::Settings settings = CurlSettings::forRun(options, limiter.data(), replyBudget.data());
     for (int slot = 0; slot < count; ++slot) {
         auto *transfer = new CurlTransfer(&multi, settings);
         connect(transfer, &CurlTransfer::uploadProgress, this, [this, transfer](qint64 sent) { sending[transfer] = sent; });
@@ -59,6 +59,3 @@ qint64 TransferPool::bytesUnderWay() const
         underWay += bytes;
     return underWay;
 }
-
-// Its own meta-object code here, not in the library's shared moc unit, so that uploader links no libcurl.
-#include "moc_transferpool.cpp"

@@ -2,12 +2,14 @@
 #define TRANSFERPOOL_H
 
 #include "curlmulti.h"
+#include "curlsettings.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QScopedPointer>
 
+class ClientCertificate;
 class CurlTransfer;
 class FileUploadOptions;
 class RateLimiter;
@@ -23,7 +25,7 @@ class TransferPool : public QObject
     Q_OBJECT
 
 public:
-    TransferPool(const FileUploadOptions &options, int count, QObject *parent = nullptr);
+    TransferPool(const FileUploadOptions &options, const ClientCertificate &clientCertificate, int count, QObject *parent = nullptr);
     ~TransferPool() override;
 
     CurlTransfer *at(int slot) const;
@@ -40,6 +42,8 @@ private:
     CurlMulti multi;
     QScopedPointer<RateLimiter> limiter;
     QScopedPointer<ReplyBudget> replyBudget;
+    // The run's one copy, which the transfers read.
+    const CurlSettings settings;
     QList<CurlTransfer *> transfers;
     QHash<CurlTransfer *, qint64> sending;
 };

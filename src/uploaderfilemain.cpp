@@ -18,12 +18,13 @@ namespace {
 // From the descriptors its chunks need to the last chunk: the run's status.
 [[gnu::noinline]] ExitStatus send(const FileUploadOptions &options)
 {
+    ClientCertificate clientCertificate;
     QByteArray failure;
     // Measured: 12 descriptors and 2 for each chunk in flight; twice that, for connections being replaced.
     if (!ResourceLimits::ensureRequired(&failure, qMax<qint64>(ResourceLimits::requiredOpenFiles, 32 + 4 * options.parallel)))
         return ExitStatus::Failure;
     if (options.urlTemplate.text().toLower().startsWith("https:")
-        && !(CertificateAuthorities::checkBundle(options.settings) && ClientCertificate::apply(options.settings)))
+        && !(CertificateAuthorities::checkBundle(options.settings) && clientCertificate.load(options.settings)))
         return ExitStatus::Usage;
     if (!CurlMulti::initialize()) {
         ConsoleMessage() << " >> Cannot start libcurl";
@@ -36,7 +37,7 @@ namespace {
     watchdog.setClosingLine(QByteArray());
     watchdog.setMaxTime(options.settings.maxTime);
     watchdog.startAttempt(UploadResult());
-    FileUpload upload(options);
+    FileUpload upload(options, clientCertificate);
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &upload, &FileUpload::interrupt);
     // Queued: a journal that holds every chunk ends the run before the loop runs.

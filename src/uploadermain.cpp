@@ -1,17 +1,19 @@
 #include "uploadermain.h"
 
-#include "certificateauthorities.h"
-#include "clientcertificate.h"
 #include "consolemessage.h"
 #include "filetransfer.h"
 #include "resourcelimits.h"
 #include "resultwriter.h"
 #include "standardstreams.h"
+#include "tlsconfiguration.h"
 #include "uploadarguments.h"
 #include "uploadjob.h"
 #include "watchdog.h"
 
 #include <QCoreApplication>
+#include <QSslConfiguration>
+
+#include <optional>
 
 namespace {
 
@@ -21,8 +23,9 @@ namespace {
     UploadResult unsent;
     unsent.bytes = qint64(quint64(arguments.end_offset) - quint64(arguments.start_offset));
     QCoreApplication application(argc, argv);
-    if (arguments.url.toLower().startsWith("https:")
-        && !(CertificateAuthorities::apply(arguments.settings, &unsent.failure) && ClientCertificate::apply(arguments.settings, &unsent.failure))) {
+    // Built only for https: even an empty configuration starts Qt 6's TLS backend.
+    std::optional<QSslConfiguration> tls;
+    if (arguments.url.toLower().startsWith("https:") && !TlsConfiguration::build(arguments.settings, &tls.emplace(), &unsent.failure)) {
         unsent.exitStatus = ExitStatus::Usage;
         return unsent;
     }
@@ -30,6 +33,8 @@ namespace {
     watchdog.setResultWriter(resultFile);
     FileTransfer transfer(&watchdog);
     transfer.setSettings(arguments.settings);
+    if (tls)
+        transfer.setTlsConfiguration(*tls);
     if (transfer.upload(arguments.url.constData(), arguments.api_token.constData(), arguments.file_path.constData(),
                         arguments.start_offset, arguments.end_offset, arguments.proxy_host.constData(),
                         arguments.proxy_port.constData(), arguments.use_proxy.constData())) {

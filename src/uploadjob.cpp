@@ -68,9 +68,9 @@ UploadJob::~UploadJob()
     delete reply;
 }
 
-void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize)
+void UploadJob::setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration *tls)
 {
-    request = UploadRequest::build(url, apiToken, bodySize);
+    request = UploadRequest::build(url, apiToken, bodySize, tls);
     // Only https uses TLS: loading the TLS library for http would cost memory and start-up time.
     secure = url.scheme() == QLatin1String("https");
     outcome.bytes = bodySize;

@@ -35,7 +35,7 @@ public:
     ~UploadJob() override;
 
     // The request of every attempt, with its eight headers in their order.
-    void setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize);
+    void setRequest(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration *tls = nullptr);
     // Seconds without a byte moving before an attempt is given up; 0 waits for ever.
     void setIdleTimeout(int seconds)
     {

@@ -5,7 +5,7 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
-QNetworkRequest UploadRequest::build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize)
+QNetworkRequest UploadRequest::build(const QUrl &url, const QByteArray &apiToken, qint64 bodySize, const QSslConfiguration *tls)
 {
     QNetworkRequest request;
     // Credentials go with the first request, as curl sends them. Left in the
@@ -17,7 +17,7 @@ QNetworkRequest UploadRequest::build(const QUrl &url, const QByteArray &apiToken
     request.setUrl(address);
     if (url.scheme() == QLatin1String("https")) {
         // TLS 1.0 is refused by the platform's TLS library; verification stays on.
-        QSslConfiguration sslConfiguration = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration sslConfiguration = tls ? *tls : QSslConfiguration::defaultConfiguration();
         sslConfiguration.setProtocol(QSsl::TlsV1_2OrLater);
         request.setSslConfiguration(sslConfiguration);
     }

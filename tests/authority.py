@@ -12,6 +12,9 @@
   client.pem client.key         an RSA client certificate of ca.pem and its key
   client-encrypted.key          that key under the password k3yS3cret
   chain.pem                     client.pem followed by ca.pem
+  combined.pem                  client.pem followed by client.key
+  intermediate.pem .key         an authority that ca.pem signed
+  client-chain.pem              client.key's certificate from intermediate.pem, followed by it
   ec.pem ec.key                 an elliptic-curve client certificate and its key
   notes.txt                     text without a certificate
   authorities/                  a folder holding a copy of ca.pem
@@ -73,6 +76,11 @@ def make(folder):
     run("x509", "-req", "-in", "client.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
         "-out", "client.pem")
     run("pkcs8", "-topk8", "-in", "client.key", "-out", "client-encrypted.key", "-passout", "pass:k3yS3cret")
+    run("req", "-x509", "-CA", "ca.pem", "-CAkey", "ca.key", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+        "-nodes", "-keyout", "intermediate.key", "-out", "intermediate.pem", "-days", "2",
+        "-subj", "/CN=Uploader Test Intermediate", "-addext", "basicConstraints=critical,CA:TRUE")
+    run("x509", "-req", "-in", "client.csr", "-CA", "intermediate.pem", "-CAkey", "intermediate.key", "-CAcreateserial",
+        "-days", "2", "-out", "client-intermediate.pem")
     run("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", "ec.key",
         "-out", "ec.csr", "-subj", "/CN=ec")
     run("x509", "-req", "-in", "ec.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
@@ -81,10 +89,12 @@ def make(folder):
     def path(name):
         return os.path.join(folder, name)
 
-    with open(path("chain.pem"), "w") as chain:
-        for name in ("client.pem", "ca.pem"):
-            with open(path(name)) as part:
-                chain.write(part.read())
+    for joined, parts in (("chain.pem", ("client.pem", "ca.pem")), ("combined.pem", ("client.pem", "client.key")),
+                          ("client-chain.pem", ("client-intermediate.pem", "intermediate.pem"))):
+        with open(path(joined), "w") as chain:
+            for name in parts:
+                with open(path(name)) as part:
+                    chain.write(part.read())
     with open(path("notes.txt"), "w") as notes:
         notes.write("no certificate here\n")
     for name in ("authorities", "links", "hashed", "first", "second"):

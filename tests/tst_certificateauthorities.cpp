@@ -2,6 +2,7 @@
 #include "messagecapture.h"
 #include "scopedenvironment.h"
 #include "testauthority.h"
+#include "tlsconfiguration.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -89,14 +90,17 @@ void TestCertificateAuthorities::apply()
     QFETCH(QStringList, trusted);
     const ScopedEnvironment scope(settings, [this](const QString &names) { return resolved(names); });
     MessageCapture capture;
-    const bool applied = CertificateAuthorities::apply(environmentSettings());
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const bool applied = TlsConfiguration::addAuthorities(environmentSettings(), &configuration);
     const QStringList lines = capture.lines();
     QCOMPARE(applied, line.isEmpty());
     QCOMPARE(lines, authority.expectedLines(line));
     QList<QSslCertificate> expected;
     for (const QString &name : trusted)
         expected += name == QLatin1String("system") ? authority.originalDefault().caCertificates() : QSslCertificate::fromPath(resolved(name));
-    QCOMPARE(QSslConfiguration::defaultConfiguration().caCertificates(), expected);
+    QCOMPARE(configuration.caCertificates(), expected);
+    // The run's configuration alone: Qt's default one is read, never written.
+    QCOMPARE(QSslConfiguration::defaultConfiguration().caCertificates(), authority.originalDefault().caCertificates());
 }
 
 void TestCertificateAuthorities::checkBundle_data()

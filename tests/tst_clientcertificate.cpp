@@ -2,6 +2,7 @@
 #include "messagecapture.h"
 #include "scopedenvironment.h"
 #include "testauthority.h"
+#include "tlsconfiguration.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -54,6 +55,7 @@ void TestClientCertificate::apply_data()
     QTest::newRow("certificate with its authority: the chain shown") << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=chain.pem"), key }
                                                                      << QString() << 2 << rsa;
     QTest::newRow("encrypted key and its password") << QStringList{ certificate, encrypted, password } << QString() << 1 << rsa;
+    QTest::newRow("certificate and its key in one file") << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=combined.pem"), encrypted, password } << QString() << 1 << rsa;
     QTest::newRow("password of a key that needs none") << QStringList{ certificate, key, password } << QString() << 1 << rsa;
     QTest::newRow("encrypted key without a password") << QStringList{ certificate, encrypted }
                                                       << " >> Invalid UPLOADER_CLIENT_KEY_PASSWORD: \"PATH/client-encrypted.key\" " << 0 << rsa;
@@ -70,7 +72,7 @@ void TestClientCertificate::apply_data()
                                                               << " >> Invalid UPLOADER_CLIENT_KEY: it does not match UPLOADER_CLIENT_CERT " << 0 << rsa;
 }
 
-// A usable pair goes into the default configuration whole; anything else leaves it as it was, with one line.
+// A usable pair goes into the run's configuration whole, Qt's default one untouched; anything else leaves it as it was, with one line.
 void TestClientCertificate::apply()
 {
     QFETCH(QStringList, settings);
@@ -82,11 +84,16 @@ void TestClientCertificate::apply()
         return value.startsWith(QLatin1Char('=')) ? value.mid(1) : authority.path(value.toLatin1().constData());
     });
     MessageCapture capture;
-    const bool applied = ClientCertificate::apply(environmentSettings());
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const bool applied = TlsConfiguration::addClientCertificate(environmentSettings(), &configuration);
     const QStringList lines = capture.lines();
     QCOMPARE(applied, line.isEmpty());
     QCOMPARE(lines, authority.expectedLines(line));
-    const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    QVERIFY(QSslConfiguration::defaultConfiguration().localCertificateChain().isEmpty());
+    // What libcurl is handed: certificates alone in the chain, the key unencrypted.
+    ClientCertificate values;
+    QCOMPARE(values.load(environmentSettings()), applied);
+    QVERIFY(!values.chain.contains("KEY") && !values.key.contains("ENCRYPTED"));
     QCOMPARE(configuration.localCertificateChain().size(), chain);
     QCOMPARE(configuration.privateKey().isNull(), chain == 0);
     if (chain == 0)
