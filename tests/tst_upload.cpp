@@ -143,7 +143,7 @@ void TestUpload::commandLineErrors_data()
                                                          << QByteArray(" >> Cannot write UPLOADER_RESULT: \"-\" \n");
     QTest::newRow("result to a closed standard output's name") << good << QStringList{ QStringLiteral("UPLOADER_RESULT=/dev/stdout"), QStringLiteral("SH=exec >&-;") } << QByteArray(" >> Cannot write UPLOADER_RESULT: \"/dev/stdout\" \n");
 #ifndef UPLOADER_SANITIZE
-    // The sanitizers' own frames overflow 16 kB before the limits are raised.
+    // The sanitizers' own frames overflow a small stack before the limits are raised.
     // Below a few pages the loader alone may not fit beside a large environment.
     QTest::newRow("result still to be created, under a soft stack of 64 kB")
         << good << QStringList{ maxTime, QStringLiteral("UPLOADER_RESULT=") + directory.filePath(QStringLiteral("new.json")), QStringLiteral("SH=ulimit -S -s 64 &&") } << maxTimeLine;
