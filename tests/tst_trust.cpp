@@ -342,7 +342,7 @@ void TestTrust::resourceLimits_data()
                                 << " >> Stack limit too low: 256" + needs + QByteArray::number(JsonScript::requiredStackKilobytes) + " kB \n";
     // Threads take their stacks from the limit as it was when the process started;
     // below a few pages the loader alone may not fit beside a large environment.
-    QTest::newRow("soft stack of 32 kB, raised") << QStringLiteral("-S -s 16") << 0 << QByteArray();
+    QTest::newRow("soft stack of 32 kB, raised") << QStringLiteral("-S -s 32") << 0 << QByteArray();
     // GLib aborted for want of descriptors after the reply, and a fine file could not be opened.
     QTest::newRow("soft open files, raised") << QStringLiteral("-S -n 7") << 0 << QByteArray();
     QTest::newRow("hard open files") << QStringLiteral("-n 8") << 1
