@@ -16,6 +16,7 @@
   intermediate.pem .key         an authority that ca.pem signed
   client-chain.pem              client.key's certificate from intermediate.pem, followed by it
   ec.pem ec.key                 an elliptic-curve client certificate and its key
+  ed25519.pem ed25519.key       an Ed25519 client certificate and its key, which Qt cannot read
   notes.txt                     text without a certificate
   authorities/                  a folder holding a copy of ca.pem
   links/                        links only: a hash name to a link to ca.pem
@@ -85,6 +86,9 @@ def make(folder):
         "-out", "ec.csr", "-subj", "/CN=ec")
     run("x509", "-req", "-in", "ec.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
         "-out", "ec.pem")
+    run("req", "-newkey", "ed25519", "-nodes", "-keyout", "ed25519.key", "-out", "ed25519.csr", "-subj", "/CN=ed25519")
+    run("x509", "-req", "-in", "ed25519.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
+        "-out", "ed25519.pem")
 
     def path(name):
         return os.path.join(folder, name)

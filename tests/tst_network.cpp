@@ -497,6 +497,10 @@ void TestNetwork::clientCertificate_data()
     const QStringList chain{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("client-chain.pem"), key };
     QTest::newRow("certificate of an intermediate, with its chain") << uploader << chain << 0 << QByteArray();
     QTest::newRow("certificate of an intermediate, with its chain, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << chain << 0 << QByteArray();
+    // Read by OpenSSL for libcurl; Qt's key type has no Ed25519.
+    const QStringList ed25519{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("ed25519.pem"), QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("ed25519.key") };
+    QTest::newRow("Ed25519 key") << uploader << ed25519 << 2 << " >> Invalid UPLOADER_CLIENT_KEY: \"" + pki("ed25519.key").toUtf8() + "\" \n";
+    QTest::newRow("Ed25519 key, whole file") << QStringLiteral(UPLOADER_FILE_BINARY) << ed25519 << 0 << QByteArray();
     QTest::newRow("none: the server refuses") << uploader << QStringList() << 1 << QByteArray();
     QTest::newRow("another authority's: the server refuses")
         << uploader << QStringList{ QStringLiteral("UPLOADER_CLIENT_CERT=") + pki("stranger.pem"), QStringLiteral("UPLOADER_CLIENT_KEY=") + pki("stranger.key") }
