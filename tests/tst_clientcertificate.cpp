@@ -93,7 +93,8 @@ void TestClientCertificate::apply()
     // What libcurl is handed: certificates alone in the chain, the key unencrypted.
     ClientCertificate values;
     QCOMPARE(values.load(environmentSettings()), applied);
-    QVERIFY(!values.chain.contains("KEY") && !values.key.contains("ENCRYPTED"));
+    // Only the armour lines name what a PEM block holds: the base64 between them may spell anything.
+    QVERIFY(!values.chain.contains("KEY-----") && !values.key.contains("ENCRYPTED"));
     QCOMPARE(configuration.localCertificateChain().size(), chain);
     QCOMPARE(configuration.privateKey().isNull(), chain == 0);
     if (chain == 0)
