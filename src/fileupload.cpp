@@ -7,6 +7,8 @@
 #include "transferpool.h"
 #include "uploadresult.h"
 
+#include <isa-l/crc.h>
+
 FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
     : QObject(parent)
     , options(options)
@@ -38,7 +40,7 @@ bool FileUpload::start()
     if (files.journal().ignoredLines() > 0)
         ConsoleMessage() << " >> Journal:" << files.journal().ignoredLines() << "lines ignored: they record no stored chunk of this file";
 
-    for (qint64 index = 0; index < files.layout().count(); ++index) {
+    for (qint64 index = 0; !options.stream && index < files.layout().count(); ++index) {
         if (files.journal().isStored(index))
             ++counts.skipped;
         else
@@ -54,8 +56,14 @@ bool FileUpload::start()
     clock.start();
     if (options.settings.maxTime > 0)
         runTime.start(qMax<qint64>(deadline.remainingTime(), 0));
-    if (counts.skipped == files.layout().count())
+    if (options.journalPath.isEmpty())
+        console.printLine(" >> No journal: a run that fails sends the whole input again ");
+    if (InputStream *stream = files.stream()) {
+        connect(stream, &InputStream::changed, this, &FileUpload::startChunks);
+        stream->start();
+    } else if (counts.skipped == files.layout().count()) {
         ConsoleMessage() << " >> All" << files.layout().count() << "chunks are in the journal";
+    }
     startChunks();
     return true;
 }
@@ -63,7 +71,7 @@ bool FileUpload::start()
 // One transfer for each slot, the slots no more than the chunks to send.
 void FileUpload::startTransfers()
 {
-    const int slotCount = int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
+    const int slotCount = options.stream ? options.parallel : int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
     transfers = new TransferPool(options, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
@@ -109,27 +117,67 @@ void FileUpload::runOutOfTime()
     abandonChunks(line);
 }
 
+// A file's chunks are cut by range; a stream's come as it is read. A
+// stream's chunk layout ends with the chunk: its figures are the same.
+bool FileUpload::nextChunk(Chunk *chunk, RangeDevice **body)
+{
+    if (InputStream *stream = files.stream()) {
+        InputStream::Chunk piece;
+        qint64 length = 0;
+        quint32 crc = 0;
+        // A chunk the journal holds is checked, not sent: the stream read again must be the one stored.
+        while (stream->take(&piece) && files.journal().storedStreamChunk(piece.index, &length, &crc)) {
+            const bool same = length == piece.length
+                              && crc == crc32_gzip_refl(0, reinterpret_cast<const unsigned char *>(piece.bytes), quint64(piece.length));
+            stream->release(piece.buffer);
+            if (!same) {
+                fail(ExitStatus::Failure, " >> Chunk " + QByteArray::number(piece.index) + " [" + QByteArray::number(piece.start) + ", "
+                                              + QByteArray::number(piece.start + piece.length)
+                                              + "): the input differs from the one the journal recorded ");
+                stopping = true;
+                return false;
+            }
+            ++counts.skipped;
+            piece.buffer = -1;
+        }
+        if (piece.buffer < 0)
+            return false;
+        chunk->index = piece.index;
+        chunk->start = piece.start;
+        chunk->end = piece.start + piece.length;
+        chunk->buffer = piece.buffer;
+        *body = new RangeDevice(piece.bytes, piece.length, nullptr);
+        return true;
+    }
+    while (nextIndex < files.layout().count() && files.journal().isStored(nextIndex))
+        ++nextIndex;
+    if (nextIndex == files.layout().count())
+        return false;
+    chunk->index = nextIndex++;
+    chunk->start = files.layout().start(chunk->index);
+    chunk->end = files.layout().end(chunk->index);
+    *body = new RangeDevice(files.input().descriptor(), RangeDevice::Ownership::Shared, chunk->start, chunk->end - chunk->start, nullptr);
+    return true;
+}
+
 void FileUpload::startChunks()
 {
+    InputStream *stream = files.stream();
     while (!stopping && !freeSlots.isEmpty()) {
-        while (nextIndex < files.layout().count() && files.journal().isStored(nextIndex))
-            ++nextIndex;
-        if (nextIndex == files.layout().count())
-            break;
         Chunk chunk;
-        chunk.index = nextIndex++;
-        chunk.start = files.layout().start(chunk.index);
-        chunk.end = files.layout().end(chunk.index);
+        RangeDevice *body = nullptr;
+        if (!nextChunk(&chunk, &body))
+            break;
         // A figure may turn an address that worked for the others into one that does not.
-        const QByteArray url = options.urlTemplate.address(files.layout(), chunk.index);
+        const QByteArray url = options.urlTemplate.address(stream ? ChunkLayout(chunk.end, options.chunkSize) : files.layout(), chunk.index);
         const QByteArray problem = UrlTemplate::addressProblem(url);
         if (!problem.isEmpty()) {
+            delete body;
             fail(ExitStatus::Usage, " >> Invalid URL_TEMPLATE: chunk " + QByteArray::number(chunk.index) + ": " + problem + ' ');
             stopping = true;
             break;
         }
         chunk.slot = freeSlots.takeFirst();
-        RangeDevice *body = new RangeDevice(files.input().descriptor(), RangeDevice::Ownership::Shared, chunk.start, chunk.end - chunk.start, nullptr);
         body->setChecksumEnabled(true);
         CurlTransfer *transfer = transfers->at(chunk.slot);
         inFlight.insert(transfer, chunk);
@@ -138,8 +186,24 @@ void FileUpload::startChunks()
         const QDeadlineTimer retryDeadline(options.retryTime * qint64(1000), Qt::PreciseTimer);
         transfer->start(url, body, qMin(retryDeadline, deadline));
     }
-    if (inFlight.isEmpty())
+    if (stream && !stream->failure().isEmpty() && !stopping) {
+        fail(ExitStatus::Failure, " >> " + stream->failure() + ' ');
+        stopping = true;
+    }
+    // A stream not yet ended is waited for.
+    if (inFlight.isEmpty() && (stopping || !stream || stream->isDrained()))
         finish();
+}
+
+qint64 FileUpload::chunkCount() const
+{
+    return files.stream() ? files.stream()->chunksRead() : files.layout().count();
+}
+
+// -1 while a stream is read: no total, no percentage.
+qint64 FileUpload::inputSize() const
+{
+    return files.stream() ? -1 : files.layout().fileSize();
 }
 
 void FileUpload::chunkRetrying(CurlTransfer *transfer, int wait)
@@ -156,6 +220,8 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
 {
     const Chunk chunk = inFlight.take(transfer);
     freeSlots << chunk.slot;
+    if (files.stream())
+        files.stream()->release(chunk.buffer);
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
@@ -166,7 +232,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
         return;
     }
     // A chunk read from a file that changed may hold bytes of both versions: never journaled.
-    if (chunkResult.exitStatus == ExitStatus::Success && !files.input().isUnchanged()) {
+    if (chunkResult.exitStatus == ExitStatus::Success && !options.stream && !files.input().isUnchanged()) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
     } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, transfer->checksum()))) {
@@ -187,7 +253,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     if (files.results().isOpen())
         resultWritten(files.results().append(chunkResult));
     console.chunkEnded(chunkResult);
-    console.progress(counts, files.layout().fileSize(), clock.elapsed());
+    console.progress(counts, inputSize(), clock.elapsed());
     startChunks();
 }
 
@@ -207,7 +273,7 @@ void FileUpload::resultWritten(ResultWriter::Written written)
 
 void FileUpload::drawStatusLine()
 {
-    console.status(counts, files.layout().fileSize(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
+    console.status(counts, inputSize(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
 }
 
 void FileUpload::finish()
@@ -222,13 +288,13 @@ void FileUpload::finish()
     if (status == ExitStatus::Success && counts.failed > 0)
         status = ExitStatus::TemporaryFailure;
     // 0 says every chunk is stored, and nothing else may.
-    if (status == ExitStatus::Success && counts.stored + counts.skipped < files.layout().count())
+    if (status == ExitStatus::Success && (counts.stored + counts.skipped < chunkCount() || (files.stream() && !files.stream()->isDrained())))
         status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
     // First, so that the console tells when it could not be written.
     if (files.results().isOpen())
         writeSummary(milliseconds);
-    console.summary(status, counts, files.layout().count(), milliseconds);
+    console.summary(status, counts, chunkCount(), milliseconds);
     emit finished();
 }
 

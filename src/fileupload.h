@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QTimer>
 
+class RangeDevice;
 class TransferPool;
 class UploadResult;
 
@@ -47,10 +48,17 @@ private:
         qint64 start = 0;
         qint64 end = 0;
         int slot = 0;
+        // A stream's chunk buffer, or -1.
+        int buffer = -1;
     };
 
     void startTransfers();
     void startChunks();
+    // The next chunk to send and its body, false when none is ready.
+    bool nextChunk(Chunk *chunk, RangeDevice **body);
+    // Chunks of the input so far: a stream's grow as it is read.
+    qint64 chunkCount() const;
+    qint64 inputSize() const;
     void chunkRetrying(CurlTransfer *transfer, int wait);
     void chunkFinished(CurlTransfer *transfer, const UploadResult &result);
     void resultWritten(ResultWriter::Written written);

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <limits>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // A line already laid out.
@@ -75,7 +78,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                         resultOption, quietOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
                                  QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {count}, {total}."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."));
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -104,7 +107,20 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
     filePath = argumentBytes(argc, argv, positional.at(1));
-    journalPath = parser.isSet(journalOption) ? QFile::encodeName(parser.value(journalOption)) : filePath + ".upload-journal";
+    // A file missing or unreadable stays a file: its run says why it cannot be opened.
+    const bool standardInput = filePath == "-";
+    struct stat input = {};
+    const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : ::stat(filePath.constData(), &input) == 0;
+    if (standardInput && ::isatty(STDIN_FILENO))
+        return usage("Standard input is a terminal: pipe the data in, or name a file", status);
+    stream = found ? !S_ISREG(input.st_mode) && !S_ISDIR(input.st_mode) : standardInput;
+    // "-" from a file (< big.bin) is sent as that file, read by range.
+    if (standardInput && !stream)
+        filePath = "/proc/self/fd/0";
+    // Without a file name there is nowhere to put a journal beside it.
+    journalPath = parser.isSet(journalOption) ? QFile::encodeName(parser.value(journalOption))
+                  : stream || standardInput    ? QByteArray()
+                                               : filePath + ".upload-journal";
     restart = parser.isSet(restartOption);
     quiet = parser.isSet(quietOption);
     resultPath = QFile::encodeName(parser.value(resultOption));

@@ -24,6 +24,8 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
     }
     if (!line->isEmpty())
         return false;
+    if (options.stream)
+        return openStream(options, line, status) && openJournal(options, deadline, line, status);
     const InputFile::Opening input = inputFile.open(options.filePath);
     if (input != InputFile::Opening::Opened) {
         *status = ExitStatus::Failure;
@@ -37,6 +39,39 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
         return false;
     }
     return openJournal(options, deadline, line, status);
+}
+
+// The template and the memory are checked before the stream is opened: a
+// FIFO's writer is never let in by a run that will not read it.
+bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status)
+{
+    const QByteArray problem = options.urlTemplate.streamProblem(options.chunkSize);
+    if (!problem.isEmpty()) {
+        *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
+        return false;
+    }
+    const QByteArray memory = InputStream::memoryProblem(options.chunkSize, options.parallel + 1);
+    if (!memory.isEmpty()) {
+        *line = " >> Not enough memory: " + memory + ' ';
+        return false;
+    }
+    inputStream.reset(new InputStream(options.chunkSize, options.parallel + 1));
+    const InputStream::Opening opening = inputStream->open(options.filePath);
+    if (opening == InputStream::Opening::Terminal) {
+        *line = " >> Input file is a terminal: pipe the data in, or name a file ";
+        return false;
+    }
+    if (opening != InputStream::Opening::Opened) {
+        *status = ExitStatus::Failure;
+        *line = " >> Cannot Open input file. ";
+        return false;
+    }
+    return true;
+}
+
+InputStream *UploadFiles::stream() const
+{
+    return inputStream.data();
 }
 
 InputFile &UploadFiles::input()
@@ -79,6 +114,8 @@ bool isStream(const QByteArray &path, int descriptor)
 // three files, and no link of a stranger's is followed.
 QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
 {
+    if (options.journalPath.isEmpty())
+        return QByteArray();
     const QByteArray journalLine = " >> Journal not usable: \"" + options.journalPath + "\" ";
     if (PathCheck::isForeignLink(options.journalPath))
         return journalLine + "is a link of another user in a shared directory ";
@@ -121,6 +158,8 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
 bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     QJsonObject header = inputFile.identity();
+    if (options.stream)
+        header.insert(QStringLiteral("stream"), true);
     header.insert(QStringLiteral("chunk_size"), double(options.chunkSize));
     // The journal is a file like any other: no password in it.
     header.insert(QStringLiteral("template"), QString::fromUtf8(UploadArguments::withoutPassword(options.urlTemplate.text())));

@@ -4,10 +4,12 @@
 #include "chunklayout.h"
 #include "exitstatus.h"
 #include "inputfile.h"
+#include "inputstream.h"
 #include "resultwriter.h"
 #include "uploadjournal.h"
 
 #include <QByteArray>
+#include <QScopedPointer>
 
 class FileUploadOptions;
 
@@ -23,6 +25,8 @@ public:
     bool open(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
     InputFile &input();
+    // The input when FILE is a stream, or null.
+    InputStream *stream() const;
     const ChunkLayout &layout() const;
     UploadJournal &journal();
     ResultWriter &results();
@@ -32,7 +36,10 @@ private:
     QByteArray resultProblem(const FileUploadOptions &options) const;
     bool openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
+    bool openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status);
+
     InputFile inputFile;
+    QScopedPointer<InputStream> inputStream;
     ChunkLayout chunks{ 0, 1 };
     UploadJournal uploadJournal;
     ResultWriter resultWriter;
