@@ -9,12 +9,15 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // Headroom for the program itself and its replies beside the buffers.
 const qint64 programMemory = qint64(256) << 20;
+
+const int largestPipe = 1 << 20;
 
 bool isReadable(int descriptor)
 {
@@ -63,7 +66,14 @@ InputStream::Opening InputStream::open(const QByteArray &path)
         owned = false;
         return Opening::Unopenable;
     }
-    return ::isatty(descriptor) ? Opening::Terminal : Opening::Opened;
+    if (::isatty(descriptor))
+        return Opening::Terminal;
+    // A pipe of 64 KiB wakes both sides 16 times a mebibyte; the default
+    // largest an unprivileged process may set is 1 MiB. Not being able to is no fault.
+    struct stat status = {};
+    if (::fstat(descriptor, &status) == 0 && S_ISFIFO(status.st_mode) && ::fcntl(descriptor, F_GETPIPE_SZ) < largestPipe)
+        ::fcntl(descriptor, F_SETPIPE_SZ, largestPipe);
+    return Opening::Opened;
 }
 
 void InputStream::start()

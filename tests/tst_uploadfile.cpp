@@ -873,7 +873,6 @@ void TestUploadFile::streamReadOnlyAsSent()
     // Read and write: the open does not wait, and the FIFO never ends while the test holds it.
     const int producer = ::open(fifo.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     QVERIFY(producer >= 0);
-    const qint64 capacity = ::fcntl(producer, F_GETPIPE_SZ);
     OwnedProcess process;
     upload.start(&process, with(QStringLiteral("--parallel 2")));
     QVERIFY(process.waitForStarted());
@@ -886,7 +885,8 @@ void TestUploadFile::streamReadOnlyAsSent()
         return count < 0 && errno == EAGAIN;
     };
     QTRY_VERIFY_WITH_TIMEOUT(fill() && receiver.heldCount() >= 2, 60000);
-    QVERIFY2(written <= 3 * (qint64(1) << 16) + capacity, QByteArray::number(written).constData());
+    // The program may have made the FIFO's buffer larger.
+    QVERIFY2(written <= 3 * (qint64(1) << 16) + ::fcntl(producer, F_GETPIPE_SZ), QByteArray::number(written).constData());
     process.terminate();
     UploaderRun run;
     finish(&process, &run);
