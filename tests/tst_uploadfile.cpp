@@ -825,6 +825,8 @@ void TestUploadFile::streams_data()
     QTest::newRow("standard input from the file") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < \"$FILE\"") << with(QString()) << QString() << 0 << 16 << QByteArray();
     QTest::newRow("{total} refused") << pipe << with(QString()) << "http://127.0.0.1:PORT/chunk/{index}?total={total}" << 2 << 0 << QByteArray(" >> Invalid URL_TEMPLATE: {total} is not known before a stream ends ");
     QTest::newRow("{count} refused") << pipe << with(QString()) << "http://127.0.0.1:PORT/chunk/{index}?count={count}" << 2 << 0 << QByteArray(" >> Invalid URL_TEMPLATE: {count} is not known before a stream ends ");
+    QTest::newRow("a terminal as standard input refused") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < \"$TTY\"") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Standard input is a terminal: pipe the data in, or name a file ");
+    QTest::newRow("a terminal named refused") << QStringLiteral("exec \"$UPLOADER\" \"$@\" \"$TTY\"") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Input file is a terminal: pipe the data in, or name a file ");
     QTest::newRow("16 buffers of 4 GiB refused") << pipe << QStringList{ QStringLiteral("--parallel"), QStringLiteral("16"), QStringLiteral("--chunk-size"), QStringLiteral("4G") } << QString() << 2 << 0 << QByteArray(" >> Not enough memory: a stream holds 17 chunks of 4294967296 Byte, 73014444032 Byte in all");
 }
 
@@ -847,12 +849,16 @@ void TestUploadFile::streams()
     upload.environment.insert(QStringLiteral("FILE"), upload.file);
     upload.environment.insert(QStringLiteral("FIFO"), QFile::decodeName(fifo));
     upload.environment.insert(QStringLiteral("UPLOADER"), QStringLiteral(UPLOADER_FILE_BINARY));
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    upload.environment.insert(QStringLiteral("TTY"), QString::fromLocal8Bit(::ptsname(terminal)));
     const UploaderRun run = UploaderRun::run(QStringList{ QStringLiteral("-c"), input, QStringLiteral("sh") } + options + QStringList{ upload.url },
                                              upload.environment, QStringLiteral("/bin/sh"));
     checkEnding(run, exitCode, exitCode == 0 ? QByteArray(" >> Bye... ") : QByteArray(), shown);
     const QMap<int, QList<QByteArray>> bodies = bodiesByIndex(receiver);
     QVERIFY2(receiver.storedCount() == chunksStored, run.errorOutput.constData());
     QCOMPARE(bodies.size(), chunksStored);
+    ::close(terminal);
     const bool empty = input.contains(QLatin1String("< /dev/null"));
     for (auto it = bodies.cbegin(); it != bodies.cend(); ++it)
         QCOMPARE(it.value().value(0), empty ? QByteArray() : testFile.content().mid(it.key() << 16, 1 << 16));
