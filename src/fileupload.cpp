@@ -190,6 +190,12 @@ void FileUpload::startChunks()
         fail(ExitStatus::Failure, " >> " + stream->failure() + ' ');
         stopping = true;
     }
+    // A stream that ends before the chunks the journal holds is not the one stored either.
+    if (stream && stream->isDrained() && !stopping && files.journal().streamChunksRecorded() > stream->chunksRead()) {
+        fail(ExitStatus::Failure, " >> The input ended after " + QByteArray::number(stream->position())
+                                      + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
+        stopping = true;
+    }
     // A stream not yet ended is waited for.
     if (inFlight.isEmpty() && (stopping || !stream || stream->isDrained()))
         finish();

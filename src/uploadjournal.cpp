@@ -273,6 +273,14 @@ bool UploadJournal::storedStreamChunk(qint64 index, qint64 *length, quint32 *crc
     return true;
 }
 
+qint64 UploadJournal::streamChunksRecorded() const
+{
+    qint64 count = 0;
+    for (auto it = streamChunks.constBegin(); it != streamChunks.constEnd(); ++it)
+        count = qMax(count, it.key() + 1);
+    return count;
+}
+
 qint64 UploadJournal::ignoredLines() const
 {
     return ignored;

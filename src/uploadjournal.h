@@ -46,6 +46,8 @@ public:
     // A stream's journal ("stream" in its header): whether it holds the
     // chunk, with the length and CRC-32 of the bytes that were stored.
     bool storedStreamChunk(qint64 index, qint64 *length, quint32 *crc32) const;
+    // The count of a stream's chunks up to the last one it holds.
+    qint64 streamChunksRecorded() const;
     // Complete lines read that do not count.
     qint64 ignoredLines() const;
     // Appends one line and flushes it to disk.

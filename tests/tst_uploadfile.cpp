@@ -903,7 +903,7 @@ void TestUploadFile::streamReadOnlyAsSent()
 
 void TestUploadFile::streamResumed_data()
 {
-    // The byte changed in the stream read again, or -1.
+    // The byte changed in the stream read again; -1 none, -2 a file's journal first, -3 the stream cut after two chunks.
     QTest::addColumn<int>("changedAt");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exitCode");
@@ -913,6 +913,7 @@ void TestUploadFile::streamResumed_data()
     QTest::newRow("same bytes: the stored chunks checked, not sent") << -1 << with(QString()) << 0 << 13 << QByteArray(" >> Chunks: 13 stored, 0 failed, 3 from the journal, of 16 ");
     QTest::newRow("a stored chunk changed: nothing sent") << 70000 << with(QString()) << 1 << 0 << QByteArray(" >> Chunk 1 [65536, 131072): the input differs from the one the journal recorded ");
     QTest::newRow("a chunk not stored changed: sent") << 900000 << with(QString()) << 0 << 13 << QByteArray(" >> Chunks: 13 stored, 0 failed, 3 from the journal, of 16 ");
+    QTest::newRow("a stream shorter than the one stored") << -3 << with(QString()) << 1 << 0 << QByteArray(" >> The input ended after 131072 Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
     QTest::newRow("another chunk size refused") << -1 << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("32K") } << 2 << 0 << QByteArray(" >> Journal not usable: its chunk_size differs from this run's; --restart sends every chunk again ");
     QTest::newRow("--restart sends every chunk") << 70000 << with(QStringLiteral("--restart")) << 0 << 16 << QByteArray(" >> Chunks: 16 stored, 0 failed, 0 from the journal, of 16 ");
     QTest::newRow("a file's journal refused") << -2 << with(QString()) << 2 << 0 << QByteArray(" >> Journal not usable: it is a file's journal, and FILE is a stream; --restart sends every chunk again ");
@@ -956,6 +957,8 @@ void TestUploadFile::streamResumed()
     QByteArray content = testFile.content();
     if (changedAt >= 0)
         content[changedAt] = char(content.at(changedAt) ^ 1);
+    if (changedAt == -3)
+        content.truncate(2 << 16);
     const int firstRun = receiver.storedCount();
     const UploaderRun run = runOn(receiver, content, options);
     checkEnding(run, exitCode, exitCode == 0 ? " >> Bye... " : exitCode == 1 ? " >> Exit with error! " : "", shown);
