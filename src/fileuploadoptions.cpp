@@ -58,7 +58,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("SECONDS"));
     const QCommandLineOption maxTimeOption(QStringLiteral("max-time"), QStringLiteral("The whole run's time, in seconds (default 0: none)."),
                                            QStringLiteral("SECONDS"));
-    const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal)."),
+    const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal; none for - or a stream)."),
                                            QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
     const QCommandLineOption limitRateOption(QStringLiteral("limit-rate"),
@@ -77,7 +77,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, proxyOption,
                         resultOption, quietOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
-                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {count}, {total}."));
+                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}; {count} and {total} for a file only."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."));
 
     QStringList arguments;
