@@ -7,8 +7,6 @@
 #include "transferpool.h"
 #include "uploadresult.h"
 
-#include <isa-l/crc.h>
-
 FileUpload::FileUpload(const FileUploadOptions &options, QObject *parent)
     : QObject(parent)
     , options(options)
@@ -127,8 +125,7 @@ bool FileUpload::nextChunk(Chunk *chunk, RangeDevice **body)
         quint32 crc = 0;
         // A chunk the journal holds is checked, not sent: the stream read again must be the one stored.
         while (stream->take(&piece) && files.journal().storedStreamChunk(piece.index, &length, &crc)) {
-            const bool same = length == piece.length
-                              && crc == crc32_gzip_refl(0, reinterpret_cast<const unsigned char *>(piece.bytes), quint64(piece.length));
+            const bool same = length == piece.length && crc == piece.crc32;
             stream->release(piece.buffer);
             if (!same) {
                 fail(ExitStatus::Failure, " >> Chunk " + QByteArray::number(piece.index) + " [" + QByteArray::number(piece.start) + ", "

@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include <isa-l/crc.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +20,8 @@ namespace {
 const qint64 programMemory = qint64(256) << 20;
 
 const int largestPipe = 1 << 20;
+// Small enough that the bytes read are still in the cache for their checksum.
+const qint64 largestRead = 256 << 10;
 
 bool isReadable(int descriptor)
 {
@@ -93,7 +97,7 @@ void InputStream::readReady()
         if (filling < 0 && !fillNext())
             break;
         Buffer &buffer = buffers[size_t(filling)];
-        const ssize_t count = ::read(descriptor, buffer.data + buffer.filled, size_t(qMin<qint64>(chunkSize - buffer.filled, 1 << 30)));
+        const ssize_t count = ::read(descriptor, buffer.data + buffer.filled, size_t(qMin<qint64>(chunkSize - buffer.filled, largestRead)));
         if (count < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (count < 0) {
@@ -114,6 +118,8 @@ void InputStream::readReady()
             emit changed();
             return;
         }
+        // While the bytes are still in the cache: a resumed run checks each chunk by it.
+        buffer.crc32 = crc32_gzip_refl(buffer.crc32, reinterpret_cast<const unsigned char *>(buffer.data + buffer.filled), quint64(count));
         buffer.filled += count;
         bytes += count;
         if (buffer.filled == chunkSize) {
@@ -145,6 +151,7 @@ bool InputStream::fillNext()
         }
         buffer.free = false;
         buffer.filled = 0;
+        buffer.crc32 = 0;
         filling = int(i);
         return true;
     }
@@ -173,6 +180,7 @@ bool InputStream::take(Chunk *chunk)
     chunk->start = buffer.index * chunkSize;
     chunk->length = buffer.filled;
     chunk->bytes = buffer.data;
+    chunk->crc32 = buffer.crc32;
     chunk->buffer = number;
     return true;
 }

@@ -25,6 +25,8 @@ public:
         qint64 start = 0;
         qint64 length = 0;
         const char *bytes = nullptr;
+        // The CRC-32 of gzip and zlib over its bytes.
+        quint32 crc32 = 0;
         int buffer = -1;
     };
     enum class Opening { Opened, Unopenable, Terminal };
@@ -59,6 +61,7 @@ private:
         char *data = nullptr;
         qint64 filled = 0;
         qint64 index = 0;
+        quint32 crc32 = 0;
         bool free = true;
     };
 
