@@ -143,6 +143,7 @@ bool FileUpload::nextChunk(Chunk *chunk, RangeDevice **body)
         chunk->start = piece.start;
         chunk->end = piece.start + piece.length;
         chunk->buffer = piece.buffer;
+        chunk->crc32 = piece.crc32;
         *body = new RangeDevice(piece.bytes, piece.length, nullptr);
         return true;
     }
@@ -154,6 +155,7 @@ bool FileUpload::nextChunk(Chunk *chunk, RangeDevice **body)
     chunk->start = files.layout().start(chunk->index);
     chunk->end = files.layout().end(chunk->index);
     *body = new RangeDevice(files.input().descriptor(), RangeDevice::Ownership::Shared, chunk->start, chunk->end - chunk->start, nullptr);
+    (*body)->setChecksumEnabled(true);
     return true;
 }
 
@@ -175,7 +177,6 @@ void FileUpload::startChunks()
             break;
         }
         chunk.slot = freeSlots.takeFirst();
-        body->setChecksumEnabled(true);
         CurlTransfer *transfer = transfers->at(chunk.slot);
         inFlight.insert(transfer, chunk);
         // Each chunk's own: the last chunk of a long run is retried as the first was.
@@ -238,7 +239,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     if (chunkResult.exitStatus == ExitStatus::Success && !options.stream && !files.input().isUnchanged()) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, transfer->checksum()))) {
+    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, chunk.buffer >= 0 ? chunk.crc32 : transfer->checksum()))) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }

@@ -48,8 +48,9 @@ private:
         qint64 start = 0;
         qint64 end = 0;
         int slot = 0;
-        // A stream's chunk buffer, or -1.
+        // A stream's chunk buffer, or -1, and the CRC-32 of its bytes, known as they were read.
         int buffer = -1;
+        quint32 crc32 = 0;
     };
 
     void startTransfers();
