@@ -1,6 +1,7 @@
 #include "fileuploadoptions.h"
 
 #include "consolemessage.h"
+#include "standardstreams.h"
 #include "uploadarguments.h"
 
 #include <QCommandLineParser>
@@ -113,6 +114,9 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : ::stat(filePath.constData(), &input) == 0;
     if (standardInput && ::isatty(STDIN_FILENO))
         return usage("Standard input is a terminal: pipe the data in, or name a file", status);
+    // Opened on /dev/null at the start: it would be sent as an empty stream.
+    if (standardInput && StandardStreams::wasClosed(STDIN_FILENO))
+        return usage("Standard input is closed: pipe the data in, or name a file", status);
     stream = found ? !S_ISREG(input.st_mode) && !S_ISDIR(input.st_mode) : standardInput;
     // "-" from a file (< big.bin) is sent as that file, read by range.
     if (standardInput && !stream)
