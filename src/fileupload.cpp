@@ -56,11 +56,12 @@ bool FileUpload::start()
         runTime.start(qMax<qint64>(deadline.remainingTime(), 0));
     if (options.journalPath.isEmpty())
         console.printLine(" >> No journal: a run that fails sends the whole input again ");
-    if (InputStream *stream = files.stream()) {
-        connect(stream, &InputStream::changed, this, &FileUpload::startChunks);
-        stream->start();
-    } else if (counts.skipped == files.layout().count()) {
+    files.startReading(this, [this] { startChunks(); });
+    // A stream's chunks are counted as they are read.
+    if (!options.stream && counts.skipped == files.layout().count()) {
         ConsoleMessage() << " >> All" << files.layout().count() << "chunks are in the journal";
+        // No slot to ask for a chunk with.
+        inputEnded = true;
     }
     startChunks();
     return true;
@@ -115,60 +116,18 @@ void FileUpload::runOutOfTime()
     abandonChunks(line);
 }
 
-// A file's chunks are cut by range; a stream's come as it is read. A
-// stream's chunk layout ends with the chunk: its figures are the same.
-bool FileUpload::nextChunk(Chunk *chunk, RangeDevice **body)
-{
-    if (InputStream *stream = files.stream()) {
-        InputStream::Chunk piece;
-        qint64 length = 0;
-        quint32 crc = 0;
-        // A chunk the journal holds is checked, not sent: the stream read again must be the one stored.
-        while (stream->take(&piece) && files.journal().storedStreamChunk(piece.index, &length, &crc)) {
-            const bool same = length == piece.length && crc == piece.crc32;
-            stream->release(piece.buffer);
-            if (!same) {
-                fail(ExitStatus::Failure, " >> Chunk " + QByteArray::number(piece.index) + " [" + QByteArray::number(piece.start) + ", "
-                                              + QByteArray::number(piece.start + piece.length)
-                                              + "): the input differs from the one the journal recorded ");
-                stopping = true;
-                return false;
-            }
-            ++counts.skipped;
-            piece.buffer = -1;
-        }
-        if (piece.buffer < 0)
-            return false;
-        chunk->index = piece.index;
-        chunk->start = piece.start;
-        chunk->end = piece.start + piece.length;
-        chunk->buffer = piece.buffer;
-        chunk->crc32 = piece.crc32;
-        *body = new RangeDevice(piece.bytes, piece.length, nullptr);
-        return true;
-    }
-    while (nextIndex < files.layout().count() && files.journal().isStored(nextIndex))
-        ++nextIndex;
-    if (nextIndex == files.layout().count())
-        return false;
-    chunk->index = nextIndex++;
-    chunk->start = files.layout().start(chunk->index);
-    chunk->end = files.layout().end(chunk->index);
-    *body = new RangeDevice(files.input().descriptor(), RangeDevice::Ownership::Shared, chunk->start, chunk->end - chunk->start, nullptr);
-    (*body)->setChecksumEnabled(true);
-    return true;
-}
-
 void FileUpload::startChunks()
 {
-    InputStream *stream = files.stream();
+    UploadFiles::Next next = UploadFiles::Next::Waiting;
+    QByteArray line;
     while (!stopping && !freeSlots.isEmpty()) {
         Chunk chunk;
         RangeDevice *body = nullptr;
-        if (!nextChunk(&chunk, &body))
+        next = files.next(&chunk, &body, &counts.skipped, &line);
+        if (next != UploadFiles::Next::Ready)
             break;
         // A figure may turn an address that worked for the others into one that does not.
-        const QByteArray url = options.urlTemplate.address(stream ? ChunkLayout(chunk.end, options.chunkSize) : files.layout(), chunk.index);
+        const QByteArray url = files.address(options.urlTemplate, chunk);
         const QByteArray problem = UrlTemplate::addressProblem(url);
         if (!problem.isEmpty()) {
             delete body;
@@ -184,30 +143,14 @@ void FileUpload::startChunks()
         const QDeadlineTimer retryDeadline(options.retryTime * qint64(1000), Qt::PreciseTimer);
         transfer->start(url, body, qMin(retryDeadline, deadline));
     }
-    if (stream && !stream->failure().isEmpty() && !stopping) {
-        fail(ExitStatus::Failure, " >> " + stream->failure() + ' ');
+    if (next == UploadFiles::Next::Failed) {
+        fail(ExitStatus::Failure, line);
         stopping = true;
     }
-    // A stream that ends before the chunks the journal holds is not the one stored either.
-    if (stream && stream->isDrained() && !stopping && files.journal().streamChunksRecorded() > stream->chunksRead()) {
-        fail(ExitStatus::Failure, " >> The input ended after " + QByteArray::number(stream->position())
-                                      + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
-        stopping = true;
-    }
+    inputEnded = inputEnded || next == UploadFiles::Next::Ended;
     // A stream not yet ended is waited for.
-    if (inFlight.isEmpty() && (stopping || !stream || stream->isDrained()))
+    if (inFlight.isEmpty() && (stopping || inputEnded))
         finish();
-}
-
-qint64 FileUpload::chunkCount() const
-{
-    return files.stream() ? files.stream()->chunksRead() : files.layout().count();
-}
-
-// -1 while a stream is read: no total, no percentage.
-qint64 FileUpload::inputSize() const
-{
-    return files.stream() ? -1 : files.layout().fileSize();
 }
 
 void FileUpload::chunkRetrying(CurlTransfer *transfer, int wait)
@@ -224,8 +167,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
 {
     const Chunk chunk = inFlight.take(transfer);
     freeSlots << chunk.slot;
-    if (files.stream())
-        files.stream()->release(chunk.buffer);
+    files.release(chunk);
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
@@ -236,10 +178,10 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
         return;
     }
     // A chunk read from a file that changed may hold bytes of both versions: never journaled.
-    if (chunkResult.exitStatus == ExitStatus::Success && !options.stream && !files.input().isUnchanged()) {
+    if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged()) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, chunk.buffer >= 0 ? chunk.crc32 : transfer->checksum()))) {
+    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum()))) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }
@@ -257,7 +199,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     if (files.results().isOpen())
         resultWritten(files.results().append(chunkResult));
     console.chunkEnded(chunkResult);
-    console.progress(counts, inputSize(), clock.elapsed());
+    console.progress(counts, files.size(), clock.elapsed());
     startChunks();
 }
 
@@ -277,7 +219,7 @@ void FileUpload::resultWritten(ResultWriter::Written written)
 
 void FileUpload::drawStatusLine()
 {
-    console.status(counts, inputSize(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
+    console.status(counts, files.size(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
 }
 
 void FileUpload::finish()
@@ -292,13 +234,13 @@ void FileUpload::finish()
     if (status == ExitStatus::Success && counts.failed > 0)
         status = ExitStatus::TemporaryFailure;
     // 0 says every chunk is stored, and nothing else may.
-    if (status == ExitStatus::Success && (counts.stored + counts.skipped < chunkCount() || (files.stream() && !files.stream()->isDrained())))
+    if (status == ExitStatus::Success && (counts.stored + counts.skipped < files.chunkCount() || !inputEnded))
         status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
     // First, so that the console tells when it could not be written.
     if (files.results().isOpen())
         writeSummary(milliseconds);
-    console.summary(status, counts, chunkCount(), milliseconds);
+    console.summary(status, counts, files.chunkCount(), milliseconds);
     emit finished();
 }
 

@@ -15,7 +15,6 @@
 #include <QObject>
 #include <QTimer>
 
-class RangeDevice;
 class TransferPool;
 class UploadResult;
 
@@ -42,24 +41,13 @@ signals:
     void finished();
 
 private:
-    struct Chunk
+    struct Chunk : UploadFiles::Chunk
     {
-        qint64 index = 0;
-        qint64 start = 0;
-        qint64 end = 0;
         int slot = 0;
-        // A stream's chunk buffer, or -1, and the CRC-32 of its bytes, known as they were read.
-        int buffer = -1;
-        quint32 crc32 = 0;
     };
 
     void startTransfers();
     void startChunks();
-    // The next chunk to send and its body, false when none is ready.
-    bool nextChunk(Chunk *chunk, RangeDevice **body);
-    // Chunks of the input so far: a stream's grow as it is read.
-    qint64 chunkCount() const;
-    qint64 inputSize() const;
     void chunkRetrying(CurlTransfer *transfer, int wait);
     void chunkFinished(CurlTransfer *transfer, const UploadResult &result);
     void resultWritten(ResultWriter::Written written);
@@ -73,8 +61,8 @@ private:
     FileUploadOptions options;
     UploadFiles files;
     FileUploadConsole console;
-    // Chunks are found as they are needed: memory does not grow with their count.
-    qint64 nextIndex = 0;
+    // Every chunk of the input has been handed out.
+    bool inputEnded = false;
     TransferPool *transfers = nullptr;
     QList<int> freeSlots;
     QHash<CurlTransfer *, Chunk> inFlight;
