@@ -25,3 +25,8 @@ qint64 ChunkLayout::fileSize() const
 {
     return size;
 }
+
+qint64 ChunkLayout::chunkSize() const
+{
+    return chunk;
+}

@@ -15,6 +15,7 @@ public:
     // Exclusive.
     qint64 end(qint64 index) const;
     qint64 fileSize() const;
+    qint64 chunkSize() const;
 
 private:
     qint64 size;

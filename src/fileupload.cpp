@@ -39,7 +39,7 @@ bool FileUpload::start()
     if (files.journal().ignoredLines() > 0)
         ConsoleMessage() << " >> Journal:" << files.journal().ignoredLines() << "lines ignored: they record no stored chunk of this file";
 
-    for (qint64 index = 0; index < files.layout().count(); ++index) {
+    for (qint64 index = 0; !options.stream && index < files.layout().count(); ++index) {
         if (files.journal().isStored(index))
             ++counts.skipped;
         else
@@ -55,8 +55,15 @@ bool FileUpload::start()
     clock.start();
     if (options.settings.maxTime > 0)
         runTime.start(qMax<qint64>(deadline.remainingTime(), 0));
-    if (counts.skipped == files.layout().count())
+    if (options.journalPath.isEmpty())
+        console.printLine(" >> No journal: a run that fails sends the whole input again ");
+    files.startReading(this, [this] { startChunks(); });
+    // A stream's chunks are counted as they are read.
+    if (!options.stream && counts.skipped == files.layout().count()) {
         ConsoleMessage() << " >> All" << files.layout().count() << "chunks are in the journal";
+        // No slot to ask for a chunk with.
+        inputEnded = true;
+    }
     startChunks();
     return true;
 }
@@ -64,7 +71,7 @@ bool FileUpload::start()
 // One transfer for each slot, the slots no more than the chunks to send.
 void FileUpload::startTransfers()
 {
-    const int slotCount = int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
+    const int slotCount = options.stream ? options.parallel : int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
     transfers = new TransferPool(options, clientCertificate, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
@@ -112,26 +119,24 @@ void FileUpload::runOutOfTime()
 
 void FileUpload::startChunks()
 {
+    UploadFiles::Next next = UploadFiles::Next::Waiting;
+    QByteArray line;
     while (!stopping && !freeSlots.isEmpty()) {
-        while (nextIndex < files.layout().count() && files.journal().isStored(nextIndex))
-            ++nextIndex;
-        if (nextIndex == files.layout().count())
-            break;
         Chunk chunk;
-        chunk.index = nextIndex++;
-        chunk.start = files.layout().start(chunk.index);
-        chunk.end = files.layout().end(chunk.index);
+        RangeDevice *body = nullptr;
+        next = files.next(&chunk, &body, &counts.skipped, &line);
+        if (next != UploadFiles::Next::Ready)
+            break;
         // A figure may turn an address that worked for the others into one that does not.
-        const QByteArray url = options.urlTemplate.address(files.layout(), chunk.index);
+        const QByteArray url = files.address(options.urlTemplate, chunk);
         const QByteArray problem = UrlTemplate::addressProblem(url);
         if (!problem.isEmpty()) {
+            delete body;
             fail(ExitStatus::Usage, " >> Invalid URL_TEMPLATE: chunk " + QByteArray::number(chunk.index) + ": " + problem + ' ');
             stopping = true;
             break;
         }
         chunk.slot = freeSlots.takeFirst();
-        RangeDevice *body = new RangeDevice(files.input().descriptor(), RangeDevice::Ownership::Shared, chunk.start, chunk.end - chunk.start, nullptr);
-        body->setChecksumEnabled(true);
         CurlTransfer *transfer = transfers->at(chunk.slot);
         inFlight.insert(transfer, chunk);
         // Each chunk's own: the last chunk of a long run is retried as the first was.
@@ -139,7 +144,13 @@ void FileUpload::startChunks()
         const QDeadlineTimer retryDeadline(options.retryTime * qint64(1000), Qt::PreciseTimer);
         transfer->start(url, body, qMin(retryDeadline, deadline));
     }
-    if (inFlight.isEmpty())
+    if (next == UploadFiles::Next::Failed) {
+        fail(ExitStatus::Failure, line);
+        stopping = true;
+    }
+    inputEnded = inputEnded || next == UploadFiles::Next::Ended;
+    // A stream not yet ended is waited for.
+    if (inFlight.isEmpty() && (stopping || inputEnded))
         finish();
 }
 
@@ -157,6 +168,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
 {
     const Chunk chunk = inFlight.take(transfer);
     freeSlots << chunk.slot;
+    files.release(chunk);
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
@@ -167,10 +179,10 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
         return;
     }
     // A chunk read from a file that changed may hold bytes of both versions: never journaled.
-    if (chunkResult.exitStatus == ExitStatus::Success && !files.input().isUnchanged()) {
+    if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged()) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, transfer->checksum()))) {
+    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum()))) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }
@@ -188,7 +200,7 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     if (files.results().isOpen())
         resultWritten(files.results().append(chunkResult));
     console.chunkEnded(chunkResult);
-    console.progress(counts, files.layout().fileSize(), clock.elapsed());
+    console.progress(counts, files.size(), clock.elapsed());
     startChunks();
 }
 
@@ -208,7 +220,7 @@ void FileUpload::resultWritten(ResultWriter::Written written)
 
 void FileUpload::drawStatusLine()
 {
-    console.status(counts, files.layout().fileSize(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
+    console.status(counts, files.size(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
 }
 
 void FileUpload::finish()
@@ -223,13 +235,13 @@ void FileUpload::finish()
     if (status == ExitStatus::Success && counts.failed > 0)
         status = ExitStatus::TemporaryFailure;
     // 0 says every chunk is stored, and nothing else may.
-    if (status == ExitStatus::Success && counts.stored + counts.skipped < files.layout().count())
+    if (status == ExitStatus::Success && (counts.stored + counts.skipped < files.chunkCount() || !inputEnded))
         status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
     // First, so that the console tells when it could not be written.
     if (files.results().isOpen())
         writeSummary(milliseconds);
-    console.summary(status, counts, files.layout().count(), milliseconds);
+    console.summary(status, counts, files.chunkCount(), milliseconds);
     emit finished();
 }
 

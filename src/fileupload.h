@@ -43,11 +43,8 @@ signals:
     void finished();
 
 private:
-    struct Chunk
+    struct Chunk : UploadFiles::Chunk
     {
-        qint64 index = 0;
-        qint64 start = 0;
-        qint64 end = 0;
         int slot = 0;
     };
 
@@ -67,8 +64,8 @@ private:
     ClientCertificate clientCertificate;
     UploadFiles files;
     FileUploadConsole console;
-    // Chunks are found as they are needed: memory does not grow with their count.
-    qint64 nextIndex = 0;
+    // Every chunk of the input has been handed out.
+    bool inputEnded = false;
     TransferPool *transfers = nullptr;
     QList<int> freeSlots;
     QHash<CurlTransfer *, Chunk> inFlight;

@@ -96,7 +96,7 @@ void FileUploadConsole::chunkRetrying(const UploadResult &attempt, int wait, int
 // The whole file, journal included.
 void FileUploadConsole::progress(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds)
 {
-    if (quiet || terminal)
+    if (quiet || terminal || fileSize < 0)
         return;
     const double rate = counts.bytesSent / elapsedSeconds(elapsedMilliseconds) / 1e6;
     steps.update(fileSize - counts.bytesToSend + counts.bytesSent, fileSize, rate);
@@ -104,6 +104,12 @@ void FileUploadConsole::progress(const Counts &counts, qint64 fileSize, qint64 e
 
 void FileUploadConsole::status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight) const
 {
+    if (fileSize < 0) {
+        const double streamRate = (counts.bytesSent + underWay) / elapsedSeconds(elapsedMilliseconds);
+        ConsoleMessage::writeStatus(" >> " + QByteArray::number(counts.bytesSent + underWay) + " Byte, " + QByteArray::number(streamRate / 1e6, 'f', 1)
+                                    + " MB/s, " + QByteArray::number(inFlight) + " in flight");
+        return;
+    }
     const qint64 done = fileSize - counts.bytesToSend + counts.bytesSent + underWay;
     const double rate = (counts.bytesSent + underWay) / elapsedSeconds(elapsedMilliseconds);
     const QByteArray left = rate > 0 ? QByteArray::number(qint64((fileSize - done) / rate)) + " s left" : QByteArray("--");

@@ -33,7 +33,7 @@ public:
     void chunkEnded(const UploadResult &result) const;
     void chunkRetrying(const UploadResult &attempt, int seconds, int retries) const;
     void progress(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds);
-    // underWay: bytes of the chunks in flight.
+    // underWay: bytes of the chunks in flight. A fileSize of -1 is a stream's: no percentage.
     void status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight) const;
     void summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const;
 

@@ -1,6 +1,7 @@
 #include "fileuploadoptions.h"
 
 #include "consolemessage.h"
+#include "standardstreams.h"
 #include "uploadarguments.h"
 
 #include <QCommandLineParser>
@@ -10,6 +11,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,7 +59,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("SECONDS"));
     const QCommandLineOption maxTimeOption(QStringLiteral("max-time"), QStringLiteral("The whole run's time, in seconds (default 0: none)."),
                                            QStringLiteral("SECONDS"));
-    const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal)."),
+    const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal; none for - or a stream)."),
                                            QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
     const QCommandLineOption limitRateOption(QStringLiteral("limit-rate"),
@@ -74,8 +78,8 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, proxyOption,
                         resultOption, quietOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
-                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {count}, {total}."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send."));
+                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}; {count} and {total} for a file only."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."));
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -104,7 +108,23 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
     filePath = argumentBytes(argc, argv, positional.at(1));
-    journalPath = parser.isSet(journalOption) ? QFile::encodeName(parser.value(journalOption)) : filePath + ".upload-journal";
+    // A file missing or unreadable stays a file: its run says why it cannot be opened.
+    const bool standardInput = filePath == "-";
+    struct stat input = {};
+    const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : ::stat(filePath.constData(), &input) == 0;
+    if (standardInput && ::isatty(STDIN_FILENO))
+        return usage("Standard input is a terminal: pipe the data in, or name a file", status);
+    // Opened on /dev/null at the start: it would be sent as an empty stream.
+    if (standardInput && StandardStreams::wasClosed(STDIN_FILENO))
+        return usage("Standard input is closed: pipe the data in, or name a file", status);
+    stream = found ? !S_ISREG(input.st_mode) && !S_ISDIR(input.st_mode) : standardInput;
+    // "-" from a file (< big.bin) is sent as that file, read by range.
+    if (standardInput && !stream)
+        filePath = "/proc/self/fd/0";
+    // Without a file name there is nowhere to put a journal beside it.
+    journalPath = parser.isSet(journalOption) ? QFile::encodeName(parser.value(journalOption))
+                  : stream || standardInput    ? QByteArray()
+                                               : filePath + ".upload-journal";
     restart = parser.isSet(restartOption);
     quiet = parser.isSet(quietOption);
     resultPath = QFile::encodeName(parser.value(resultOption));

@@ -16,11 +16,14 @@ public:
     bool parse(int argc, char *argv[], ExitStatus *status);
 
     QByteArray filePath;
+    // FILE is read in order, not by range: "-", a pipe, a FIFO, a device.
+    bool stream = false;
     UrlTemplate urlTemplate;
     qint64 chunkSize = 8 << 20;
     int parallel = 4;
     // Per chunk, from its first attempt.
     int retryTime = 900;
+    // Empty for none: a stream without --journal, standard input.
     QByteArray journalPath;
     bool restart = false;
     // "-" for standard output, empty for none.

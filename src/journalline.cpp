@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -72,5 +73,25 @@ qint64 JournalLine::storedChunk(const ChunkLayout &layout) const
         || !wholeNumber(object.value(QStringLiteral("crc32")), 0, 0xffffffffLL, &crc) || start != layout.start(index)
         || end != layout.end(index))
         return -1;
+    return index;
+}
+
+qint64 JournalLine::storedStreamChunk(qint64 chunkSize, qint64 *length, quint32 *crc32) const
+{
+    const qint64 largest = std::numeric_limits<qint64>::max() / 2;
+    qint64 index = 0;
+    qint64 start = 0;
+    qint64 end = 0;
+    qint64 status = 0;
+    qint64 crc = 0;
+    if (!wholeNumber(object.value(QStringLiteral("index")), 0, largest / chunkSize, &index)
+        || !wholeNumber(object.value(QStringLiteral("start")), 0, largest, &start)
+        || !wholeNumber(object.value(QStringLiteral("end")), 0, largest, &end)
+        || !wholeNumber(object.value(QStringLiteral("http_status")), 200, 299, &status)
+        || !wholeNumber(object.value(QStringLiteral("crc32")), 0, 0xffffffffLL, &crc) || start != index * chunkSize || end < start
+        || end - start > chunkSize)
+        return -1;
+    *length = end - start;
+    *crc32 = quint32(crc);
     return index;
 }

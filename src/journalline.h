@@ -23,6 +23,10 @@ public:
     // line with one of its chunks' own range and a 2xx answer counts.
     qint64 storedChunk(const ChunkLayout &layout) const;
 
+    // The chunk of a stream cut in chunkSize that the line says is stored,
+    // with its length and CRC-32, or -1.
+    qint64 storedStreamChunk(qint64 chunkSize, qint64 *length, quint32 *crc32) const;
+
 private:
     explicit JournalLine(const QJsonObject &object);
 

@@ -5,6 +5,7 @@
 #include <isa-l/crc.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +23,12 @@ RangeDevice::RangeDevice(int descriptor, Ownership ownership, qint64 start, qint
     resume.setSingleShot(true);
     resume.setTimerType(Qt::PreciseTimer);
     connect(&resume, &QTimer::timeout, this, &QIODevice::readyRead);
+}
+
+RangeDevice::RangeDevice(const char *bytes, qint64 length, QObject *parent)
+    : RangeDevice(-1, Ownership::Shared, 0, length, parent)
+{
+    memory = bytes;
 }
 
 RangeDevice::~RangeDevice()
@@ -117,7 +124,11 @@ qint64 RangeDevice::readData(char *data, qint64 maxSize)
         crc = 0;
     }
     ssize_t count = -1;
-    while (!failed && (count = ::pread(descriptor, data, size_t(wanted), start + pos())) < 0 && errno == EINTR) {
+    if (memory) {
+        std::memcpy(data, memory + pos(), size_t(wanted));
+        count = ssize_t(wanted);
+    }
+    while (!memory && !failed && (count = ::pread(descriptor, data, size_t(wanted), start + pos())) < 0 && errno == EINTR) {
     }
     if (count > 0) {
         given = true;

@@ -20,6 +20,8 @@ public:
 
     // A Taken descriptor is closed with the device.
     RangeDevice(int descriptor, Ownership ownership, qint64 start, qint64 length, QObject *parent);
+    // Bytes held in memory, which must outlive the device: a chunk of a stream.
+    RangeDevice(const char *bytes, qint64 length, QObject *parent);
     ~RangeDevice() override;
 
     // Opens a regular file without blocking: the name may have become a FIFO
@@ -59,6 +61,7 @@ private:
     const Ownership ownership;
     const qint64 start;
     const qint64 length;
+    const char *memory = nullptr;
     // Bytes have been given since the pass began.
     bool given = false;
     int passes = 0;

@@ -36,6 +36,8 @@ namespace {
     Watchdog watchdog;
     watchdog.setClosingLine(QByteArray());
     watchdog.setMaxTime(options.settings.maxTime);
+    if (options.stream)
+        watchdog.allowMemory(qint64(options.parallel + 1) * options.chunkSize);
     watchdog.startAttempt(UploadResult());
     FileUpload upload(options, clientCertificate);
     InterruptWatcher interrupts;

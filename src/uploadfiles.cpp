@@ -2,6 +2,7 @@
 
 #include "fileuploadoptions.h"
 #include "pathcheck.h"
+#include "rangedevice.h"
 #include "uploadarguments.h"
 
 #include <QJsonObject>
@@ -24,6 +25,10 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
     }
     if (!line->isEmpty())
         return false;
+    if (options.stream) {
+        chunks = ChunkLayout(0, options.chunkSize);
+        return openStream(options, line, status) && openJournal(options, deadline, line, status);
+    }
     const InputFile::Opening input = inputFile.open(options.filePath);
     if (input != InputFile::Opening::Opened) {
         *status = ExitStatus::Failure;
@@ -39,9 +44,121 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
     return openJournal(options, deadline, line, status);
 }
 
-InputFile &UploadFiles::input()
+// The template and the memory are checked before the stream is opened: a
+// FIFO's writer is never let in by a run that will not read it.
+bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status)
 {
-    return inputFile;
+    const QByteArray problem = options.urlTemplate.streamProblem(options.chunkSize);
+    if (!problem.isEmpty()) {
+        *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
+        return false;
+    }
+    const QByteArray memory = InputStream::memoryProblem(options.chunkSize, options.parallel + 1);
+    if (!memory.isEmpty()) {
+        *line = " >> Not enough memory: " + memory + ' ';
+        return false;
+    }
+    inputStream.reset(new InputStream(options.chunkSize, options.parallel + 1));
+    const InputStream::Opening opening = inputStream->open(options.filePath);
+    if (opening == InputStream::Opening::Terminal) {
+        *line = " >> Input file is a terminal: pipe the data in, or name a file ";
+        return false;
+    }
+    if (opening != InputStream::Opening::Opened) {
+        *status = ExitStatus::Failure;
+        *line = " >> Cannot Open input file. ";
+        return false;
+    }
+    return true;
+}
+
+// A file's chunks are cut by range and read as they are sent; a stream's
+// come whole as it is read.
+UploadFiles::Next UploadFiles::next(Chunk *chunk, RangeDevice **body, qint64 *skipped, QByteArray *line)
+{
+    if (!inputStream) {
+        while (nextIndex < chunks.count() && uploadJournal.isStored(nextIndex))
+            ++nextIndex;
+        if (nextIndex == chunks.count())
+            return Next::Ended;
+        chunk->index = nextIndex++;
+        chunk->start = chunks.start(chunk->index);
+        chunk->end = chunks.end(chunk->index);
+        *body = new RangeDevice(inputFile.descriptor(), RangeDevice::Ownership::Shared, chunk->start, chunk->end - chunk->start, nullptr);
+        (*body)->setChecksumEnabled(true);
+        return Next::Ready;
+    }
+    InputStream::Chunk piece;
+    qint64 length = 0;
+    quint32 crc = 0;
+    while (inputStream->take(&piece)) {
+        if (!uploadJournal.storedStreamChunk(piece.index, &length, &crc)) {
+            chunk->index = piece.index;
+            chunk->start = piece.start;
+            chunk->end = piece.start + piece.length;
+            chunk->buffer = piece.buffer;
+            chunk->checksummed = true;
+            chunk->crc32 = piece.crc32;
+            *body = new RangeDevice(piece.bytes, piece.length, nullptr);
+            return Next::Ready;
+        }
+        // A chunk the journal holds is checked, not sent: the stream read again must be the one stored.
+        inputStream->release(piece.buffer);
+        if (length != piece.length || crc != piece.crc32) {
+            *line = " >> Chunk " + QByteArray::number(piece.index) + " [" + QByteArray::number(piece.start) + ", "
+                    + QByteArray::number(piece.start + piece.length) + "): the input differs from the one the journal recorded ";
+            return Next::Failed;
+        }
+        ++*skipped;
+    }
+    if (!inputStream->failure().isEmpty()) {
+        *line = " >> " + inputStream->failure() + ' ';
+        return Next::Failed;
+    }
+    if (!inputStream->isDrained())
+        return Next::Waiting;
+    // A stream that ends before the chunks the journal holds is not the one stored either.
+    if (uploadJournal.streamChunksRecorded() > inputStream->chunksRead()) {
+        *line = " >> The input ended after " + QByteArray::number(inputStream->position())
+                + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ";
+        return Next::Failed;
+    }
+    return Next::Ended;
+}
+
+void UploadFiles::release(const Chunk &chunk)
+{
+    if (inputStream)
+        inputStream->release(chunk.buffer);
+}
+
+// A stream's layout ends with the chunk: its figures are the same.
+QByteArray UploadFiles::address(const UrlTemplate &urlTemplate, const Chunk &chunk) const
+{
+    return urlTemplate.address(inputStream ? ChunkLayout(chunk.end, chunks.chunkSize()) : chunks, chunk.index);
+}
+
+qint64 UploadFiles::chunkCount() const
+{
+    return inputStream ? inputStream->chunksRead() : chunks.count();
+}
+
+qint64 UploadFiles::size() const
+{
+    return inputStream ? -1 : chunks.fileSize();
+}
+
+bool UploadFiles::isUnchanged() const
+{
+    return inputStream || inputFile.isUnchanged();
+}
+
+void UploadFiles::startReading(QObject *context, const std::function<void()> &changed)
+{
+    if (!inputStream)
+        return;
+    QObject::connect(inputStream.data(), &InputStream::changed, context, changed);
+    inputStream->start();
 }
 
 const ChunkLayout &UploadFiles::layout() const
@@ -79,6 +196,8 @@ bool isStream(const QByteArray &path, int descriptor)
 // three files, and no link of a stranger's is followed.
 QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
 {
+    if (options.journalPath.isEmpty())
+        return QByteArray();
     const QByteArray journalLine = " >> Journal not usable: \"" + options.journalPath + "\" ";
     if (PathCheck::isForeignLink(options.journalPath))
         return journalLine + "is a link of another user in a shared directory ";
@@ -121,6 +240,8 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
 bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     QJsonObject header = inputFile.identity();
+    if (options.stream)
+        header.insert(QStringLiteral("stream"), true);
     header.insert(QStringLiteral("chunk_size"), double(options.chunkSize));
     // The journal is a file like any other: no password in it.
     header.insert(QStringLiteral("template"), QString::fromUtf8(UploadArguments::withoutPassword(options.urlTemplate.text())));

@@ -4,12 +4,18 @@
 #include "chunklayout.h"
 #include "exitstatus.h"
 #include "inputfile.h"
+#include "inputstream.h"
 #include "resultwriter.h"
 #include "uploadjournal.h"
 
 #include <QByteArray>
+#include <QScopedPointer>
+
+#include <functional>
 
 class FileUploadOptions;
+class RangeDevice;
+class UrlTemplate;
 
 // The files of an uploader-file run: the input, the journal and the result.
 // Their paths are checked against each other before anything is created, cut
@@ -22,7 +28,31 @@ public:
     // journal is read, and a FIFO's reader waited for, until the deadline.
     bool open(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
-    InputFile &input();
+    // A chunk of the input: its range and, for a chunk held in memory, the CRC-32 of its bytes.
+    struct Chunk
+    {
+        qint64 index = 0;
+        qint64 start = 0;
+        qint64 end = 0;
+        int buffer = -1;
+        bool checksummed = false;
+        quint32 crc32 = 0;
+    };
+    enum class Next { Ready, Waiting, Ended, Failed };
+    // The next chunk the journal does not hold, with its body. A stream's
+    // chunks that the journal holds are read, checked against it and counted
+    // in *skipped; Failed comes with the line that says why (status 1).
+    Next next(Chunk *chunk, RangeDevice **body, qint64 *skipped, QByteArray *line);
+    // Its bytes are no longer needed.
+    void release(const Chunk &chunk);
+    QByteArray address(const UrlTemplate &urlTemplate, const Chunk &chunk) const;
+    // The chunks known so far, and the input's size: -1 for a stream, known only at its end.
+    qint64 chunkCount() const;
+    qint64 size() const;
+    // The input still holds what the chunks stored hold.
+    bool isUnchanged() const;
+    // Calls changed each time a stream has a chunk ready, ends or fails.
+    void startReading(QObject *context, const std::function<void()> &changed);
     const ChunkLayout &layout() const;
     UploadJournal &journal();
     ResultWriter &results();
@@ -32,7 +62,12 @@ private:
     QByteArray resultProblem(const FileUploadOptions &options) const;
     bool openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
+    bool openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status);
+
     InputFile inputFile;
+    QScopedPointer<InputStream> inputStream;
+    // A file's chunks are found as they are needed: memory does not grow with their count.
+    qint64 nextIndex = 0;
     ChunkLayout chunks{ 0, 1 };
     UploadJournal uploadJournal;
     ResultWriter resultWriter;

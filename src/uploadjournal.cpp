@@ -68,6 +68,9 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
     header = journalHeader;
     layout = ChunkLayout(qint64(header.value(QStringLiteral("size")).toDouble()),
                          qint64(header.value(QStringLiteral("chunk_size")).toDouble()));
+    stream = header.value(QStringLiteral("stream")).toBool();
+    if (path.isEmpty())
+        return Opening::Opened;
     struct stat status = {};
     switch (PathCheck::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK, true, &descriptor, &status)) {
     case PathCheck::Found::File:
@@ -175,6 +178,11 @@ UploadJournal::Opening UploadJournal::readHeader(const QByteArray &firstLine, bo
         *problem = "it was written by an earlier version";
         return Opening::Mismatch;
     }
+    // A stream's journal names no file, a file's no stream: neither resumes the other.
+    if (recorded.value(QStringLiteral("stream")) != header.value(QStringLiteral("stream"))) {
+        *problem = stream ? "it is a file's journal, and FILE is a stream" : "it is a stream's journal, and FILE is a file";
+        return Opening::Mismatch;
+    }
     for (const QString &key : { QStringLiteral("size"), QStringLiteral("mtime_ns"), QStringLiteral("ctime_ns"), QStringLiteral("device"),
                                 QStringLiteral("inode"), QStringLiteral("chunk_size"), QStringLiteral("template") }) {
         if (recorded.value(key) != header.value(key)) {
@@ -188,6 +196,16 @@ UploadJournal::Opening UploadJournal::readHeader(const QByteArray &firstLine, bo
 
 void UploadJournal::readChunk(const QByteArray &text)
 {
+    if (stream) {
+        qint64 length = 0;
+        quint32 crc = 0;
+        const qint64 chunk = JournalLine::fromText(text).storedStreamChunk(layout.chunkSize(), &length, &crc);
+        if (chunk < 0 || streamChunks.contains(chunk))
+            ++ignored;
+        else
+            streamChunks.insert(chunk, qMakePair(length, crc));
+        return;
+    }
     const qint64 index = JournalLine::fromText(text).storedChunk(layout);
     if (index < 0) {
         ++ignored;
@@ -201,7 +219,9 @@ void UploadJournal::readChunk(const QByteArray &text)
 bool UploadJournal::begin(QByteArray *problem)
 {
     bool ready = true;
-    if (content == Content::Absent) {
+    if (path.isEmpty()) {
+        ready = true;
+    } else if (content == Content::Absent) {
         // O_EXCL follows no link: the file is this run's own.
         descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         content = descriptor >= 0 ? Content::Created : Content::Absent;
@@ -215,6 +235,7 @@ bool UploadJournal::begin(QByteArray *problem)
         }
     } else if (content == Content::Fresh) {
         stored.clear();
+        streamChunks.clear();
         // Whatever it was before, it now holds what a journal holds.
         ready = ::fcntl(descriptor, F_SETFL, 0) == 0 && ::fchmod(descriptor, 0600) == 0 && ::ftruncate(descriptor, 0) == 0
                 && ::lseek(descriptor, 0, SEEK_SET) == 0 && writeAll(descriptor, headerLine(header)) && ::fsync(descriptor) == 0;
@@ -242,6 +263,24 @@ bool UploadJournal::isStored(qint64 index) const
     return index >= 0 && size_t(index) < stored.size() && stored[size_t(index)];
 }
 
+bool UploadJournal::storedStreamChunk(qint64 index, qint64 *length, quint32 *crc32) const
+{
+    const auto found = streamChunks.constFind(index);
+    if (found == streamChunks.constEnd())
+        return false;
+    *length = found->first;
+    *crc32 = found->second;
+    return true;
+}
+
+qint64 UploadJournal::streamChunksRecorded() const
+{
+    qint64 count = 0;
+    for (auto it = streamChunks.constBegin(); it != streamChunks.constEnd(); ++it)
+        count = qMax(count, it.key() + 1);
+    return count;
+}
+
 qint64 UploadJournal::ignoredLines() const
 {
     return ignored;
@@ -249,6 +288,8 @@ qint64 UploadJournal::ignoredLines() const
 
 bool UploadJournal::append(const JournalLine &chunk)
 {
+    if (path.isEmpty())
+        return true;
     const QByteArray line = chunk.toJson() + '\n';
     const off_t end = ::lseek(descriptor, 0, SEEK_END);
     if (!writeAll(descriptor, line)) {

@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QJsonObject>
+#include <QPair>
 
 #include <vector>
 
@@ -29,7 +31,8 @@ public:
     // file that is not a journal, or a journal of another file, is left as
     // it is. The header holds "size" and "chunk_size", which the chunk
     // lines are checked against. *problem says what is wrong when the
-    // answer is not Opened. Only a regular file is opened: a FIFO or a
+    // answer is not Opened. An empty path is no journal: nothing is read,
+    // stored or written, and every append succeeds. Only a regular file is opened: a FIFO or a
     // device is looked at, never opened. Reading stops at the deadline.
     Opening open(const QByteArray &path, const QJsonObject &header, bool restart, QByteArray *problem,
                  const QDeadlineTimer &deadline = QDeadlineTimer::Forever);
@@ -40,6 +43,11 @@ public:
     // Removes the journal begin created, for a run refused after it.
     void discard();
     bool isStored(qint64 index) const;
+    // A stream's journal ("stream" in its header): whether it holds the
+    // chunk, with the length and CRC-32 of the bytes that were stored.
+    bool storedStreamChunk(qint64 index, qint64 *length, quint32 *crc32) const;
+    // The count of a stream's chunks up to the last one it holds.
+    qint64 streamChunksRecorded() const;
     // Complete lines read that do not count.
     qint64 ignoredLines() const;
     // Appends one line and flushes it to disk.
@@ -64,6 +72,8 @@ private:
     qint64 completeSize = 0;
     ChunkLayout layout{ 0, 1 };
     std::vector<bool> stored;
+    bool stream = false;
+    QHash<qint64, QPair<qint64, quint32>> streamChunks;
     qint64 ignored = 0;
 };
 

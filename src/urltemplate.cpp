@@ -44,6 +44,14 @@ QByteArray UrlTemplate::problem(const ChunkLayout &layout) const
     return QByteArray();
 }
 
+QByteArray UrlTemplate::streamProblem(qint64 chunkSize) const
+{
+    for (const char *unknown : { "{count}", "{total}" })
+        if (pattern.contains(unknown))
+            return QByteArray(unknown) + " is not known before a stream ends";
+    return problem(ChunkLayout(2 * chunkSize, chunkSize));
+}
+
 QByteArray UrlTemplate::addressProblem(const QByteArray &address)
 {
     return UploadArguments::isValidUrl(address) ? QByteArray() : "not a usable address: " + UploadArguments::withoutPassword(address);

@@ -17,6 +17,9 @@ public:
     // to one address), a placeholder in the user part or the fragment, or a
     // first, full or last chunk whose address is not usable.
     QByteArray problem(const ChunkLayout &layout) const;
+    // The same for a stream, whose chunk count and size are not known until
+    // it ends: {count} or {total} is a problem too.
+    QByteArray streamProblem(qint64 chunkSize) const;
     // The reason one chunk's address is not usable, or empty.
     static QByteArray addressProblem(const QByteArray &address);
     QByteArray address(const ChunkLayout &layout, qint64 index) const;

@@ -46,6 +46,15 @@ void Watchdog::setMaxTime(int seconds)
     layLines();
 }
 
+void Watchdog::allowMemory(qint64 bytes)
+{
+    if (memoryBound == 0)
+        return;
+    bound = memoryBound + bytes;
+    memoryExceeded = " >> Reply too large: memory in use over " + QByteArray::number(bound) + " Byte ";
+    layLines();
+}
+
 void Watchdog::setClosingLine(const QByteArray &line)
 {
     closingLine = line;
@@ -134,7 +143,7 @@ void Watchdog::watch()
             expire(timedOut, timedOutLines, ExitStatus::TemporaryFailure);
         if (maxTime > 0 && clock.elapsed() >= qint64(maxTime) * 1000 + graceMilliseconds)
             expire(outOfTime, outOfTimeLines, ExitStatus::TemporaryFailure);
-        if (memoryBound > 0 && residentPeak(statusDescriptor) > memoryBound)
+        if (bound > 0 && residentPeak(statusDescriptor) > bound)
             expire(memoryExceeded, memoryLines, ExitStatus::Failure);
     }
 }

@@ -32,6 +32,8 @@ public:
     // How long past the idle time-out or the run's time the program's own clocks
     // have to end the attempt before this does; graceSeconds unless set.
     void setGrace(int milliseconds) { graceMilliseconds = milliseconds; }
+    // Memory the run takes on purpose, beyond the bound: a stream's chunk buffers.
+    void allowMemory(qint64 bytes);
     // The line after the failure's when the run is ended from here; empty for none.
     void setClosingLine(const QByteArray &line);
 
@@ -62,6 +64,7 @@ private:
     [[noreturn]] void expire(const QByteArray &failure, const QByteArray &lines, ExitStatus status);
 
     int idleTimeout = 0;
+    qint64 bound = memoryBound;
     int maxTime = 0;
     int graceMilliseconds = graceSeconds * 1000;
     ResultWriter *resultFile = nullptr;

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Streams beside files on loopback: 256 MiB in 8 MiB chunks, --parallel 4,
+named on the command line and through a pipe (cat FILE | uploader-file ... -),
+to the benchmark's sink; then a resumed run whose journal holds every chunk of
+1 GiB, beside cksum of the same file. Medians of --runs; writes Markdown.
+
+    bench/streams.py BUILD SINK [--runs N] [--out FILE]
+"""
+import argparse
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MiB = 1 << 20
+
+
+def timed(commands):
+    """Runs a pipeline; answers wall seconds, the last command's CPU seconds and peak RSS in MiB, and its status."""
+    started = time.monotonic()
+    processes = []
+    stdin = None
+    for index, command in enumerate(commands):
+        last = index == len(commands) - 1
+        process = subprocess.Popen(command, stdin=stdin, stdout=None if last else subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if stdin is not None:
+            stdin.close()
+        stdin = process.stdout
+        processes.append(process)
+    usage = None
+    for process in processes:
+        _, status, rusage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        usage = rusage
+    wall = time.monotonic() - started
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024, processes[-1].returncode
+
+
+def median_row(name, commands, runs, prepare=None):
+    results = []
+    for _ in range(runs):
+        if prepare:
+            prepare()
+        results.append(timed(commands))
+    walls = [r[0] for r in results]
+    return name, statistics.median(walls), min(walls), max(walls), statistics.median(r[1] for r in results), \
+        max(r[2] for r in results), sorted(set(r[3] for r in results))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("sink")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "results-streams.md"))
+    options = parser.parse_args()
+    uploader = os.path.join(options.build, "uploader-file")
+    folder = tempfile.mkdtemp(prefix="streams-bench-")
+    port_file = os.path.join(folder, "port")
+    sink = subprocess.Popen([options.sink, port_file], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        if os.path.exists(port_file) and open(port_file).read().strip():
+            break
+        time.sleep(0.05)
+    url = "http://127.0.0.1:%s/upload/{index}" % open(port_file).read().strip()
+    try:
+        data = os.path.join(folder, "data.bin")
+        with open(data, "wb") as out:
+            for _ in range(1024):
+                out.write(os.urandom(MiB))
+        subprocess.run(["cat", data], stdout=subprocess.DEVNULL, check=True)
+        small = os.path.join(folder, "small.bin")
+        with open(data, "rb") as source, open(small, "wb") as out:
+            for _ in range(256):
+                out.write(source.read(MiB))
+        base = [uploader, "--quiet", "--chunk-size", "8M", "--parallel", "4"]
+        rows = [
+            median_row("256 MiB file named", [base + [url, small]], options.runs,
+                       lambda: os.path.exists(small + ".upload-journal") and os.unlink(small + ".upload-journal")),
+            median_row("256 MiB through a pipe", [["cat", small], base + [url, "-"]], options.runs),
+        ]
+        journal = os.path.join(folder, "full.journal")
+        status = timed([["cat", data], base + ["--journal", journal, url, "-"]])[3]
+        if status != 0:
+            sys.exit("the run that fills the journal ended with %d" % status)
+        resumed = [
+            median_row("1 GiB resumed, every chunk in the journal", [["cat", data], base + ["--journal", journal, url, "-"]], options.runs),
+            median_row("cksum of the same 1 GiB", [["cksum", data]], options.runs),
+            median_row("cat of the same 1 GiB into cksum", [["cat", data], ["cksum"]], options.runs),
+        ]
+    finally:
+        sink.kill()
+        sink.wait()
+    lines = ["# Streams: loopback, http, to the sink, medians of %d runs" % options.runs, "",
+             "`--chunk-size 8M --parallel 4 --quiet`; CPU and peak RSS are the last command's (uploader-file, or cksum).", "",
+             "| run | wall s (min-max) | CPU s | peak RSS MiB | exit |", "|---|---|---|---|---|"]
+    for name, wall, low, high, cpu, rss, statuses in rows + resumed:
+        lines.append("| %s | %.3f (%.3f-%.3f) | %.3f | %.1f | %s |" % (name, wall, low, high, cpu, rss, ",".join(map(str, statuses))))
+    pipe, named = rows[1], rows[0]
+    lines += ["", "pipe / named: wall %.2fx, CPU %.2fx" % (pipe[1] / named[1], pipe[4] / named[4]),
+              "resume check / cksum: wall %.2fx; / cat into cksum: %.2fx" % (resumed[0][1] / resumed[1][1], resumed[0][1] / resumed[2][1]), ""]
+    with open(options.out, "w") as out:
+        out.write("\n".join(lines))
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
