@@ -20,8 +20,28 @@ namespace {
 const qint64 programMemory = qint64(256) << 20;
 
 const int largestPipe = 1 << 20;
-// Small enough that the bytes read are still in the cache for their checksum.
-const qint64 largestRead = 256 << 10;
+// A full pipe in one read, small enough that the bytes are still in the cache for their checksum.
+const qint64 largestRead = largestPipe;
+const quintptr hugePage = 2 << 20;
+
+// A buffer on huge pages where the kernel has them: a chunk's first filling
+// takes four faults for each 8 MiB instead of two thousand.
+char *mapBuffer(qint64 size)
+{
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t length = (size_t(size) + page - 1) / page * page;
+    void *memory = ::mmap(nullptr, length + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+    const quintptr start = quintptr(memory);
+    const quintptr aligned = (start + hugePage - 1) & ~(hugePage - 1);
+    if (aligned > start)
+        ::munmap(memory, aligned - start);
+    if (start + hugePage > aligned)
+        ::munmap(reinterpret_cast<void *>(aligned + length), start + hugePage - aligned);
+    ::madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+    return reinterpret_cast<char *>(aligned);
+}
 
 bool isReadable(int descriptor)
 {
@@ -142,12 +162,11 @@ bool InputStream::fillNext()
         if (!buffer.free)
             continue;
         if (!buffer.data) {
-            void *memory = ::mmap(nullptr, size_t(chunkSize), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-            if (memory == MAP_FAILED) {
+            buffer.data = mapBuffer(chunkSize);
+            if (!buffer.data) {
                 readFailure = "Cannot hold a chunk of the input in memory: " + QByteArray(std::strerror(errno));
                 return false;
             }
-            buffer.data = static_cast<char *>(memory);
         }
         buffer.free = false;
         buffer.filled = 0;
