@@ -20,8 +20,8 @@ namespace {
 const qint64 programMemory = qint64(256) << 20;
 
 const int largestPipe = 1 << 20;
-// A full pipe in one read, small enough that the bytes are still in the cache for their checksum.
-const qint64 largestRead = largestPipe;
+// Small enough that the bytes read are still in the cache for their checksum.
+const qint64 largestRead = 256 << 10;
 const quintptr hugePage = 2 << 20;
 
 // A buffer on huge pages where the kernel has them: a chunk's first filling
@@ -100,6 +100,11 @@ InputStream::Opening InputStream::open(const QByteArray &path)
     return Opening::Opened;
 }
 
+void InputStream::setCheckedOnly(const std::function<bool(qint64)> &isChecked)
+{
+    checkedOnly = isChecked;
+}
+
 void InputStream::start()
 {
     notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
@@ -117,7 +122,9 @@ void InputStream::readReady()
         if (filling < 0 && !fillNext())
             break;
         Buffer &buffer = buffers[size_t(filling)];
-        const ssize_t count = ::read(descriptor, buffer.data + buffer.filled, size_t(qMin<qint64>(chunkSize - buffer.filled, largestRead)));
+        // A chunk only checked goes through memory the cache holds: read into its buffer, it takes three times as long.
+        char *target = buffer.checkedOnly ? scratch.data() : buffer.data + buffer.filled;
+        const ssize_t count = ::read(descriptor, target, size_t(qMin<qint64>(chunkSize - buffer.filled, largestRead)));
         if (count < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (count < 0) {
@@ -139,7 +146,7 @@ void InputStream::readReady()
             return;
         }
         // While the bytes are still in the cache: a resumed run checks each chunk by it.
-        buffer.crc32 = crc32_gzip_refl(buffer.crc32, reinterpret_cast<const unsigned char *>(buffer.data + buffer.filled), quint64(count));
+        buffer.crc32 = crc32_gzip_refl(buffer.crc32, reinterpret_cast<const unsigned char *>(target), quint64(count));
         buffer.filled += count;
         bytes += count;
         if (buffer.filled == chunkSize) {
@@ -161,7 +168,11 @@ bool InputStream::fillNext()
         Buffer &buffer = buffers[i];
         if (!buffer.free)
             continue;
-        if (!buffer.data) {
+        // The chunk it takes is the next one marked ready.
+        buffer.checkedOnly = checkedOnly && checkedOnly(nextIndex);
+        if (buffer.checkedOnly && scratch.empty())
+            scratch.resize(size_t(largestRead));
+        if (!buffer.checkedOnly && !buffer.data) {
             buffer.data = mapBuffer(chunkSize);
             if (!buffer.data) {
                 readFailure = "Cannot hold a chunk of the input in memory: " + QByteArray(std::strerror(errno));
@@ -198,7 +209,7 @@ bool InputStream::take(Chunk *chunk)
     chunk->index = buffer.index;
     chunk->start = buffer.index * chunkSize;
     chunk->length = buffer.filled;
-    chunk->bytes = buffer.data;
+    chunk->bytes = buffer.checkedOnly ? nullptr : buffer.data;
     chunk->crc32 = buffer.crc32;
     chunk->buffer = number;
     return true;

@@ -160,6 +160,11 @@ void UploadFiles::startReading(QObject *context, const std::function<void()> &ch
     if (!inputStream)
         return;
     QObject::connect(inputStream.data(), &InputStream::changed, context, changed);
+    inputStream->setCheckedOnly([this](qint64 index) {
+        qint64 length = 0;
+        quint32 crc = 0;
+        return uploadJournal.storedStreamChunk(index, &length, &crc);
+    });
     inputStream->start();
 }
 
