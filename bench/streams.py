@@ -2,41 +2,56 @@
 """Streams beside files on loopback: 256 MiB in 8 MiB chunks, --parallel 4,
 named on the command line and through a pipe (cat FILE | uploader-file ... -),
 to the benchmark's sink; then a resumed run whose journal holds every chunk of
-1 GiB, beside cksum of the same file. Medians of --runs; writes Markdown.
+1 GiB, beside cksum of the same file; then the named file, the pipe and one curl
+request of the same bytes over wholefile.py's 1 Gbit/s, 50 ms relay to the
+bundled receiver. Medians of --runs (--relay-runs over the relay); writes Markdown.
 
     bench/streams.py BUILD SINK [--runs N] [--out FILE]
 """
 import argparse
 import os
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wholefile import Relay, clients, receiver  # noqa: E402
+
 MiB = 1 << 20
 
 
 def timed(commands):
-    """Runs a pipeline; answers wall seconds, the last command's CPU seconds and peak RSS in MiB, and its status."""
+    """Runs a pipeline; answers wall seconds, the last command's CPU seconds and peak RSS in MiB, its status,
+    and the CPU seconds of the whole pipeline."""
     started = time.monotonic()
     processes = []
     stdin = None
+    # A child forked from this script starts with its peak RSS: time's own child does not.
+    peak = tempfile.NamedTemporaryFile(mode="r", suffix=".rss")
     for index, command in enumerate(commands):
         last = index == len(commands) - 1
+        if last:
+            command = ["/usr/bin/time", "-o", peak.name, "-f", "%M"] + command
         process = subprocess.Popen(command, stdin=stdin, stdout=None if last else subprocess.PIPE, stderr=subprocess.DEVNULL)
         if stdin is not None:
             stdin.close()
         stdin = process.stdout
         processes.append(process)
     usage = None
+    total = 0.0
     for process in processes:
         _, status, rusage = os.wait4(process.pid, 0)
         process.returncode = os.waitstatus_to_exitcode(status)
         usage = rusage
+        total += rusage.ru_utime + rusage.ru_stime
     wall = time.monotonic() - started
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024, processes[-1].returncode
+    rss = int(peak.read().split()[-1]) / 1024
+    peak.close()
+    return wall, usage.ru_utime + usage.ru_stime, rss, processes[-1].returncode, total
 
 
 def median_row(name, commands, runs, prepare=None):
@@ -46,8 +61,9 @@ def median_row(name, commands, runs, prepare=None):
             prepare()
         results.append(timed(commands))
     walls = [r[0] for r in results]
-    return name, statistics.median(walls), min(walls), max(walls), statistics.median(r[1] for r in results), \
-        max(r[2] for r in results), sorted(set(r[3] for r in results))
+    cpus = [r[1] for r in results]
+    return name, statistics.median(walls), min(walls), max(walls), statistics.median(cpus), min(cpus), max(cpus), \
+        max(r[2] for r in results), sorted(set(r[3] for r in results)), statistics.median(r[4] for r in results)
 
 
 def main():
@@ -55,6 +71,7 @@ def main():
     parser.add_argument("build")
     parser.add_argument("sink")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--relay-runs", type=int, default=3)
     parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "results-streams.md"))
     options = parser.parse_args()
     uploader = os.path.join(options.build, "uploader-file")
@@ -91,17 +108,45 @@ def main():
             median_row("cksum of the same 1 GiB", [["cksum", data]], options.runs),
             median_row("cat of the same 1 GiB into cksum", [["cat", data], ["cksum"]], options.runs),
         ]
+        # wholefile.py's link and receiver, as its whole-file figures are measured.
+        target, port = receiver(None)
+        relay = Relay(port, 1e9, 0.05)
+        relayed = "http://127.0.0.1:%d/chunk/{index}" % relay.port
+        try:
+            relay_rows = [
+                median_row("256 MiB file named", [base + [relayed, small]], options.relay_runs,
+                           lambda: os.path.exists(small + ".upload-journal") and os.unlink(small + ".upload-journal")),
+                median_row("256 MiB through a pipe", [["cat", small], base + [relayed, "-"]], options.relay_runs),
+                median_row("one curl request of the same 256 MiB",
+                           [clients("http", relay.port, small, 256 * MiB, None)["one curl request"]], options.relay_runs),
+            ]
+        finally:
+            target.kill()
+            target.wait()
     finally:
         sink.kill()
         sink.wait()
+        shutil.rmtree(folder)
+    header = ["| run | wall s (min-max) | CPU s (min-max) | pipeline CPU s | peak RSS MiB | exit |", "|---|---|---|---|---|---|"]
+
+    def table(rows):
+        return ["| %s | %.3f (%.3f-%.3f) | %.3f (%.3f-%.3f) | %.3f | %.1f | %s |"
+                % (name, wall, low, high, cpu, cpu_low, cpu_high, total, rss, ",".join(map(str, statuses)))
+                for name, wall, low, high, cpu, cpu_low, cpu_high, rss, statuses, total in rows]
+    load = os.getloadavg()
     lines = ["# Streams: loopback, http, to the sink, medians of %d runs" % options.runs, "",
-             "`--chunk-size 8M --parallel 4 --quiet`; CPU and peak RSS are the last command's (uploader-file, or cksum).", "",
-             "| run | wall s (min-max) | CPU s | peak RSS MiB | exit |", "|---|---|---|---|---|"]
-    for name, wall, low, high, cpu, rss, statuses in rows + resumed:
-        lines.append("| %s | %.3f (%.3f-%.3f) | %.3f | %.1f | %s |" % (name, wall, low, high, cpu, rss, ",".join(map(str, statuses))))
+             "`--chunk-size 8M --parallel 4 --quiet`; CPU and peak RSS are the last command's (uploader-file, or cksum);",
+             "pipeline CPU adds cat's. Load average at the end: %.2f %.2f %.2f on %d cores." % (load + (os.cpu_count(),)), ""]
+    lines += header + table(rows + resumed)
     pipe, named = rows[1], rows[0]
-    lines += ["", "pipe / named: wall %.2fx, CPU %.2fx" % (pipe[1] / named[1], pipe[4] / named[4]),
-              "resume check / cksum: wall %.2fx; / cat into cksum: %.2fx" % (resumed[0][1] / resumed[1][1], resumed[0][1] / resumed[2][1]), ""]
+    lines += ["", "pipe / named: wall %.2fx, CPU %.2fx (uploader-file's own; with cat's %.2fx)"
+              % (pipe[1] / named[1], pipe[4] / named[4], pipe[9] / named[9]),
+              "resume check / cksum: wall %.2fx; / cat into cksum: %.2fx" % (resumed[0][1] / resumed[1][1], resumed[0][1] / resumed[2][1]),
+              "", "## 1 Gbit/s, 50 ms round trip (wholefile.py's relay), http, to the bundled receiver, medians of %d runs"
+              % options.relay_runs, ""]
+    lines += header + table(relay_rows)
+    lines += ["", "pipe / named: wall %.2fx; pipe / one curl request: wall %.2fx"
+              % (relay_rows[1][1] / relay_rows[0][1], relay_rows[1][1] / relay_rows[2][1]), ""]
     with open(options.out, "w") as out:
         out.write("\n".join(lines))
     print("\n".join(lines))

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
 #include <vector>
 
 class QSocketNotifier;
@@ -24,6 +25,7 @@ public:
         qint64 index = 0;
         qint64 start = 0;
         qint64 length = 0;
+        // Null for a chunk that is only checked.
         const char *bytes = nullptr;
         // The CRC-32 of gzip and zlib over its bytes.
         quint32 crc32 = 0;
@@ -38,6 +40,8 @@ public:
     static QByteArray memoryProblem(qint64 chunkSize, int bufferCount);
     // "-" is standard input, read and left open.
     Opening open(const QByteArray &path);
+    // Chunks only checked by their length and CRC: their bytes are not kept.
+    void setCheckedOnly(const std::function<bool(qint64 index)> &isChecked);
     void start();
     // The next chunk read whole, in order; false while none is.
     bool take(Chunk *chunk);
@@ -63,6 +67,7 @@ private:
         qint64 index = 0;
         quint32 crc32 = 0;
         bool free = true;
+        bool checkedOnly = false;
     };
 
     void readReady();
@@ -72,6 +77,9 @@ private:
 
     const qint64 chunkSize;
     std::vector<Buffer> buffers;
+    std::function<bool(qint64)> checkedOnly;
+    // Where a chunk only checked is read: one piece, still in the cache when the next comes.
+    std::vector<char> scratch;
     QList<int> ready;
     int filling = -1;
     int descriptor = -1;

@@ -37,7 +37,7 @@ namespace {
     watchdog.setClosingLine(QByteArray());
     watchdog.setMaxTime(options.settings.maxTime);
     if (options.stream)
-        watchdog.allowMemory(qint64(options.parallel + 1) * options.chunkSize);
+        watchdog.allowMemory(qint64(options.parallel) * options.chunkSize);
     watchdog.startAttempt(UploadResult());
     FileUpload upload(options, clientCertificate);
     InterruptWatcher interrupts;

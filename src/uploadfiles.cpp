@@ -53,12 +53,14 @@ bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line,
         *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
         return false;
     }
-    const QByteArray memory = InputStream::memoryProblem(options.chunkSize, options.parallel + 1);
+    const QByteArray memory = InputStream::memoryProblem(options.chunkSize, options.parallel);
     if (!memory.isEmpty()) {
         *line = " >> Not enough memory: " + memory + ' ';
         return false;
     }
-    inputStream.reset(new InputStream(options.chunkSize, options.parallel + 1));
+    // A buffer for each transfer: the chunk after one stored is read into its
+    // buffer, and a spare would add a chunk to memory for no measurable speed.
+    inputStream.reset(new InputStream(options.chunkSize, options.parallel));
     const InputStream::Opening opening = inputStream->open(options.filePath);
     if (opening == InputStream::Opening::Terminal) {
         *line = " >> Input file is a terminal: pipe the data in, or name a file ";
@@ -158,6 +160,11 @@ void UploadFiles::startReading(QObject *context, const std::function<void()> &ch
     if (!inputStream)
         return;
     QObject::connect(inputStream.data(), &InputStream::changed, context, changed);
+    inputStream->setCheckedOnly([this](qint64 index) {
+        qint64 length = 0;
+        quint32 crc = 0;
+        return uploadJournal.storedStreamChunk(index, &length, &crc);
+    });
     inputStream->start();
 }
 
