@@ -190,6 +190,12 @@ bool isStream(const QByteArray &path, int descriptor)
     return isRegularStream(descriptor) && PathCheck::isSameFile(path, "/proc/self/fd/" + QByteArray::number(descriptor));
 }
 
+// "-" is standard input's pipe: --result /dev/stdin would feed the run its own lines and never end.
+QByteArray inputPath(const FileUploadOptions &options)
+{
+    return options.filePath == "-" ? QByteArray("/proc/self/fd/0") : options.filePath;
+}
+
 } // namespace
 
 // Nothing is created, cut or read until the three paths are known to be
@@ -201,7 +207,7 @@ QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
     const QByteArray journalLine = " >> Journal not usable: \"" + options.journalPath + "\" ";
     if (PathCheck::isForeignLink(options.journalPath))
         return journalLine + "is a link of another user in a shared directory ";
-    if (PathCheck::isSameFile(options.journalPath, options.filePath))
+    if (PathCheck::isSameFile(options.journalPath, inputPath(options)))
         return journalLine + "is FILE itself ";
     // The console's lines would go into the journal; "--result -" names standard output's own refusal.
     if (isStream(options.journalPath, STDERR_FILENO))
@@ -224,7 +230,7 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
     const QByteArray result = standardOutput ? QByteArray("/proc/self/fd/1") : options.resultPath;
     if (!standardOutput && PathCheck::isForeignLink(result))
         return resultLine + "is a link of another user in a shared directory ";
-    if (PathCheck::isSameFile(result, options.filePath))
+    if (PathCheck::isSameFile(result, inputPath(options)))
         return resultLine + "is FILE itself ";
     if (PathCheck::isSameFile(result, options.journalPath))
         return resultLine + "is the journal ";
