@@ -91,7 +91,18 @@ UploadFiles::Next UploadFiles::next(Chunk *chunk, RangeDevice **body, qint64 *sk
     InputStream::Chunk piece;
     qint64 length = 0;
     quint32 crc = 0;
+    // A stream that ends before the chunks the journal holds is not the one stored either.
+    const auto endedEarly = [line](qint64 position) {
+        *line = " >> The input ended after " + QByteArray::number(position)
+                + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ";
+        return Next::Failed;
+    };
     while (inputStream->take(&piece)) {
+        // A short chunk is the stream's last: sent, it would sit in the journal before longer ones.
+        if (piece.length < chunks.chunkSize() && uploadJournal.streamChunksRecorded() > piece.index + 1) {
+            inputStream->release(piece.buffer);
+            return endedEarly(piece.start + piece.length);
+        }
         if (!uploadJournal.storedStreamChunk(piece.index, &length, &crc)) {
             chunk->index = piece.index;
             chunk->start = piece.start;
@@ -117,12 +128,8 @@ UploadFiles::Next UploadFiles::next(Chunk *chunk, RangeDevice **body, qint64 *sk
     }
     if (!inputStream->isDrained())
         return Next::Waiting;
-    // A stream that ends before the chunks the journal holds is not the one stored either.
-    if (uploadJournal.streamChunksRecorded() > inputStream->chunksRead()) {
-        *line = " >> The input ended after " + QByteArray::number(inputStream->position())
-                + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ";
-        return Next::Failed;
-    }
+    if (uploadJournal.streamChunksRecorded() > inputStream->chunksRead())
+        return endedEarly(inputStream->position());
     return Next::Ended;
 }
 
