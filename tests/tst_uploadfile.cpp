@@ -823,6 +823,7 @@ void TestUploadFile::streams_data()
     QTest::newRow("written 1000 bytes at a time: whole chunks") << QStringLiteral("dd if=\"$FILE\" bs=1000 2>/dev/null | exec \"$UPLOADER\" \"$@\" -") << with(QStringLiteral("--parallel 2")) << QString() << 0 << 16 << QByteArray();
     QTest::newRow("an empty device: one empty chunk") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < /dev/null") << with(QString()) << QString() << 0 << 1 << QByteArray();
     QTest::newRow("standard input from the file") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < \"$FILE\"") << with(QString()) << QString() << 0 << 16 << QByteArray();
+    QTest::newRow("/dev/stdin from the file: no journal beside it") << QStringLiteral("exec \"$UPLOADER\" \"$@\" /dev/stdin < \"$FILE\"") << with(QString()) << QString() << 0 << 16 << QByteArray(" >> No journal: a run that fails sends the whole input again ");
     QTest::newRow("{total} refused") << pipe << with(QString()) << "http://127.0.0.1:PORT/chunk/{index}?total={total}" << 2 << 0 << QByteArray(" >> Invalid URL_TEMPLATE: {total} is not known before a stream ends ");
     QTest::newRow("{count} refused") << pipe << with(QString()) << "http://127.0.0.1:PORT/chunk/{index}?count={count}" << 2 << 0 << QByteArray(" >> Invalid URL_TEMPLATE: {count} is not known before a stream ends ");
     QTest::newRow("a terminal as standard input refused") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < \"$TTY\"") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Standard input is a terminal: pipe the data in, or name a file ");
