@@ -27,7 +27,7 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
         return false;
     if (options.stream) {
         chunks = ChunkLayout(0, options.chunkSize);
-        return openStream(options, line, status) && openJournal(options, deadline, line, status);
+        return openStream(options, deadline, line, status);
     }
     const InputFile::Opening input = inputFile.open(options.filePath);
     if (input != InputFile::Opening::Opened) {
@@ -44,9 +44,9 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
     return openJournal(options, deadline, line, status);
 }
 
-// The template and the memory are checked before the stream is opened: a
-// FIFO's writer is never let in by a run that will not read it.
-bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status)
+// The template, the memory and the journal are checked before the stream is
+// opened: a FIFO's writer is never let in by a run that will not read it.
+bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     const QByteArray problem = options.urlTemplate.streamProblem(options.chunkSize);
     if (!problem.isEmpty()) {
@@ -58,6 +58,8 @@ bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line,
         *line = " >> Not enough memory: " + memory + ' ';
         return false;
     }
+    if (!readJournal(options, deadline, line, status))
+        return false;
     inputStream.reset(new InputStream(options.chunkSize, options.parallel + 1));
     const InputStream::Opening opening = inputStream->open(options.filePath);
     if (opening == InputStream::Opening::Terminal) {
@@ -69,7 +71,7 @@ bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line,
         *line = " >> Cannot Open input file. ";
         return false;
     }
-    return true;
+    return beginJournal(options, line);
 }
 
 // A file's chunks are cut by range and read as they are sent; a stream's
@@ -252,6 +254,11 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
 // and a journal this run created goes again when --result cannot be made.
 bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
+    return readJournal(options, deadline, line, status) && beginJournal(options, line);
+}
+
+bool UploadFiles::readJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
+{
     QJsonObject header = inputFile.identity();
     if (options.stream)
         header.insert(QStringLiteral("stream"), true);
@@ -270,6 +277,12 @@ bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineT
         *line = " >> Journal not usable: " + problem + (mismatch ? "; --restart sends every chunk again " : " ");
         return false;
     }
+    return true;
+}
+
+bool UploadFiles::beginJournal(const FileUploadOptions &options, QByteArray *line)
+{
+    QByteArray problem;
     if (!uploadJournal.begin(&problem)) {
         *line = " >> Journal not usable: " + problem + ' ';
         return false;
