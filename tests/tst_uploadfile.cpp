@@ -969,10 +969,8 @@ void TestUploadFile::streamResumed()
     QByteArray content = testFile.content();
     if (changedAt >= 0)
         content[changedAt] = char(content.at(changedAt) ^ 1);
-    if (changedAt == -3)
-        content.truncate(2 << 16);
-    if (changedAt == -4)
-        content.truncate((1 << 16) + 100);
+    if (changedAt <= -3)
+        content.truncate(changedAt == -3 ? 2 << 16 : (1 << 16) + 100);
     const int firstRun = receiver.storedCount();
     const UploaderRun run = runOn(receiver, content, options);
     checkEnding(run, exitCode, exitCode == 0 ? " >> Bye... " : exitCode == 1 ? " >> Exit with error! " : "", shown);
