@@ -1,6 +1,7 @@
 #include "fileuploadoptions.h"
 
 #include "consolemessage.h"
+#include "pathcheck.h"
 #include "standardstreams.h"
 #include "uploadarguments.h"
 
@@ -121,10 +122,10 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     // "-" from a file (< big.bin) is sent as that file, read by range.
     if (standardInput && !stream)
         filePath = "/proc/self/fd/0";
-    // Without a file name there is nowhere to put a journal beside it.
-    journalPath = parser.isSet(journalOption) ? QFile::encodeName(parser.value(journalOption))
-                  : stream || standardInput    ? QByteArray()
-                                               : filePath + ".upload-journal";
+    // Without a file name (/dev/stdin names a descriptor) there is nowhere to put a journal beside it.
+    journalPath = parser.isSet(journalOption)                                        ? QFile::encodeName(parser.value(journalOption))
+                  : stream || standardInput || PathCheck::namesDescriptor(filePath) ? QByteArray()
+                                                                                    : filePath + ".upload-journal";
     restart = parser.isSet(restartOption);
     quiet = parser.isSet(quietOption);
     resultPath = QFile::encodeName(parser.value(resultOption));

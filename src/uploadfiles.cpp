@@ -27,7 +27,7 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
         return false;
     if (options.stream) {
         chunks = ChunkLayout(0, options.chunkSize);
-        return openStream(options, line, status) && openJournal(options, deadline, line, status);
+        return openStream(options, deadline, line, status);
     }
     const InputFile::Opening input = inputFile.open(options.filePath);
     if (input != InputFile::Opening::Opened) {
@@ -44,9 +44,9 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
     return openJournal(options, deadline, line, status);
 }
 
-// The template and the memory are checked before the stream is opened: a
-// FIFO's writer is never let in by a run that will not read it.
-bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status)
+// The template, the memory and the journal are checked before the stream is
+// opened: a FIFO's writer is never let in by a run that will not read it.
+bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     const QByteArray problem = options.urlTemplate.streamProblem(options.chunkSize);
     if (!problem.isEmpty()) {
@@ -58,6 +58,8 @@ bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line,
         *line = " >> Not enough memory: " + memory + ' ';
         return false;
     }
+    if (!readJournal(options, deadline, line, status))
+        return false;
     // A buffer for each transfer: the chunk after one stored is read into its
     // buffer, and a spare would add a chunk to memory for no measurable speed.
     inputStream.reset(new InputStream(options.chunkSize, options.parallel));
@@ -71,7 +73,7 @@ bool UploadFiles::openStream(const FileUploadOptions &options, QByteArray *line,
         *line = " >> Cannot Open input file. ";
         return false;
     }
-    return true;
+    return beginJournal(options, line);
 }
 
 // A file's chunks are cut by range and read as they are sent; a stream's
@@ -93,7 +95,18 @@ UploadFiles::Next UploadFiles::next(Chunk *chunk, RangeDevice **body, qint64 *sk
     InputStream::Chunk piece;
     qint64 length = 0;
     quint32 crc = 0;
+    // A stream that ends before the chunks the journal holds is not the one stored either.
+    const auto endedEarly = [line](qint64 position) {
+        *line = " >> The input ended after " + QByteArray::number(position)
+                + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ";
+        return Next::Failed;
+    };
     while (inputStream->take(&piece)) {
+        // A short chunk is the stream's last: sent, it would sit in the journal before longer ones.
+        if (piece.length < chunks.chunkSize() && uploadJournal.streamChunksRecorded() > piece.index + 1) {
+            inputStream->release(piece.buffer);
+            return endedEarly(piece.start + piece.length);
+        }
         if (!uploadJournal.storedStreamChunk(piece.index, &length, &crc)) {
             chunk->index = piece.index;
             chunk->start = piece.start;
@@ -119,12 +132,8 @@ UploadFiles::Next UploadFiles::next(Chunk *chunk, RangeDevice **body, qint64 *sk
     }
     if (!inputStream->isDrained())
         return Next::Waiting;
-    // A stream that ends before the chunks the journal holds is not the one stored either.
-    if (uploadJournal.streamChunksRecorded() > inputStream->chunksRead()) {
-        *line = " >> The input ended after " + QByteArray::number(inputStream->position())
-                + " Byte, before the chunks the journal recorded: it differs from the one the journal recorded ";
-        return Next::Failed;
-    }
+    if (uploadJournal.streamChunksRecorded() > inputStream->chunksRead())
+        return endedEarly(inputStream->position());
     return Next::Ended;
 }
 
@@ -197,6 +206,12 @@ bool isStream(const QByteArray &path, int descriptor)
     return isRegularStream(descriptor) && PathCheck::isSameFile(path, "/proc/self/fd/" + QByteArray::number(descriptor));
 }
 
+// "-" is standard input's pipe: --result /dev/stdin would feed the run its own lines and never end.
+QByteArray inputPath(const FileUploadOptions &options)
+{
+    return options.filePath == "-" ? QByteArray("/proc/self/fd/0") : options.filePath;
+}
+
 } // namespace
 
 // Nothing is created, cut or read until the three paths are known to be
@@ -208,7 +223,7 @@ QByteArray UploadFiles::journalProblem(const FileUploadOptions &options) const
     const QByteArray journalLine = " >> Journal not usable: \"" + options.journalPath + "\" ";
     if (PathCheck::isForeignLink(options.journalPath))
         return journalLine + "is a link of another user in a shared directory ";
-    if (PathCheck::isSameFile(options.journalPath, options.filePath))
+    if (PathCheck::isSameFile(options.journalPath, inputPath(options)))
         return journalLine + "is FILE itself ";
     // The console's lines would go into the journal; "--result -" names standard output's own refusal.
     if (isStream(options.journalPath, STDERR_FILENO))
@@ -231,7 +246,7 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
     const QByteArray result = standardOutput ? QByteArray("/proc/self/fd/1") : options.resultPath;
     if (!standardOutput && PathCheck::isForeignLink(result))
         return resultLine + "is a link of another user in a shared directory ";
-    if (PathCheck::isSameFile(result, options.filePath))
+    if (PathCheck::isSameFile(result, inputPath(options)))
         return resultLine + "is FILE itself ";
     if (PathCheck::isSameFile(result, options.journalPath))
         return resultLine + "is the journal ";
@@ -245,6 +260,11 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
 // is cut or created: a run refused on the way leaves every file as it was,
 // and a journal this run created goes again when --result cannot be made.
 bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
+{
+    return readJournal(options, deadline, line, status) && beginJournal(options, line);
+}
+
+bool UploadFiles::readJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     QJsonObject header = inputFile.identity();
     if (options.stream)
@@ -264,6 +284,12 @@ bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineT
         *line = " >> Journal not usable: " + problem + (mismatch ? "; --restart sends every chunk again " : " ");
         return false;
     }
+    return true;
+}
+
+bool UploadFiles::beginJournal(const FileUploadOptions &options, QByteArray *line)
+{
+    QByteArray problem;
     if (!uploadJournal.begin(&problem)) {
         *line = " >> Journal not usable: " + problem + ' ';
         return false;

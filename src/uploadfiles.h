@@ -61,8 +61,11 @@ private:
     QByteArray journalProblem(const FileUploadOptions &options) const;
     QByteArray resultProblem(const FileUploadOptions &options) const;
     bool openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
+    // Reads it and checks its header; nothing is written.
+    bool readJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
+    bool beginJournal(const FileUploadOptions &options, QByteArray *line);
 
-    bool openStream(const FileUploadOptions &options, QByteArray *line, ExitStatus *status);
+    bool openStream(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status);
 
     InputFile inputFile;
     QScopedPointer<InputStream> inputStream;

@@ -823,10 +823,13 @@ void TestUploadFile::streams_data()
     QTest::newRow("written 1000 bytes at a time: whole chunks") << QStringLiteral("dd if=\"$FILE\" bs=1000 2>/dev/null | exec \"$UPLOADER\" \"$@\" -") << with(QStringLiteral("--parallel 2")) << QString() << 0 << 16 << QByteArray();
     QTest::newRow("an empty device: one empty chunk") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < /dev/null") << with(QString()) << QString() << 0 << 1 << QByteArray();
     QTest::newRow("standard input from the file") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < \"$FILE\"") << with(QString()) << QString() << 0 << 16 << QByteArray();
+    QTest::newRow("/dev/stdin from the file: no journal beside it") << QStringLiteral("exec \"$UPLOADER\" \"$@\" /dev/stdin < \"$FILE\"") << with(QString()) << QString() << 0 << 16 << QByteArray(" >> No journal: a run that fails sends the whole input again ");
+    QTest::newRow("a FIFO's journal refused: its writer still waits") << QStringLiteral("printf '{\"uploader_file_journal\":2,\"chunk_size\":1,\"stream\":true,\"template\":\"\"}\\n' > \"$FIFO.journal\"; cat \"$FILE\" > \"$FIFO\" & \"$UPLOADER\" \"$@\" --journal \"$FIFO.journal\" \"$FIFO\"; s=$?; cat \"$FIFO\" | cmp - \"$FILE\" && exit $s") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Journal not usable: its chunk_size differs from this run's; --restart sends every chunk again ");
     QTest::newRow("{total} refused") << pipe << with(QString()) << "http://127.0.0.1:PORT/chunk/{index}?total={total}" << 2 << 0 << QByteArray(" >> Invalid URL_TEMPLATE: {total} is not known before a stream ends ");
     QTest::newRow("{count} refused") << pipe << with(QString()) << "http://127.0.0.1:PORT/chunk/{index}?count={count}" << 2 << 0 << QByteArray(" >> Invalid URL_TEMPLATE: {count} is not known before a stream ends ");
     QTest::newRow("a terminal as standard input refused") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - < \"$TTY\"") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Standard input is a terminal: pipe the data in, or name a file ");
     QTest::newRow("standard input closed refused") << QStringLiteral("exec \"$UPLOADER\" \"$@\" - <&-") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Standard input is closed: pipe the data in, or name a file ");
+    QTest::newRow("--result naming the piped standard input refused") << pipe << with(QStringLiteral("--result /dev/stdin")) << QString() << 2 << 0 << QByteArray(" >> Cannot write --result: \"/dev/stdin\" is FILE itself ");
     QTest::newRow("a terminal named refused") << QStringLiteral("exec \"$UPLOADER\" \"$@\" \"$TTY\"") << with(QString()) << QString() << 2 << 0 << QByteArray(" >> Input file is a terminal: pipe the data in, or name a file ");
 #ifndef UPLOADER_SANITIZE
     // Under 16 GB of address space, whatever the machine has; the sanitizers reserve more than that.
@@ -906,7 +909,8 @@ void TestUploadFile::streamReadOnlyAsSent()
 
 void TestUploadFile::streamResumed_data()
 {
-    // The byte changed in the stream read again; -1 none, -2 a file's journal first, -3 the stream cut after two chunks.
+    // The byte changed in the stream read again; -1 none, -2 a file's journal first, -3 the stream cut after two chunks,
+    // -4 the journal without chunk 1 and the stream cut 100 bytes into it.
     QTest::addColumn<int>("changedAt");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exitCode");
@@ -917,6 +921,7 @@ void TestUploadFile::streamResumed_data()
     QTest::newRow("a stored chunk changed: nothing sent") << 70000 << with(QString()) << 1 << 0 << QByteArray(" >> Chunk 1 [65536, 131072): the input differs from the one the journal recorded ");
     QTest::newRow("a chunk not stored changed: sent") << 900000 << with(QString()) << 0 << 13 << QByteArray(" >> Chunks: 13 stored, 0 failed, 3 from the journal, of 16 ");
     QTest::newRow("a stream shorter than the one stored") << -3 << with(QString()) << 1 << 0 << QByteArray(" >> The input ended after 131072 Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
+    QTest::newRow("a stream ending inside a chunk missing before stored ones") << -4 << with(QString()) << 1 << 0 << QByteArray(" >> The input ended after 65636 Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
     QTest::newRow("another chunk size refused") << -1 << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("32K") } << 2 << 0 << QByteArray(" >> Journal not usable: its chunk_size differs from this run's; --restart sends every chunk again ");
     QTest::newRow("--restart sends every chunk") << 70000 << with(QStringLiteral("--restart")) << 0 << 16 << QByteArray(" >> Chunks: 16 stored, 0 failed, 0 from the journal, of 16 ");
     QTest::newRow("a file's journal refused") << -2 << with(QString()) << 2 << 0 << QByteArray(" >> Journal not usable: it is a file's journal, and FILE is a stream; --restart sends every chunk again ");
@@ -953,15 +958,21 @@ void TestUploadFile::streamResumed()
         checkEnding(runOn(receiver, testFile.content(), with(QString())), 1, " >> Exit with error! ");
     }
     QFile recorded(journal);
-    QVERIFY(recorded.open(QIODevice::ReadOnly));
-    const QByteArray before = recorded.readAll();
+    QVERIFY(recorded.open(QIODevice::ReadWrite));
+    QByteArray before = recorded.readAll();
     QVERIFY2(before.count('\n') == 4, before.constData());
     QVERIFY(before.startsWith(changedAt == -2 ? "{\"uploader_file_journal\":2,\"chunk_size\"" : "{\"uploader_file_journal\":2,\"chunk_size\":65536,\"stream\":true,\"template\":\"http://user:***@"));
+    if (changedAt == -4) {
+        // As if chunk 1 had failed while chunk 2 was stored beside it.
+        const int line = before.indexOf("\"index\":1,");
+        before.remove(before.lastIndexOf('\n', line) + 1, before.indexOf('\n', line) - before.lastIndexOf('\n', line));
+        QVERIFY(recorded.resize(0) && recorded.write(before) == before.size() && recorded.flush());
+    }
     QByteArray content = testFile.content();
     if (changedAt >= 0)
         content[changedAt] = char(content.at(changedAt) ^ 1);
-    if (changedAt == -3)
-        content.truncate(2 << 16);
+    if (changedAt <= -3)
+        content.truncate(changedAt == -3 ? 2 << 16 : (1 << 16) + 100);
     const int firstRun = receiver.storedCount();
     const UploaderRun run = runOn(receiver, content, options);
     checkEnding(run, exitCode, exitCode == 0 ? " >> Bye... " : exitCode == 1 ? " >> Exit with error! " : "", shown);
