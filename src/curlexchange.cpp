@@ -23,7 +23,12 @@ CurlExchange::CurlExchange(CURL *easy, RateLimiter *limiter, ReplyBudget *budget
     }
     pace.setSingleShot(true);
     pace.setTimerType(Qt::PreciseTimer);
-    connect(&pace, &QTimer::timeout, this, [this] { curl_easy_pause(this->easy, CURLPAUSE_CONT); });
+    // The wait for the rate ends now, not when libcurl next reads: an idle check
+    // due in the same turn of the loop must not count the wait as silence.
+    connect(&pace, &QTimer::timeout, this, [this] {
+        sinceMoved.start();
+        curl_easy_pause(this->easy, CURLPAUSE_CONT);
+    });
     const auto set = [this](CURLoption option, const char *name, auto value) {
         const CURLcode code = this->easy ? curl_easy_setopt(this->easy, option, value) : CURLE_FAILED_INIT;
         if (code != CURLE_OK && setupProblem.isEmpty())
