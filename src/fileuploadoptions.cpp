@@ -60,7 +60,7 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("SECONDS"));
     const QCommandLineOption maxTimeOption(QStringLiteral("max-time"), QStringLiteral("The whole run's time, in seconds (default 0: none)."),
                                            QStringLiteral("SECONDS"));
-    const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal; none for - or a stream)."),
+    const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal; none for a stream or /dev/stdin)."),
                                            QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
     const QCommandLineOption limitRateOption(QStringLiteral("limit-rate"),

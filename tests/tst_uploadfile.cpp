@@ -910,7 +910,7 @@ void TestUploadFile::streamReadOnlyAsSent()
 void TestUploadFile::streamResumed_data()
 {
     // The byte changed in the stream read again; -1 none, -2 a file's journal first, -3 the stream cut after two chunks,
-    // -4 the journal without chunk 1 and the stream cut 100 bytes into it.
+    // -4 the journal without chunk 1 and the stream cut 100 bytes into it, -5 the journal without chunk 1.
     QTest::addColumn<int>("changedAt");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exitCode");
@@ -922,6 +922,7 @@ void TestUploadFile::streamResumed_data()
     QTest::newRow("a chunk not stored changed: sent") << 900000 << with(QString()) << 0 << 13 << QByteArray(" >> Chunks: 13 stored, 0 failed, 3 from the journal, of 16 ");
     QTest::newRow("a stream shorter than the one stored") << -3 << with(QString()) << 1 << 0 << QByteArray(" >> The input ended after 131072 Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
     QTest::newRow("a stream ending inside a chunk missing before stored ones") << -4 << with(QString()) << 1 << 0 << QByteArray(" >> The input ended after 65636 Byte, before the chunks the journal recorded: it differs from the one the journal recorded ");
+    QTest::newRow("a chunk missing between stored ones: sent") << -5 << with(QString()) << 0 << 14 << QByteArray(" >> Chunks: 14 stored, 0 failed, 2 from the journal, of 16 ");
     QTest::newRow("another chunk size refused") << -1 << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("32K") } << 2 << 0 << QByteArray(" >> Journal not usable: its chunk_size differs from this run's; --restart sends every chunk again ");
     QTest::newRow("--restart sends every chunk") << 70000 << with(QStringLiteral("--restart")) << 0 << 16 << QByteArray(" >> Chunks: 16 stored, 0 failed, 0 from the journal, of 16 ");
     QTest::newRow("a file's journal refused") << -2 << with(QString()) << 2 << 0 << QByteArray(" >> Journal not usable: it is a file's journal, and FILE is a stream; --restart sends every chunk again ");
@@ -962,7 +963,7 @@ void TestUploadFile::streamResumed()
     QByteArray before = recorded.readAll();
     QVERIFY2(before.count('\n') == 4, before.constData());
     QVERIFY(before.startsWith(changedAt == -2 ? "{\"uploader_file_journal\":2,\"chunk_size\"" : "{\"uploader_file_journal\":2,\"chunk_size\":65536,\"stream\":true,\"template\":\"http://user:***@"));
-    if (changedAt == -4) {
+    if (changedAt <= -4) {
         // As if chunk 1 had failed while chunk 2 was stored beside it.
         const int line = before.indexOf("\"index\":1,");
         before.remove(before.lastIndexOf('\n', line) + 1, before.indexOf('\n', line) - before.lastIndexOf('\n', line));
@@ -971,7 +972,7 @@ void TestUploadFile::streamResumed()
     QByteArray content = testFile.content();
     if (changedAt >= 0)
         content[changedAt] = char(content.at(changedAt) ^ 1);
-    if (changedAt <= -3)
+    if (changedAt == -3 || changedAt == -4)
         content.truncate(changedAt == -3 ? 2 << 16 : (1 << 16) + 100);
     const int firstRun = receiver.storedCount();
     const UploaderRun run = runOn(receiver, content, options);
