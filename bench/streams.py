@@ -6,7 +6,7 @@ to the benchmark's sink; then a resumed run whose journal holds every chunk of
 request of the same bytes over wholefile.py's 1 Gbit/s, 50 ms relay to the
 bundled receiver. Medians of --runs (--relay-runs over the relay); writes Markdown.
 
-    bench/streams.py BUILD SINK [--runs N] [--out FILE]
+    bench/streams.py BUILD SINK [--runs N] [--out FILE]     (streamfloor is taken from beside SINK)
 """
 import argparse
 import os
@@ -54,16 +54,23 @@ def timed(commands):
     return wall, usage.ru_utime + usage.ru_stime, rss, processes[-1].returncode, total
 
 
-def median_row(name, commands, runs, prepare=None):
-    results = []
-    for _ in range(runs):
-        if prepare:
-            prepare()
-        results.append(timed(commands))
+def summary(name, results):
     walls = [r[0] for r in results]
     cpus = [r[1] for r in results]
     return name, statistics.median(walls), min(walls), max(walls), statistics.median(cpus), min(cpus), max(cpus), \
         max(r[2] for r in results), sorted(set(r[3] for r in results)), statistics.median(r[4] for r in results)
+
+
+def median_rows(specs, runs):
+    """Each spec is (name, commands, prepare or None); one run of each in turn, so that the machine's load
+    changing over the runs weighs on every row alike."""
+    results = [[] for _ in specs]
+    for _ in range(runs):
+        for index, (_, commands, prepare) in enumerate(specs):
+            if prepare:
+                prepare()
+            results[index].append(timed(commands))
+    return [summary(spec[0], found) for spec, found in zip(specs, results)]
 
 
 def main():
@@ -94,32 +101,32 @@ def main():
             for _ in range(256):
                 out.write(source.read(MiB))
         base = [uploader, "--quiet", "--chunk-size", "8M", "--parallel", "4"]
-        rows = [
-            median_row("256 MiB file named", [base + [url, small]], options.runs,
-                       lambda: os.path.exists(small + ".upload-journal") and os.unlink(small + ".upload-journal")),
-            median_row("256 MiB through a pipe", [["cat", small], base + [url, "-"]], options.runs),
-        ]
+        forget = lambda: os.path.exists(small + ".upload-journal") and os.unlink(small + ".upload-journal")  # noqa: E731
+        # The floor: what reading the pipe, keeping each chunk until it is stored and copying it out cost, nothing sent.
+        floor = os.path.join(os.path.dirname(os.path.abspath(options.sink)), "streamfloor")
+        rows = median_rows([("256 MiB file named", [base + [url, small]], forget),
+                            ("256 MiB through a pipe", [["cat", small], base + [url, "-"]], None),
+                            ("the same 256 MiB from cat into 4 chunk buffers, copied out", [["cat", small], [floor, "4"]], None)],
+                           options.runs)
         journal = os.path.join(folder, "full.journal")
         status = timed([["cat", data], base + ["--journal", journal, url, "-"]])[3]
         if status != 0:
             sys.exit("the run that fills the journal ended with %d" % status)
-        resumed = [
-            median_row("1 GiB resumed, every chunk in the journal", [["cat", data], base + ["--journal", journal, url, "-"]], options.runs),
-            median_row("cksum of the same 1 GiB", [["cksum", data]], options.runs),
-            median_row("cat of the same 1 GiB into cksum", [["cat", data], ["cksum"]], options.runs),
-        ]
+        resumed = median_rows([("1 GiB resumed, every chunk in the journal", [["cat", data], base + ["--journal", journal, url, "-"]], None),
+                               ("cksum of the same 1 GiB", [["cksum", data]], None),
+                               ("cat of the same 1 GiB into cksum", [["cat", data], ["cksum"]], None),
+                               ],
+                              options.runs)
         # wholefile.py's link and receiver, as its whole-file figures are measured.
         target, port = receiver(None)
         relay = Relay(port, 1e9, 0.05)
         relayed = "http://127.0.0.1:%d/chunk/{index}" % relay.port
         try:
-            relay_rows = [
-                median_row("256 MiB file named", [base + [relayed, small]], options.relay_runs,
-                           lambda: os.path.exists(small + ".upload-journal") and os.unlink(small + ".upload-journal")),
-                median_row("256 MiB through a pipe", [["cat", small], base + [relayed, "-"]], options.relay_runs),
-                median_row("one curl request of the same 256 MiB",
-                           [clients("http", relay.port, small, 256 * MiB, None)["one curl request"]], options.relay_runs),
-            ]
+            relay_rows = median_rows([("256 MiB file named", [base + [relayed, small]], forget),
+                                      ("256 MiB through a pipe", [["cat", small], base + [relayed, "-"]], None),
+                                      ("one curl request of the same 256 MiB",
+                                       [clients("http", relay.port, small, 256 * MiB, None)["one curl request"]], None)],
+                                     options.relay_runs)
         finally:
             target.kill()
             target.wait()
@@ -135,12 +142,15 @@ def main():
                 for name, wall, low, high, cpu, cpu_low, cpu_high, rss, statuses, total in rows]
     load = os.getloadavg()
     lines = ["# Streams: loopback, http, to the sink, medians of %d runs" % options.runs, "",
-             "`--chunk-size 8M --parallel 4 --quiet`; CPU and peak RSS are the last command's (uploader-file, or cksum);",
+             "`--chunk-size 8M --parallel 4 --quiet`, the rows of each table run in turn; CPU and peak RSS are the last",
+             "command's (uploader-file, cksum, or the floor: the pipe read into 4 chunk buffers and copied out, nothing sent);",
              "pipeline CPU adds cat's. Load average at the end: %.2f %.2f %.2f on %d cores." % (load + (os.cpu_count(),)), ""]
     lines += header + table(rows + resumed)
     pipe, named = rows[1], rows[0]
     lines += ["", "pipe / named: wall %.2fx, CPU %.2fx (uploader-file's own; with cat's %.2fx)"
               % (pipe[1] / named[1], pipe[4] / named[4], pipe[9] / named[9]),
+              "CPU the pipe adds: %.3f s; the 1.25x goal allows %.3f s; the floor alone takes %.3f s"
+              % (pipe[4] - named[4], 0.25 * named[4], rows[2][4]),
               "resume check / cksum: wall %.2fx; / cat into cksum: %.2fx" % (resumed[0][1] / resumed[1][1], resumed[0][1] / resumed[2][1]),
               "", "## 1 Gbit/s, 50 ms round trip (wholefile.py's relay), http, to the bundled receiver, medians of %d runs"
               % options.relay_runs, ""]

@@ -51,9 +51,10 @@ bool isReadable(int descriptor)
 
 } // namespace
 
-InputStream::InputStream(qint64 chunkSize, int bufferCount, QObject *parent)
+InputStream::InputStream(qint64 chunkSize, int bufferCount, bool checksummed, QObject *parent)
     : QObject(parent)
     , chunkSize(chunkSize)
+    , checksummed(checksummed)
     , buffers(size_t(bufferCount))
 {
 }
@@ -146,7 +147,8 @@ void InputStream::readReady()
             return;
         }
         // While the bytes are still in the cache: a resumed run checks each chunk by it.
-        buffer.crc32 = crc32_gzip_refl(buffer.crc32, reinterpret_cast<const unsigned char *>(target), quint64(count));
+        if (checksummed)
+            buffer.crc32 = crc32_gzip_refl(buffer.crc32, reinterpret_cast<const unsigned char *>(target), quint64(count));
         buffer.filled += count;
         bytes += count;
         if (buffer.filled == chunkSize) {

@@ -33,7 +33,8 @@ public:
     };
     enum class Opening { Opened, Unopenable, Terminal };
 
-    InputStream(qint64 chunkSize, int bufferCount, QObject *parent = nullptr);
+    // Without a journal no chunk's CRC-32 is wanted.
+    InputStream(qint64 chunkSize, int bufferCount, bool checksummed, QObject *parent = nullptr);
     ~InputStream() override;
 
     // The reason bufferCount buffers of chunkSize bytes cannot be had, or empty.
@@ -76,6 +77,7 @@ private:
     void stop();
 
     const qint64 chunkSize;
+    const bool checksummed;
     std::vector<Buffer> buffers;
     std::function<bool(qint64)> checkedOnly;
     // Where a chunk only checked is read: one piece, still in the cache when the next comes.

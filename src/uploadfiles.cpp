@@ -62,7 +62,7 @@ bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTi
         return false;
     // A buffer for each transfer: the chunk after one stored is read into its
     // buffer, and a spare would add a chunk to memory for no measurable speed.
-    inputStream.reset(new InputStream(options.chunkSize, options.parallel));
+    inputStream.reset(new InputStream(options.chunkSize, options.parallel, !options.journalPath.isEmpty()));
     const InputStream::Opening opening = inputStream->open(options.filePath);
     if (opening == InputStream::Opening::Terminal) {
         *line = " >> Input file is a terminal: pipe the data in, or name a file ";
