@@ -54,3 +54,6 @@ built sanitize
 ctest --test-dir build-sanitize --output-on-failure -j 2
 built fuzz
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+# The demo last: it proves the README's first command from this tree.
+scripts/demo.sh
