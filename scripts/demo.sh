@@ -57,7 +57,7 @@ stored() {
 # Runs uploader-file as a user would, and checks the status it ended with.
 send_file() {
     expected=$1
-    echo "\$ uploader-file --chunk-size 8M --retries 0 '$template' sample.bin"
+    echo "\$ $build/uploader-file --chunk-size 8M --retries 0 '$template' sample.bin"
     status=0
     "$build/uploader-file" --chunk-size 8M --retries 0 "$template" "$work/sample.bin" 2>&1 || status=$?
     echo "Exit status: $status"
@@ -84,7 +84,7 @@ echo "The 67108864 bytes the receiver stored are the file's."
 step "uploader sends one range, bytes 1000 up to 6243000, as one POST, and the receiver stores exactly those bytes."
 start=1000
 end=6243000
-echo "\$ uploader http://127.0.0.1:$port/upload \"\" sample.bin $start $end \"\" \"\" false"
+echo "\$ $build/uploader http://127.0.0.1:$port/upload \"\" sample.bin $start $end \"\" \"\" false"
 status=0
 "$build/uploader" "http://127.0.0.1:$port/upload" "" "$work/sample.bin" "$start" "$end" "" "" false 2>&1 || status=$?
 echo "Exit status: $status"
