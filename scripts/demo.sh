@@ -6,7 +6,7 @@
 # sends one range. Ends 0 when every step showed what it says.
 set -eu
 cd "$(dirname "$0")/.."
-build=build-demo
+build="build-demo"
 
 step() {
     echo
@@ -70,7 +70,9 @@ before=$(stored)
 
 step "The same command again sends only the missing chunk and ends 0."
 send_file 0
-echo "Chunks the receiver got in this run: $(($(stored) - before))"
+sent=$(($(stored) - before))
+echo "Chunks the receiver got in this run: $sent"
+[ "$sent" -eq 1 ] || fail "the second run sent $sent chunks, not 1."
 
 step "The receiver's stored chunks, each written at its offset, equal the file (cmp)."
 for headers in "$work"/received/*.headers; do
