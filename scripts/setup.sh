@@ -3,7 +3,8 @@
 # configures and builds. Groups: build (the program and its demo: Qt 5, zlib,
 # CMake, Python for the receiver), qt6 (the second build), test (test
 # servers, sanitizers, fuzzers, the package checks), bench (the benchmark's
-# clients). Without root it builds when nothing is missing.
+# clients). Without root it builds when nothing is missing. BUILD_TARGETS
+# names the targets to build (default: all).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -35,4 +36,5 @@ fi
 
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" ${CMAKE_EXTRA_ARGS:-}
-cmake --build "$build" -j "$(nproc)"
+# shellcheck disable=SC2086
+cmake --build "$build" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}

@@ -2,7 +2,8 @@
 # Installs what is needed, builds, and runs every test: the suite on Qt 5 and
 # on Qt 6, the Qt 5 suite built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and each fuzz target for a bounded time
-# (FUZZ_SECONDS, default 60). A warning in the project's own code fails the build.
+# (FUZZ_SECONDS, default 60), then the demo. A warning in the project's own code
+# fails the build.
 #
 # The suites mostly wait on sockets and timers, so the next builds go on
 # beside them, one at a time, each suite starting once its build is done.
@@ -54,3 +55,6 @@ built sanitize
 ctest --test-dir build-sanitize --output-on-failure -j 2
 built fuzz
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+# The demo last: it proves the README's first command from this tree.
+scripts/demo.sh

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 // Measured: no reply within the byte cap took a run past 200 MiB (see the
-// README's budget). Under AddressSanitizer the shadow memory counts too, so
-// there the bound is off.
+// replies within the bound in bench/README.md). Under AddressSanitizer the
+// shadow memory counts too, so there the bound is off.
 #if defined(__SANITIZE_ADDRESS__)
 const qint64 Watchdog::memoryBound = 0;
 #else
