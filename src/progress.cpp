@@ -2,6 +2,8 @@
 
 #include "consolemessage.h"
 
+#include <QList>
+
 #include <limits>
 
 namespace {
@@ -51,4 +53,63 @@ void Progress::update(qint64 done, qint64 total, double megabytesPerSecond)
     passedPercent = percent;
     ConsoleMessage::writeLine(" >> Progress: " + QByteArray::number(percent / 10 * 10) + " % of " + QByteArray::number(total) + " Byte, "
                               + QByteArray::number(megabytesPerSecond, 'f', 1) + " MB/s ");
+}
+
+QByteArray Progress::size(double bytes)
+{
+    if (bytes < 1024)
+        return QByteArray::number(qint64(bytes)) + " B";
+    static const char *const units[] = { "KiB", "MiB", "GiB", "TiB", "PiB" };
+    int unit = 0;
+    bytes /= 1024;
+    // 1023.96 KiB would read "1024.0 KiB".
+    while (bytes >= 1023.95 && unit < 4) {
+        bytes /= 1024;
+        ++unit;
+    }
+    return QByteArray::number(bytes, 'f', 1) + ' ' + units[unit];
+}
+
+QByteArray Progress::clockTime(qint64 seconds)
+{
+    const auto twoDigits = [](qint64 value) { return QByteArray::number(value).rightJustified(2, '0'); };
+    return QByteArray::number(seconds / 3600) + ':' + twoDigits(seconds / 60 % 60) + ':' + twoDigits(seconds % 60);
+}
+
+QByteArray Progress::statusLine(const Figures &figures, int width)
+{
+    const bool whole = figures.total >= 0;
+    const int percent = !whole ? 0 : figures.total == 0 ? 100 : qBound(0, percentOf(figures.done, figures.total), 100);
+    const QByteArray head = " >> " + (whole ? QByteArray::number(percent) + " % " : QByteArray());
+    // From the one a reader needs most; the last ones go first when the line is too long.
+    QList<QByteArray> fields{ size(figures.done), QByteArray::number(figures.bytesPerSecond / 1024 / 1024, 'f', 1) + " MiB/s" };
+    qint64 left = -1;
+    if (whole && figures.bytesPerSecond > 0)
+        left = qint64((figures.total - qMin(figures.done, figures.total)) / figures.bytesPerSecond);
+    if (left >= 0)
+        fields << clockTime(left) + " left";
+    fields << QByteArray::number(figures.inFlight) + " in flight" << QByteArray::number(figures.retrying) + " to retry";
+    if (whole)
+        fields.insert(1, "of " + size(figures.total));
+    const auto join = [&fields] {
+        QByteArray text;
+        for (int i = 0; i < fields.size(); ++i)
+            text += (i == 0 || fields.at(i).startsWith("of ") ? " " : ", ") + fields.at(i);
+        return text.mid(1);
+    };
+    // A character in the last column would wrap the line on some terminals.
+    const int room = qMax(1, width - 1);
+    QByteArray text = join();
+    const int barRoom = room - head.size() - text.size() - 3;
+    if (whole && barRoom >= 10) {
+        // In steps of ten: the bar keeps its length while the figures beside it change theirs.
+        const int barWidth = qMin(barRoom / 10 * 10, 40);
+        const int filled = figures.total == 0 ? barWidth : int(double(barWidth) * qMin(figures.done, figures.total) / figures.total);
+        return head + '[' + QByteArray(filled, '#') + QByteArray(barWidth - filled, '-') + "] " + text;
+    }
+    while (head.size() + text.size() > room && fields.size() > 1) {
+        fields.removeLast();
+        text = join();
+    }
+    return (head + text).left(room);
 }
