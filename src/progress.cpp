@@ -81,35 +81,34 @@ QByteArray Progress::statusLine(const Figures &figures, int width)
     const bool whole = figures.total >= 0;
     const int percent = !whole ? 0 : figures.total == 0 ? 100 : qBound(0, percentOf(figures.done, figures.total), 100);
     const QByteArray head = " >> " + (whole ? QByteArray::number(percent) + " % " : QByteArray());
+    const QByteArray done = size(figures.done);
+    QByteArray amount = done;
+    if (whole) {
+        const QByteArray total = size(figures.total);
+        const int unit = done.lastIndexOf(' ');
+        // "27.0 of 64.0 MiB": one unit for both when they share it.
+        amount = (done.mid(unit) == total.mid(total.lastIndexOf(' ')) ? done.left(unit) : done) + " of " + total;
+    }
     // From the one a reader needs most; the last ones go first when the line is too long.
-    QList<QByteArray> fields{ size(figures.done), QByteArray::number(figures.bytesPerSecond / 1024 / 1024, 'f', 1) + " MiB/s" };
-    qint64 left = -1;
+    QList<QByteArray> fields{ amount, size(figures.bytesPerSecond) + "/s" };
     if (whole && figures.bytesPerSecond > 0)
-        left = qint64((figures.total - qMin(figures.done, figures.total)) / figures.bytesPerSecond);
-    if (left >= 0)
-        fields << clockTime(left) + " left";
-    fields << QByteArray::number(figures.inFlight) + " in flight" << QByteArray::number(figures.retrying) + " to retry";
-    if (whole)
-        fields.insert(1, "of " + size(figures.total));
-    const auto join = [&fields] {
-        QByteArray text;
-        for (int i = 0; i < fields.size(); ++i)
-            text += (i == 0 || fields.at(i).startsWith("of ") ? " " : ", ") + fields.at(i);
-        return text.mid(1);
-    };
+        fields << clockTime(qint64((figures.total - qMin(figures.done, figures.total)) / figures.bytesPerSecond)) + " left";
+    fields << QByteArray::number(figures.inFlight) + " in flight";
+    if (figures.retrying > 0)
+        fields << QByteArray::number(figures.retrying) + " to retry";
     // A character in the last column would wrap the line on some terminals.
     const int room = qMax(1, width - 1);
-    QByteArray text = join();
-    const int barRoom = room - head.size() - text.size() - 3;
+    const int barRoom = room - head.size() - fields.join(", ").size() - 3;
     if (whole && barRoom >= 10) {
         // In steps of ten: the bar keeps its length while the figures beside it change theirs.
         const int barWidth = qMin(barRoom / 10 * 10, 40);
         const int filled = figures.total == 0 ? barWidth : int(double(barWidth) * qMin(figures.done, figures.total) / figures.total);
-        return head + '[' + QByteArray(filled, '#') + QByteArray(barWidth - filled, '-') + "] " + text;
+        return head + '[' + QByteArray(filled, '#') + QByteArray(barWidth - filled, '-') + "] " + fields.join(", ");
     }
-    while (head.size() + text.size() > room && fields.size() > 1) {
+    while (head.size() + fields.join(", ").size() > room && fields.size() > 1)
         fields.removeLast();
-        text = join();
-    }
-    return (head + text).left(room);
+    // The file's size goes before the bytes done.
+    if (head.size() + fields.join(", ").size() > room)
+        fields = QList<QByteArray>{ done };
+    return (head + fields.join(", ")).left(room);
 }
