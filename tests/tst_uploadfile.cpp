@@ -883,28 +883,35 @@ void TestUploadFile::dryRun()
 
 void TestUploadFile::terminal_data()
 {
+    // The width the terminal tells, and COLUMNS (empty for none).
     QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("columns");
     QTest::addColumn<QByteArray>("lastStatus");
-    QTest::newRow("20 columns: no bar") << 20 << QByteArray(" >> 100 % 976.6 KiB");
-    QTest::newRow("100 columns: a bar") << 100 << QByteArray(" >> 100 % [####################] 976.6 of 976.6 KiB, ");
+    QTest::newRow("20 columns: no bar") << 20 << QString() << QByteArray(" >> 100 % 976.6 KiB");
+    QTest::newRow("100 columns: a bar") << 100 << QStringLiteral("30") << QByteArray(" >> 100 % [####################] 976.6 of 976.6 KiB, ");
+    QTest::newRow("a terminal that tells no width: COLUMNS") << 0 << QStringLiteral("30") << QByteArray(" >> 100 % 976.6 of 976.6 KiB\x1b");
 }
 
 // On a terminal every status line fits its width, and the last one stays.
 void TestUploadFile::terminal()
 {
     QFETCH(int, width);
+    QFETCH(QString, columns);
     QFETCH(QByteArray, lastStatus);
     ReceiverProcess receiver;
     QVERIFY(receiver.isListening());
-    const Upload upload = prepare(receiver);
+    Upload upload = prepare(receiver);
+    if (!columns.isEmpty())
+        upload.environment.insert(QStringLiteral("COLUMNS"), columns);
     const UploaderRun run = UploaderRun::run(QStringList{ QStringLiteral(TESTS_SOURCE_DIR "/console_terminal.py"), QString::number(width), QStringLiteral(UPLOADER_FILE_BINARY) } + upload.arguments(chunks), upload.environment, QStringLiteral(PYTHON_EXECUTABLE));
     QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
+    width = width > 0 ? width : columns.toInt();
     // Each status line is drawn from the start of the line and ends by clearing the rest of it.
     QList<QByteArray> statusLines = run.errorOutput.split('\x1b');
     statusLines.removeLast();
     for (QByteArray &line : statusLines) {
-        line = line.mid(line.lastIndexOf('\r') + 1);
-        QVERIFY2(line.size() < width, line.constData());
+        line = line.mid(line.lastIndexOf('\r') + 1) + '\x1b';
+        QVERIFY2(line.size() <= width, line.constData());
     }
     QVERIFY2(!statusLines.isEmpty() && statusLines.constLast().startsWith(lastStatus), run.errorOutput.constData());
     QVERIFY2(!run.errorOutput.contains("HTTP 201"), run.errorOutput.constData());
