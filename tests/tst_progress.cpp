@@ -79,13 +79,7 @@ void TestProgress::statusLine()
     QFETCH(int, retrying);
     QFETCH(int, width);
     QFETCH(QByteArray, line);
-    Progress::Figures figures;
-    figures.done = done;
-    figures.total = total;
-    figures.bytesPerSecond = rate;
-    figures.inFlight = 3;
-    figures.retrying = retrying;
-    const QByteArray shown = Progress::statusLine(figures, width);
+    const QByteArray shown = Progress::statusLine(Progress::Figures{ done, total, rate, 3, retrying }, width);
     QVERIFY2(shown.size() < width, shown.constData());
     QCOMPARE(shown, line);
 }
