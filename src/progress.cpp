@@ -91,8 +91,10 @@ QByteArray Progress::statusLine(const Figures &figures, int width)
     }
     // From the one a reader needs most; the last ones go first when the line is too long.
     QList<QByteArray> fields{ amount, size(figures.bytesPerSecond) + "/s" };
-    if (whole && figures.bytesPerSecond > 0)
-        fields << clockTime(qint64((figures.total - qMin(figures.done, figures.total)) / figures.bytesPerSecond)) + " left";
+    const double secondsLeft = whole && figures.bytesPerSecond > 0 ? (figures.total - qMin(figures.done, figures.total)) / figures.bytesPerSecond : -1;
+    // Past a few decades the figure says nothing, and would overflow a qint64 at a byte a week.
+    if (secondsLeft >= 0 && secondsLeft < 1e9)
+        fields << clockTime(qint64(secondsLeft)) + " left";
     fields << QByteArray::number(figures.inFlight) + " in flight";
     if (figures.retrying > 0)
         fields << QByteArray::number(figures.retrying) + " to retry";

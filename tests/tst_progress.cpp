@@ -66,6 +66,7 @@ void TestProgress::statusLine_data()
     QTest::newRow("8 columns: cut") << 27 * mebibyte << 64 * mebibyte << rate << 1 << 8 << QByteArray(" >> 42 ");
     QTest::newRow("a stream: no percentage, bar or time left") << 27 * mebibyte << qint64(-1) << rate << 0 << 80 << QByteArray(" >> 27.0 MiB, 5.2 MiB/s, 3 in flight");
     QTest::newRow("hours left, GiB") << 1536 * mebibyte << 100000 * mebibyte << rate << 0 << 80 << QByteArray(" >> 1 % [----------] 1.5 of 97.7 GiB, 5.2 MiB/s, 5:15:35 left, 3 in flight");
+    QTest::newRow("a byte a week: no time left") << qint64(1) << (qint64(1) << 50) << 1.6e-6 << 0 << 80 << QByteArray(" >> 0 % [------------------------------] 1 B of 1.0 PiB, 0 B/s, 3 in flight");
     QTest::newRow("nothing sent yet: no time left, bytes") << qint64(0) << qint64(1000) << 0.0 << 0 << 80 << QByteArray(" >> 0 % [------------------------------] 0 of 1000 B, 0 B/s, 3 in flight");
     QTest::newRow("1023.96 KiB is 1.0 MiB") << qint64(1048535) << qint64(1048576) << 1023.0 << 0 << 80 << QByteArray(" >> 99 % [#########-] 1.0 of 1.0 MiB, 1023 B/s, 0:00:00 left, 3 in flight");
     QTest::newRow("an empty file is whole") << qint64(0) << qint64(0) << 0.0 << 0 << 80 << QByteArray(" >> 100 % [##############################] 0 of 0 B, 0 B/s, 3 in flight");
