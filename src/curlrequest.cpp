@@ -133,14 +133,14 @@ int CurlRequest::showHeaders(CURL *, curl_infotype type, char *data, size_t size
     }
     if (type == CURLINFO_HEADER_OUT) {
         shown.chop(1);
-        request->settings.headerLines(shown);
+        request->settings.headerLines(request->easy, shown);
         return 0;
     }
     request->replyLines += shown;
     // The empty line that ends a reply's headers.
     if (shown.isEmpty() && !request->replyLines.isEmpty()) {
         request->replyLines.chop(1);
-        request->settings.headerLines(request->replyLines);
+        request->settings.headerLines(request->easy, request->replyLines);
         request->replyLines.clear();
     }
     return 0;

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <curl/curl.h>
+
 #include <functional>
 #include <memory>
 
@@ -38,7 +40,7 @@ struct CurlSettings
     // The memory the replies of a run's transfers may hold together, or null for no bound but each reply's cap.
     ReplyBudget *replyBudget = nullptr;
     // --verbose: takes each request's header lines ("> ") and each reply's ("< "), secrets masked. Null without.
-    std::function<void(const QByteArray &lines)> headerLines;
+    std::function<void(CURL *easy, const QByteArray &lines)> headerLines;
 };
 
 #endif // CURLSETTINGS_H

@@ -120,7 +120,10 @@ void FileUpload::startTransfers()
     transfers = new TransferPool(options, clientCertificate, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
-    connect(transfers, &TransferPool::headerLines, this, [this](const QByteArray &lines) { console.printLine(lines); });
+    connect(transfers, &TransferPool::headerLines, this, [this](CurlTransfer *transfer, const QByteArray &lines) {
+        const Chunk chunk = inFlight.value(transfer);
+        console.headerLines(chunk.index, chunk.start, chunk.end, lines);
+    });
     for (int slot = 0; slot < slotCount; ++slot)
         freeSlots << slot;
 }

@@ -137,6 +137,12 @@ void FileUploadConsole::endStatus(const Counts &counts, qint64 fileSize, qint64 
     ConsoleMessage::writeLine(QByteArray());
 }
 
+// Chunks in flight together answer in any order: each block says whose it is.
+void FileUploadConsole::headerLines(qint64 index, qint64 start, qint64 end, const QByteArray &lines) const
+{
+    printLine(chunkLabel(index, start, end) + (lines.startsWith('>') ? "request " : "reply ") + '\n' + lines);
+}
+
 void FileUploadConsole::chunkPlanned(qint64 index, qint64 start, qint64 end, const QByteArray &address) const
 {
     ConsoleMessage::writeLine(chunkLabel(index, start, end) + (address.isEmpty() ? QByteArray("in the journal, not sent ") : "to " + address + ' '));

@@ -15,7 +15,11 @@ TransferPool::TransferPool(const FileUploadOptions &options, const ClientCertifi
     , settings([&] {
         CurlSettings run = CurlSettings::forRun(options, clientCertificate, limiter.data(), replyBudget.data());
         if (options.verbose)
-            run.headerLines = [this](const QByteArray &lines) { emit headerLines(lines); };
+            run.headerLines = [this](CURL *easy, const QByteArray &lines) {
+                for (CurlTransfer *transfer : qAsConst(transfers))
+                    if (transfer->handle() == easy)
+                        emit headerLines(transfer, lines);
+            };
         return run;
     }())
 {

@@ -41,7 +41,7 @@ signals:
     void retryScheduled(CurlTransfer *transfer, int seconds);
     void finished(CurlTransfer *transfer, const UploadResult &result);
     // --verbose: an attempt's request or reply headers, masked, one line each.
-    void headerLines(const QByteArray &lines);
+    void headerLines(CurlTransfer *transfer, const QByteArray &lines);
 
 private:
     CurlMulti multi;

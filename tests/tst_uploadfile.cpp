@@ -260,7 +260,7 @@ void TestUploadFile::runs_data()
     QTest::newRow("server closes each kept connection") << receiver(QStringLiteral("--close-after-reply"))
                                                         << with(QString()) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray();
     QTest::newRow("--verbose: the token masked") << QStringList() << with(QStringLiteral("--verbose --parallel 1")) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray("> X_ZORV_API_TOKEN: ***\n");
-    QTest::newRow("--verbose: the password's header masked, the reply's headers") << QStringList() << with(QStringLiteral("--verbose --parallel 1")) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray("> Authorization: ***\n> Accept-Language: en,*\n< HTTP/1.1 201 Created\n< Content-Type: application/json\n");
+    QTest::newRow("--verbose: the password's header masked, the reply's headers") << QStringList() << with(QStringLiteral("--verbose --parallel 1")) << 0 << 16 << QByteArray(" >> Bye... ") << QByteArray("> Authorization: ***\n> Accept-Language: en,*\n >> Chunk 0 [0, 65536): reply \n< HTTP/1.1 201 Created\n< Content-Type: application/json\n");
     QTest::newRow("changed while it was sent: that chunk not journaled")
         << receiver(QStringLiteral("--touch ") + testFile.path() + QStringLiteral(" --touch-at 3")) << with(QStringLiteral("--parallel 1")) << 1 << 2
         << QByteArray(" >> Exit with error! ") << QByteArray();
