@@ -93,6 +93,11 @@ void CurlRequest::configure()
     set(CURLOPT_PROXY, "CURLOPT_PROXY", proxy.constData());
     // No host goes around it: libcurl would read NO_PROXY and no_proxy even beside a proxy set here.
     set(CURLOPT_NOPROXY, "CURLOPT_NOPROXY", "");
+    if (settings.headerLines) {
+        set(CURLOPT_DEBUGFUNCTION, "CURLOPT_DEBUGFUNCTION", &CurlRequest::showHeaders);
+        set(CURLOPT_DEBUGDATA, "CURLOPT_DEBUGDATA", this);
+        set(CURLOPT_VERBOSE, "CURLOPT_VERBOSE", 1L);
+    }
     if (throughProxy() && !settings.upload.proxyUser.isEmpty()) {
         set(CURLOPT_PROXYUSERNAME, "CURLOPT_PROXYUSERNAME", settings.upload.proxyUser.constData());
         set(CURLOPT_PROXYPASSWORD, "CURLOPT_PROXYPASSWORD", settings.upload.proxyPassword.constData());
@@ -110,6 +115,35 @@ CURLcode CurlRequest::setUpTls(CURL *, void *context, void *self)
         return CURLE_SSL_CACERT_BADFILE;
     SSL_CTX_set1_cert_store(static_cast<SSL_CTX *>(context), store);
     return CURLE_OK;
+}
+
+// A request's headers come as one block, a reply's a line at a time: both
+// are shown as one block, so that the lines of parallel chunks do not mix.
+int CurlRequest::showHeaders(CURL *, curl_infotype type, char *data, size_t size, void *self)
+{
+    if (type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN)
+        return 0;
+    auto *request = static_cast<CurlRequest *>(self);
+    const QByteArray &token = request->settings.upload.apiToken;
+    QByteArray shown;
+    for (const QByteArray &line : QByteArray(data, int(size)).split('\n')) {
+        const QByteArray text = line.trimmed();
+        if (!text.isEmpty())
+            shown += (type == CURLINFO_HEADER_OUT ? "> " : "< ") + RequestHeaders::masked(text, token) + '\n';
+    }
+    if (type == CURLINFO_HEADER_OUT) {
+        shown.chop(1);
+        request->settings.headerLines(request->easy, shown);
+        return 0;
+    }
+    request->replyLines += shown;
+    // The empty line that ends a reply's headers.
+    if (shown.isEmpty() && !request->replyLines.isEmpty()) {
+        request->replyLines.chop(1);
+        request->settings.headerLines(request->easy, request->replyLines);
+        request->replyLines.clear();
+    }
+    return 0;
 }
 
 void CurlRequest::prepare(const QByteArray &address, qint64 size)

@@ -50,6 +50,7 @@ private:
     template <typename Value>
     void set(CURLoption option, const char *name, Value value);
     static CURLcode setUpTls(CURL *easy, void *context, void *self);
+    static int showHeaders(CURL *easy, curl_infotype type, char *data, size_t size, void *self);
 
     const CurlSettings &settings;
     CURL *easy;
@@ -63,6 +64,8 @@ private:
     // The run's, or this request's own when the settings hold none.
     std::shared_ptr<CurlAuthorities> authorities;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    // The reply's header lines so far: shown together once the last has come.
+    QByteArray replyLines;
 };
 
 #endif // CURLREQUEST_H

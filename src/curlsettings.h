@@ -5,6 +5,9 @@
 
 #include <QByteArray>
 
+#include <curl/curl.h>
+
+#include <functional>
 #include <memory>
 
 class ClientCertificate;
@@ -36,6 +39,8 @@ struct CurlSettings
     RateLimiter *limiter = nullptr;
     // The memory the replies of a run's transfers may hold together, or null for no bound but each reply's cap.
     ReplyBudget *replyBudget = nullptr;
+    // --verbose: takes each request's header lines ("> ") and each reply's ("< "), secrets masked. Null without.
+    std::function<void(CURL *easy, const QByteArray &lines)> headerLines;
 };
 
 #endif // CURLSETTINGS_H

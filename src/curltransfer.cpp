@@ -47,6 +47,11 @@ void CurlTransfer::start(const QByteArray &url, RangeDevice *device, const QDead
     post();
 }
 
+CURL *CurlTransfer::handle() const
+{
+    return request.handle();
+}
+
 QByteArray CurlTransfer::problem() const
 {
     return request.problem().isEmpty() ? exchange.problem() : request.problem();

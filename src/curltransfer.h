@@ -42,6 +42,8 @@ public:
     const UploadResult &result() const;
     // The first libcurl option its handle refused, empty when none: no chunk can then be sent.
     QByteArray problem() const;
+    // Its libcurl handle, which names it in CurlSettings::headerLines.
+    CURL *handle() const;
     // The CRC-32 of the bytes the last attempt sent.
     quint32 checksum() const;
     // Ends the chunk now, with this failure line, as a transient failure.

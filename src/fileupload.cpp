@@ -4,8 +4,11 @@
 #include "curltransfer.h"
 #include "journalline.h"
 #include "rangedevice.h"
+#include "requestheaders.h"
 #include "transferpool.h"
 #include "uploadresult.h"
+
+#include <cmath>
 
 FileUpload::FileUpload(const FileUploadOptions &options, const ClientCertificate &clientCertificate, QObject *parent)
     : QObject(parent)
@@ -32,7 +35,7 @@ bool FileUpload::start()
     if (!files.open(options, deadline, &line, &refusal)) {
         fail(refusal, line);
         // A script reading --result never takes an earlier run's summary for this one's.
-        if (files.results().isOpen())
+        if (files.results().isOpen() && !options.dryRun)
             writeSummary(0);
         return false;
     }
@@ -49,6 +52,8 @@ bool FileUpload::start()
     // An option libcurl refuses here would be refused for every chunk: the run ends before any is sent.
     if (!transfers->problem().isEmpty())
         return fail(ExitStatus::Failure, " >> Cannot set up libcurl: " + transfers->problem() + ' ');
+    if (options.dryRun)
+        return dryRun();
     console.start();
     if (console.isTerminal())
         statusLine.start();
@@ -68,6 +73,46 @@ bool FileUpload::start()
     return true;
 }
 
+// The chunks in the order a run asks for them; the journal's named, not sent.
+bool FileUpload::dryRun()
+{
+    if (options.journalPath.isEmpty())
+        console.printLine(" >> No journal: a run that fails sends the whole input again ");
+    const qint64 chunkSize = files.layout().chunkSize();
+    qint64 toSend = 0;
+    qint64 expected = 0;
+    if (options.stream) {
+        qint64 length = 0;
+        quint32 crc = 0;
+        for (; files.journal().storedStreamChunk(expected, &length, &crc); ++expected)
+            console.chunkPlanned(expected, expected * chunkSize, expected * chunkSize + length, QByteArray());
+        console.dryRunEnded(-1, expected, chunkSize);
+        return false;
+    }
+    Chunk chunk;
+    RangeDevice *body = nullptr;
+    QByteArray line;
+    qint64 unused = 0;
+    const auto skippedUpTo = [this, &expected](qint64 index) {
+        for (; expected < index; ++expected)
+            console.chunkPlanned(expected, files.layout().start(expected), files.layout().end(expected), QByteArray());
+    };
+    while (files.next(&chunk, &body, &unused, &line) == UploadFiles::Next::Ready) {
+        delete body;
+        skippedUpTo(chunk.index);
+        const QByteArray url = files.address(options.urlTemplate, chunk);
+        const QByteArray problem = UrlTemplate::addressProblem(url);
+        if (!problem.isEmpty())
+            return fail(ExitStatus::Usage, " >> Invalid URL_TEMPLATE: chunk " + QByteArray::number(chunk.index) + ": " + problem + ' ');
+        console.chunkPlanned(chunk.index, chunk.start, chunk.end, RequestHeaders::masked(url, options.settings.apiToken));
+        ++toSend;
+        expected = chunk.index + 1;
+    }
+    skippedUpTo(files.layout().count());
+    console.dryRunEnded(toSend, counts.skipped, chunkSize);
+    return false;
+}
+
 // One transfer for each slot, the slots no more than the chunks to send.
 void FileUpload::startTransfers()
 {
@@ -75,6 +120,10 @@ void FileUpload::startTransfers()
     transfers = new TransferPool(options, clientCertificate, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
+    connect(transfers, &TransferPool::headerLines, this, [this](CurlTransfer *transfer, const QByteArray &lines) {
+        const Chunk chunk = inFlight.value(transfer);
+        console.headerLines(chunk.index, chunk.start, chunk.end, lines);
+    });
     for (int slot = 0; slot < slotCount; ++slot)
         freeSlots << slot;
 }
@@ -220,7 +269,8 @@ void FileUpload::resultWritten(ResultWriter::Written written)
 
 void FileUpload::drawStatusLine()
 {
-    console.status(counts, files.size(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size());
+    const int waiting = transfers->waitingToRetry();
+    console.status(counts, files.size(), transfers->bytesUnderWay(), clock.elapsed(), inFlight.size() - waiting, waiting);
 }
 
 void FileUpload::finish()
@@ -231,7 +281,7 @@ void FileUpload::finish()
     statusLine.stop();
     runTime.stop();
     if (console.isTerminal())
-        ConsoleMessage::writeStatus(QByteArray());
+        console.endStatus(counts, files.size(), clock.elapsed());
     if (status == ExitStatus::Success && counts.failed > 0)
         status = ExitStatus::TemporaryFailure;
     // 0 says every chunk is stored, and nothing else may.
@@ -254,6 +304,17 @@ void FileUpload::writeSummary(qint64 milliseconds)
     summary.insert(QStringLiteral("skipped"), double(counts.skipped));
     summary.insert(QStringLiteral("bytes"), double(counts.bytesSent));
     summary.insert(QStringLiteral("seconds"), milliseconds / 1000.0);
+    // The status line's figures, for a run that started: a stream's size is not known.
+    if (clock.isValid()) {
+        const qint64 total = files.size();
+        if (total >= 0) {
+            const qint64 done = total - counts.bytesToSend + counts.bytesSent;
+            summary.insert(QStringLiteral("total_bytes"), double(total));
+            summary.insert(QStringLiteral("done_bytes"), double(done));
+            summary.insert(QStringLiteral("percent"), total == 0 ? 100.0 : std::floor(done * 1000.0 / total) / 10);
+        }
+        summary.insert(QStringLiteral("bytes_per_second"), milliseconds > 0 ? std::round(counts.bytesSent * 1000.0 / milliseconds) : 0.0);
+    }
     const ResultWriter::Written written = files.results().append(summary);
     resultWritten(written);
     // The run ends here: no signal or timer will decide after this.

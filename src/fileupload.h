@@ -48,6 +48,8 @@ private:
         int slot = 0;
     };
 
+    // Prints what a run would send; answers false, the run ended.
+    bool dryRun();
     void startTransfers();
     void startChunks();
     void chunkRetrying(CurlTransfer *transfer, int wait);

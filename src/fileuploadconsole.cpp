@@ -4,6 +4,7 @@
 #include "transferreport.h"
 #include "uploadresult.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -13,10 +14,14 @@ QByteArray seconds(qint64 milliseconds)
     return QByteArray::number(milliseconds / 1000.0, 'f', 3);
 }
 
+QByteArray chunkLabel(qint64 index, qint64 start, qint64 end)
+{
+    return " >> Chunk " + QByteArray::number(index) + " [" + QByteArray::number(start) + ", " + QByteArray::number(end) + "): ";
+}
+
 QByteArray chunkLabel(const UploadResult &chunk)
 {
-    return " >> Chunk " + QByteArray::number(chunk.index) + " [" + QByteArray::number(chunk.start) + ", " + QByteArray::number(chunk.end)
-           + "): ";
+    return chunkLabel(chunk.index, chunk.start, chunk.end);
 }
 
 // "HTTP 503 Service Unavailable", empty without an answer. The reason is the
@@ -55,6 +60,10 @@ FileUploadConsole::FileUploadConsole(bool quiet)
 void FileUploadConsole::start()
 {
     terminal = !quiet && ::isatty(STDERR_FILENO);
+    bool valid = false;
+    const int given = qEnvironmentVariableIntValue("COLUMNS", &valid);
+    if (valid && given > 0)
+        columns = given;
 }
 
 bool FileUploadConsole::isTerminal() const
@@ -102,19 +111,50 @@ void FileUploadConsole::progress(const Counts &counts, qint64 fileSize, qint64 e
     steps.update(fileSize - counts.bytesToSend + counts.bytesSent, fileSize, rate);
 }
 
-void FileUploadConsole::status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight) const
+// The terminal's width now, so that a resized window gets lines that fit.
+int FileUploadConsole::width() const
 {
-    if (fileSize < 0) {
-        const double streamRate = (counts.bytesSent + underWay) / elapsedSeconds(elapsedMilliseconds);
-        ConsoleMessage::writeStatus(" >> " + QByteArray::number(counts.bytesSent + underWay) + " Byte, " + QByteArray::number(streamRate / 1e6, 'f', 1)
-                                    + " MB/s, " + QByteArray::number(inFlight) + " in flight");
-        return;
-    }
-    const qint64 done = fileSize - counts.bytesToSend + counts.bytesSent + underWay;
-    const double rate = (counts.bytesSent + underWay) / elapsedSeconds(elapsedMilliseconds);
-    const QByteArray left = rate > 0 ? QByteArray::number(qint64((fileSize - done) / rate)) + " s left" : QByteArray("--");
-    ConsoleMessage::writeStatus(" >> " + QByteArray::number(done) + " of " + QByteArray::number(fileSize) + " Byte, "
-                                + QByteArray::number(rate / 1e6, 'f', 1) + " MB/s, " + left + ", " + QByteArray::number(inFlight) + " in flight");
+    struct winsize size = {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return columns;
+}
+
+void FileUploadConsole::status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight, int retrying) const
+{
+    Progress::Figures figures;
+    figures.total = fileSize;
+    figures.done = (fileSize < 0 ? 0 : fileSize - counts.bytesToSend) + counts.bytesSent + underWay;
+    figures.bytesPerSecond = (counts.bytesSent + underWay) / elapsedSeconds(elapsedMilliseconds);
+    figures.inFlight = inFlight;
+    figures.retrying = retrying;
+    ConsoleMessage::writeStatus(Progress::statusLine(figures, width()));
+}
+
+void FileUploadConsole::endStatus(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds) const
+{
+    status(counts, fileSize, 0, elapsedMilliseconds, 0, 0);
+    ConsoleMessage::writeLine(QByteArray());
+}
+
+// Chunks in flight together answer in any order: each block says whose it is.
+void FileUploadConsole::headerLines(qint64 index, qint64 start, qint64 end, const QByteArray &lines) const
+{
+    printLine(chunkLabel(index, start, end) + (lines.startsWith('>') ? "request " : "reply ") + '\n' + lines);
+}
+
+void FileUploadConsole::chunkPlanned(qint64 index, qint64 start, qint64 end, const QByteArray &address) const
+{
+    ConsoleMessage::writeLine(chunkLabel(index, start, end) + (address.isEmpty() ? QByteArray("in the journal, not sent ") : "to " + address + ' '));
+}
+
+void FileUploadConsole::dryRunEnded(qint64 toSend, qint64 skipped, qint64 chunkSize) const
+{
+    if (toSend < 0)
+        ConsoleMessage() << " >> Dry run:" << skipped << "chunks from the journal; the stream is not read: its chunks of" << chunkSize
+                         << "Byte go as it is read; nothing sent";
+    else
+        ConsoleMessage() << " >> Dry run:" << toSend << "chunks to send," << skipped << "from the journal; nothing sent";
 }
 
 void FileUploadConsole::summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const

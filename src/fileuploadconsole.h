@@ -34,12 +34,24 @@ public:
     void chunkRetrying(const UploadResult &attempt, int seconds, int retries) const;
     void progress(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds);
     // underWay: bytes of the chunks in flight. A fileSize of -1 is a stream's: no percentage.
-    void status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight) const;
+    void status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight, int retrying) const;
+    // The status line once more with the run's last figures, kept above the summary.
+    void endStatus(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds) const;
+    // --verbose: a chunk's request ("> ") or reply ("< ") headers, below a line naming the chunk.
+    void headerLines(qint64 index, qint64 start, qint64 end, const QByteArray &lines) const;
+    // A dry run's chunk: the address it would go to (masked), or empty for one the journal holds.
+    void chunkPlanned(qint64 index, qint64 start, qint64 end, const QByteArray &address) const;
+    // toSend is -1 for a stream, whose chunks are known only as it is read.
+    void dryRunEnded(qint64 toSend, qint64 skipped, qint64 chunkSize) const;
     void summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const;
 
 private:
+    int width() const;
+
     bool quiet = false;
     bool terminal = false;
+    // COLUMNS, for a terminal that does not tell its width.
+    int columns = 80;
     Progress steps{ Progress::Steps::Passed };
 };
 

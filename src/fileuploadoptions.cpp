@@ -71,13 +71,17 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                           QStringLiteral("One JSON line per chunk, then a summary; - for standard output."),
                                           QStringLiteral("PATH"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("No progress lines."));
+    const QCommandLineOption dryRunOption(QStringLiteral("dry-run"),
+                                          QStringLiteral("Check the paths, the journal and the template, list the chunks a run would send; send nothing."));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+                                           QStringLiteral("Show each request's and reply's headers, the token and passwords masked."));
     const QCommandLineOption tokenFileOption(QStringLiteral("token-file"),
                                              QStringLiteral("Read the API token from this file (default: UPLOADER_API_TOKEN)."),
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, proxyOption,
-                        resultOption, quietOption, tokenFileOption });
+                        resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
                                  QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}; {count} and {total} for a file only."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."));
@@ -128,6 +132,8 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                                                                     : filePath + ".upload-journal";
     restart = parser.isSet(restartOption);
     quiet = parser.isSet(quietOption);
+    dryRun = parser.isSet(dryRunOption);
+    verbose = parser.isSet(verboseOption);
     resultPath = QFile::encodeName(parser.value(resultOption));
 
     QByteArray environmentFailure;

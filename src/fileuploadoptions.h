@@ -29,6 +29,10 @@ public:
     // "-" for standard output, empty for none.
     QByteArray resultPath;
     bool quiet = false;
+    // Checks what a run checks and lists the chunks it would send; sends nothing, creates nothing.
+    bool dryRun = false;
+    // Each attempt's request and reply headers on standard error, secrets masked.
+    bool verbose = false;
     // What every chunk is sent with: retries per chunk, the whole run's time and rate, the proxy, the token.
     UploadSettings settings;
 };

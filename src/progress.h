@@ -1,7 +1,7 @@
 #ifndef PROGRESS_H
 #define PROGRESS_H
 
-#include <QtGlobal>
+#include <QByteArray>
 
 // The progress lines of a transfer in steps of ten percent, each step shown once.
 class Progress
@@ -14,7 +14,26 @@ public:
         Passed,
     };
 
+    // What a terminal's status line shows of a run.
+    struct Figures
+    {
+        qint64 done = 0;
+        // -1 for a stream: no percentage, no bar, no time left.
+        qint64 total = -1;
+        double bytesPerSecond = 0;
+        int inFlight = 0;
+        int retrying = 0;
+    };
+
     explicit Progress(Steps steps);
+
+    // The status line within width columns, its last one left free: the bar
+    // goes first, then the figures a reader needs least.
+    static QByteArray statusLine(const Figures &figures, int width);
+    // Binary units, one decimal: "512 B", "1.5 KiB", "27.0 MiB".
+    static QByteArray size(double bytes);
+    // h:mm:ss
+    static QByteArray clockTime(qint64 seconds);
 
     // A new attempt counts from nothing again.
     void restart();

@@ -1,5 +1,7 @@
 #include "requestheaders.h"
 
+#include "uploadarguments.h"
+
 #include <QDateTime>
 #include <QUrl>
 
@@ -22,6 +24,26 @@ QList<RequestHeaders::Header> RequestHeaders::build(const QUrl &url, const QByte
     if (!user.isEmpty() || !password.isEmpty())
         headers.append({ "Authorization", "Basic " + (user + ':' + password).toBase64() });
     return headers;
+}
+
+QByteArray RequestHeaders::masked(const QByteArray &text, const QByteArray &apiToken)
+{
+    const int colon = text.indexOf(':');
+    const QByteArray name = text.left(colon).trimmed().toLower();
+    QByteArray shown;
+    if (colon > 0 && (name == "x_zorv_api_token" || name == "authorization" || name == "proxy-authorization")) {
+        shown = text.left(colon) + ": ***";
+    } else {
+        // Addresses only: an e-mail address in a header is no password.
+        QList<QByteArray> words = text.split(' ');
+        for (QByteArray &word : words)
+            if (word.contains("://"))
+                word = UploadArguments::withoutPassword(word);
+        shown = words.join(' ');
+    }
+    if (!apiToken.isEmpty())
+        shown.replace(apiToken, "***");
+    return shown;
 }
 
 QString RequestHeaders::localTimeZoneOffset()

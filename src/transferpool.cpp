@@ -12,7 +12,16 @@ TransferPool::TransferPool(const FileUploadOptions &options, const ClientCertifi
     : QObject(parent)
     , limiter(options.settings.limitRate > 0 ? new RateLimiter(options.settings.limitRate) : nullptr)
     , replyBudget(new ReplyBudget)
-    , settings(CurlSettings::forRun(options, clientCertificate, limiter.data(), replyBudget.data()))
+    , settings([&] {
+        CurlSettings run = CurlSettings::forRun(options, clientCertificate, limiter.data(), replyBudget.data());
+        if (options.verbose)
+            run.headerLines = [this](CURL *easy, const QByteArray &lines) {
+                for (CurlTransfer *transfer : qAsConst(transfers))
+                    if (transfer->handle() == easy)
+                        emit headerLines(transfer, lines);
+            };
+        return run;
+    }())
 {
     // The budget counts the bytes a reply holds, and so must the process: a
     // buffer of a mebibyte or more gets a mapping of its own, moved when it
@@ -23,10 +32,19 @@ TransferPool::TransferPool(const FileUploadOptions &options, const ClientCertifi
     for (int slot = 0; slot < count; ++slot) {
         auto *transfer = new CurlTransfer(&multi, settings);
         connect(transfer, &CurlTransfer::uploadProgress, this, [this, transfer](qint64 sent) { sending[transfer] = sent; });
-        connect(transfer, &CurlTransfer::attemptStarted, this, [this, transfer] { sending[transfer] = 0; });
-        connect(transfer, &CurlTransfer::retryScheduled, this, [this, transfer](int wait) { emit retryScheduled(transfer, wait); });
+        connect(transfer, &CurlTransfer::attemptStarted, this, [this, transfer] {
+            sending[transfer] = 0;
+            waiting.remove(transfer);
+        });
+        connect(transfer, &CurlTransfer::retryScheduled, this, [this, transfer](int wait) {
+            // The failed attempt's bytes are not under way.
+            sending[transfer] = 0;
+            waiting.insert(transfer);
+            emit retryScheduled(transfer, wait);
+        });
         connect(transfer, &CurlTransfer::finished, this, [this, transfer](const UploadResult &result) {
             sending.remove(transfer);
+            waiting.remove(transfer);
             emit finished(transfer, result);
         });
         transfers << transfer;
@@ -58,4 +76,9 @@ qint64 TransferPool::bytesUnderWay() const
     for (const qint64 bytes : sending)
         underWay += bytes;
     return underWay;
+}
+
+int TransferPool::waitingToRetry() const
+{
+    return waiting.size();
 }

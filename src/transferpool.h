@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QScopedPointer>
+#include <QSet>
 
 class ClientCertificate;
 class CurlTransfer;
@@ -33,10 +34,14 @@ public:
     QByteArray problem() const;
     // Bytes sent so far by the attempts under way, for the status line.
     qint64 bytesUnderWay() const;
+    // Chunks between a failed attempt and the next.
+    int waitingToRetry() const;
 
 signals:
     void retryScheduled(CurlTransfer *transfer, int seconds);
     void finished(CurlTransfer *transfer, const UploadResult &result);
+    // --verbose: an attempt's request or reply headers, masked, one line each.
+    void headerLines(CurlTransfer *transfer, const QByteArray &lines);
 
 private:
     CurlMulti multi;
@@ -46,6 +51,7 @@ private:
     const CurlSettings settings;
     QList<CurlTransfer *> transfers;
     QHash<CurlTransfer *, qint64> sending;
+    QSet<CurlTransfer *> waiting;
 };
 
 #endif // TRANSFERPOOL_H

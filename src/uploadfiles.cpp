@@ -60,6 +60,9 @@ bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTi
     }
     if (!readJournal(options, deadline, line, status))
         return false;
+    // A dry run reads no stream: what it read would be lost to the run after it.
+    if (options.dryRun)
+        return true;
     // A buffer for each transfer: the chunk after one stored is read into its
     // buffer, and a spare would add a chunk to memory for no measurable speed.
     inputStream.reset(new InputStream(options.chunkSize, options.parallel, !options.journalPath.isEmpty()));
@@ -259,9 +262,10 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
 // The journal is read before anything is written, and begun before --result
 // is cut or created: a run refused on the way leaves every file as it was,
 // and a journal this run created goes again when --result cannot be made.
+// A dry run begins neither.
 bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
-    return readJournal(options, deadline, line, status) && beginJournal(options, line);
+    return readJournal(options, deadline, line, status) && (options.dryRun || beginJournal(options, line));
 }
 
 bool UploadFiles::readJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
