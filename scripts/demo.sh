@@ -22,8 +22,13 @@ mkdir -p "$build"
 # Sources compiled in batches (a unity build): a first build in half the time.
 # Two sources defining one name in anonymous namespaces clash in a batch;
 # scripts/test.sh ends with the demo, so the test command finds that.
-if ! PACKAGE_GROUPS=build BUILD_DIR=$build CMAKE_EXTRA_ARGS="-DBUILD_TESTING=OFF -DCMAKE_UNITY_BUILD=ON" \
-        BUILD_TARGETS="uploader uploader-file" scripts/setup.sh > "$build/demo-setup.log" 2>&1; then
+# Without the tests, the default target is the two programs and their
+# libraries, built by one make that keeps both cores busy (two named targets
+# are built one after the other). -O1 compiles in a fifth less time, and the
+# demo's transfers on loopback take a second either way.
+if ! PACKAGE_GROUPS=build BUILD_DIR=$build \
+        CMAKE_EXTRA_ARGS="-DBUILD_TESTING=OFF -DCMAKE_UNITY_BUILD=ON -DCMAKE_CXX_FLAGS_RELEASE=-O1" \
+        scripts/setup.sh > "$build/demo-setup.log" 2>&1; then
     tail -n 40 "$build/demo-setup.log" >&2
     fail "the set-up or the build did not finish (whole log: $build/demo-setup.log)."
 fi

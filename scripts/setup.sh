@@ -29,9 +29,12 @@ if [ -n "$missing" ]; then
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
+    # The package descriptions' translations are a third of the lists and go unread.
+    apt-get update -q -o Acquire::Languages=none
+    # Without a sync after every file, dpkg unpacks the build group in 21 s instead of 25 to 60 s
+    # on a disk that other work shares; a crash during the install means installing again.
     # shellcheck disable=SC2086
-    apt-get install -y -q --no-install-recommends $missing
+    apt-get install -y -q --no-install-recommends -o Dpkg::Options::=--force-unsafe-io $missing
 fi
 
 build="${BUILD_DIR:-build}"
