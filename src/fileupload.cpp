@@ -39,12 +39,7 @@ bool FileUpload::start()
     if (files.journal().ignoredLines() > 0)
         ConsoleMessage() << " >> Journal:" << files.journal().ignoredLines() << "lines ignored: they record no stored chunk of this file";
 
-    for (qint64 index = 0; !options.stream && index < files.layout().count(); ++index) {
-        if (files.journal().isStored(index))
-            ++counts.skipped;
-        else
-            counts.bytesToSend += files.layout().end(index) - files.layout().start(index);
-    }
+    files.countJournaled(&counts.skipped, &counts.bytesToSend);
     startTransfers();
     // An option libcurl refuses here would be refused for every chunk: the run ends before any is sent.
     if (!transfers->problem().isEmpty())
@@ -59,8 +54,8 @@ bool FileUpload::start()
         console.printLine(" >> No journal: a run that fails sends the whole input again ");
     files.startReading(this, [this] { startChunks(); });
     // A stream's chunks are counted as they are read.
-    if (!options.stream && counts.skipped == files.layout().count()) {
-        ConsoleMessage() << " >> All" << files.layout().count() << "chunks are in the journal";
+    if (!options.stream && counts.skipped == files.chunkCount()) {
+        ConsoleMessage() << " >> All" << files.chunkCount() << "chunks are in the journal";
         // No slot to ask for a chunk with.
         inputEnded = true;
     }
@@ -71,7 +66,7 @@ bool FileUpload::start()
 // One transfer for each slot, the slots no more than the chunks to send.
 void FileUpload::startTransfers()
 {
-    const int slotCount = options.stream ? options.parallel : int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
+    const int slotCount = options.stream ? options.parallel : int(qMin<qint64>(options.parallel, files.chunkCount() - counts.skipped));
     transfers = new TransferPool(options, clientCertificate, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
@@ -125,6 +120,12 @@ void FileUpload::startChunks()
         Chunk chunk;
         RangeDevice *body = nullptr;
         next = files.next(&chunk, &body, &counts.skipped, &line);
+        // The other files go on.
+        if (next == UploadFiles::Next::FileFailed) {
+            fileFailed(chunk.file);
+            console.printLine(line);
+            continue;
+        }
         if (next != UploadFiles::Next::Ready)
             break;
         // A figure may turn an address that worked for the others into one that does not.
@@ -168,31 +169,44 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
 {
     const Chunk chunk = inFlight.take(transfer);
     freeSlots << chunk.slot;
-    files.release(chunk);
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
     chunkResult.end = chunk.end;
+    FileList::Entry *entry = chunk.file >= 0 ? &files.list()->entries()[size_t(chunk.file)] : nullptr;
+    if (entry)
+        chunkResult.file = entry->path;
     if (abandoning) {
+        files.release(chunk);
         if (inFlight.isEmpty())
             finish();
         return;
     }
     // A chunk read from a file that changed may hold bytes of both versions: never journaled.
-    if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged()) {
+    if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged(chunk)) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum()))) {
+    } else if (chunkResult.exitStatus == ExitStatus::Success
+               && !files.journal().append(JournalLine(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum(), files.journalNumber(chunk)))) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
     }
+    files.release(chunk);
     if (chunkResult.exitStatus == ExitStatus::Success) {
         ++counts.stored;
         counts.bytesSent += chunk.end - chunk.start;
+        if (entry) {
+            ++entry->stored;
+            entry->bytesDone += chunk.end - chunk.start;
+        }
     } else {
         ++counts.failed;
-        // A failure that will repeat: no new chunk, those in flight finish.
-        if (chunkResult.exitStatus == ExitStatus::Failure) {
+        if (entry)
+            ++entry->failed;
+        // A failure that will repeat ends its file, and with a single input the run: no new chunk, those in flight finish.
+        if (chunkResult.exitStatus == ExitStatus::Failure && entry) {
+            fileFailed(chunk.file);
+        } else if (chunkResult.exitStatus == ExitStatus::Failure) {
             stopping = true;
             status = ExitStatus::Failure;
         }
@@ -238,11 +252,42 @@ void FileUpload::finish()
     if (status == ExitStatus::Success && (counts.stored + counts.skipped < files.chunkCount() || !inputEnded))
         status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
+    if (files.list())
+        endFiles();
     // First, so that the console tells when it could not be written.
     if (files.results().isOpen())
         writeSummary(milliseconds);
     console.summary(status, counts, files.chunkCount(), milliseconds);
     emit finished();
+}
+
+void FileUpload::fileFailed(qint64 file)
+{
+    files.list()->entries()[size_t(file)].ending = ExitStatus::Failure;
+    files.stopFile(file);
+    status = ExitStatus::Failure;
+}
+
+// A line and a result for each file that is not whole, before the run's own.
+void FileUpload::endFiles()
+{
+    for (const FileList::Entry &entry : files.list()->entries()) {
+        const ChunkLayout layout(entry.status.st_size, options.chunkSize);
+        const qint64 missing = layout.count() - entry.stored - entry.skipped;
+        const ExitStatus ending = entry.ending != ExitStatus::Success ? entry.ending : missing > 0 ? ExitStatus::TemporaryFailure : ExitStatus::Success;
+        if (missing > 0)
+            console.fileEnded(entry.path, ending, missing, layout.count(), layout.fileSize() - entry.bytesDone);
+        if (!files.results().isOpen())
+            continue;
+        QJsonObject summary;
+        summary.insert(QStringLiteral("file"), QString::fromUtf8(entry.path));
+        summary.insert(QStringLiteral("exit"), int(ending));
+        summary.insert(QStringLiteral("stored"), double(entry.stored));
+        summary.insert(QStringLiteral("failed"), double(entry.failed));
+        summary.insert(QStringLiteral("skipped"), double(entry.skipped));
+        summary.insert(QStringLiteral("chunks"), double(layout.count()));
+        resultWritten(files.results().append(summary));
+    }
 }
 
 void FileUpload::writeSummary(qint64 milliseconds)

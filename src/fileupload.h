@@ -58,6 +58,9 @@ private:
     void drawStatusLine();
     void finish();
     void writeSummary(qint64 milliseconds);
+    // A list's file failed for good: no more of its chunks, the others go on.
+    void fileFailed(qint64 file);
+    void endFiles();
     bool fail(ExitStatus status, const QByteArray &line);
 
     FileUploadOptions options;

@@ -1,6 +1,7 @@
 #include "fileuploadconsole.h"
 
 #include "consolemessage.h"
+#include "filelist.h"
 #include "transferreport.h"
 #include "uploadresult.h"
 
@@ -15,6 +16,9 @@ QByteArray seconds(qint64 milliseconds)
 
 QByteArray chunkLabel(const UploadResult &chunk)
 {
+    if (!chunk.file.isEmpty())
+        return " >> File \"" + FileList::shown(chunk.file) + "\", chunk " + QByteArray::number(chunk.index) + " [" + QByteArray::number(chunk.start)
+               + ", " + QByteArray::number(chunk.end) + "): ";
     return " >> Chunk " + QByteArray::number(chunk.index) + " [" + QByteArray::number(chunk.start) + ", " + QByteArray::number(chunk.end)
            + "): ";
 }
@@ -115,6 +119,12 @@ void FileUploadConsole::status(const Counts &counts, qint64 fileSize, qint64 und
     const QByteArray left = rate > 0 ? QByteArray::number(qint64((fileSize - done) / rate)) + " s left" : QByteArray("--");
     ConsoleMessage::writeStatus(" >> " + QByteArray::number(done) + " of " + QByteArray::number(fileSize) + " Byte, "
                                 + QByteArray::number(rate / 1e6, 'f', 1) + " MB/s, " + left + ", " + QByteArray::number(inFlight) + " in flight");
+}
+
+void FileUploadConsole::fileEnded(const QByteArray &path, ExitStatus status, qint64 missing, qint64 chunkCount, qint64 missingBytes) const
+{
+    printLine(" >> File \"" + FileList::shown(path) + "\": status " + QByteArray::number(int(status)) + ", " + QByteArray::number(missing) + " of "
+              + QByteArray::number(chunkCount) + " chunks not stored (" + QByteArray::number(missingBytes) + " Byte) ");
 }
 
 void FileUploadConsole::summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const

@@ -35,6 +35,8 @@ public:
     void progress(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds);
     // underWay: bytes of the chunks in flight. A fileSize of -1 is a stream's: no percentage.
     void status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight) const;
+    // A file of several that is not whole: its status and what is missing.
+    void fileEnded(const QByteArray &path, ExitStatus status, qint64 missing, qint64 chunkCount, qint64 missingBytes) const;
     void summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const;
 
 private:

@@ -41,7 +41,33 @@ QByteArray argumentBytes(int argc, char *argv[], const QString &decoded)
     return QFile::encodeName(decoded);
 }
 
+// One path a line, taken as it is; an empty line names no file.
+bool readList(const QByteArray &path, QList<QByteArray> *paths)
+{
+    QFile list(QFile::decodeName(path));
+    if (!list.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = list.readAll();
+    if (list.error() != QFileDevice::NoError)
+        return false;
+    int from = 0;
+    while (from < text.size()) {
+        int feed = text.indexOf('\n', from);
+        if (feed < 0)
+            feed = text.size();
+        if (feed > from)
+            *paths << text.mid(from, feed - from);
+        from = feed + 1;
+    }
+    return true;
+}
+
 } // namespace
+
+QByteArray FileUploadOptions::folderLine(const QByteArray &path)
+{
+    return '"' + path + "\" is a folder: list its files with --files-from, as find \"" + path + "\" -type f > list makes";
+}
 
 bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
 {
@@ -62,6 +88,8 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                            QStringLiteral("SECONDS"));
     const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal; none for - or a stream)."),
                                            QStringLiteral("PATH"));
+    const QCommandLineOption filesFromOption(QStringLiteral("files-from"), QStringLiteral("Send the files this file lists, one path a line, after any FILE."),
+                                             QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
     const QCommandLineOption limitRateOption(QStringLiteral("limit-rate"),
                                              QStringLiteral("The most bytes per second of the whole run, with K, M or G (default: none)."),
@@ -76,11 +104,11 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, proxyOption,
+    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, filesFromOption, proxyOption,
                         resultOption, quietOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
-                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}; {count} and {total} for a file only."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."));
+                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {name}, {path}; {count} and {total} for a file only."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."), QStringLiteral("FILE [FILE...]"));
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -105,20 +133,32 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         return false;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2)
+    const bool listed = parser.isSet(filesFromOption);
+    if (positional.size() < (listed ? 1 : 2))
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
-    filePath = argumentBytes(argc, argv, positional.at(1));
+    for (int i = 1; i < positional.size(); ++i)
+        filePaths << argumentBytes(argc, argv, positional.at(i));
+    if (listed && !readList(QFile::encodeName(parser.value(filesFromOption)), &filePaths))
+        return usage("Cannot read --files-from: \"" + parser.value(filesFromOption).toUtf8() + '"', status);
+    if (filePaths.isEmpty())
+        return usage("--files-from lists no file", status);
+    several = listed || filePaths.size() > 1;
+    filePath = filePaths.constFirst();
+    if (several && !parser.isSet(journalOption))
+        return usage("Several files need --journal PATH: one journal records them all", status);
     // A file missing or unreadable stays a file: its run says why it cannot be opened.
-    const bool standardInput = filePath == "-";
+    const bool standardInput = filePath == "-" && !several;
     struct stat input = {};
-    const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : ::stat(filePath.constData(), &input) == 0;
+    const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : !several && ::stat(filePath.constData(), &input) == 0;
     if (standardInput && ::isatty(STDIN_FILENO))
         return usage("Standard input is a terminal: pipe the data in, or name a file", status);
     // Opened on /dev/null at the start: it would be sent as an empty stream.
     if (standardInput && StandardStreams::wasClosed(STDIN_FILENO))
         return usage("Standard input is closed: pipe the data in, or name a file", status);
     stream = found ? !S_ISREG(input.st_mode) && !S_ISDIR(input.st_mode) : standardInput;
+    if (found && S_ISDIR(input.st_mode))
+        return usage(folderLine(filePath), status);
     // "-" from a file (< big.bin) is sent as that file, read by range.
     if (standardInput && !stream)
         filePath = "/proc/self/fd/0";

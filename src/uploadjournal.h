@@ -17,7 +17,9 @@ class JournalLine;
 // and the chunking, each later one a chunk the server stored. A line is
 // written whole and on disk before its chunk counts as stored; a line torn
 // by a crash is dropped, and a line that does not describe a stored chunk of
-// this file is ignored. Held locked while a run uses it.
+// this file is ignored. Held locked while a run uses it. A run over several
+// files ("files" in its header) keeps one journal: a line for each file, its
+// path and identity, then a line for each chunk stored, with its file's number.
 class UploadJournal
 {
 public:
@@ -43,6 +45,13 @@ public:
     // Removes the journal begin created, for a run refused after it.
     void discard();
     bool isStored(qint64 index) const;
+    // A journal of several files: the number of the file recorded with this
+    // path, or -1; why its identity differs from this one, or empty; a file
+    // to record, written by begin; whether the file numbered so holds the chunk.
+    qint64 recordedFile(const QByteArray &filePath) const;
+    QByteArray identityProblem(qint64 file, const QJsonObject &identity) const;
+    qint64 addFile(const QByteArray &filePath, const QJsonObject &identity);
+    bool isStored(qint64 file, qint64 index) const;
     // A stream's journal ("stream" in its header): whether it holds the
     // chunk, with the length and CRC-32 of the bytes that were stored.
     bool storedStreamChunk(qint64 index, qint64 *length, quint32 *crc32) const;
@@ -63,6 +72,16 @@ private:
 
     Opening readHeader(const QByteArray &firstLine, bool complete, bool restart, QByteArray *problem);
     void readChunk(const QByteArray &line);
+    void readListed(const QByteArray &line);
+
+    // A file of a journal over several: its identity, the chunks stored.
+    struct RecordedFile
+    {
+        // Compact JSON of its identity's members: a JSON object for each would take memory by the kilobyte.
+        QByteArray identity;
+        qint64 size;
+        std::vector<bool> stored;
+    };
 
     QByteArray path;
     QJsonObject header;
@@ -74,6 +93,11 @@ private:
     std::vector<bool> stored;
     bool stream = false;
     QHash<qint64, QPair<qint64, quint32>> streamChunks;
+    bool several = false;
+    std::vector<RecordedFile> files;
+    QHash<QByteArray, qint64> fileNumbers;
+    // The lines of the files added, for begin to write.
+    QByteArray addedFiles;
     qint64 ignored = 0;
 };
 
