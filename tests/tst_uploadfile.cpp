@@ -123,6 +123,7 @@ private slots:
     void manyFiles_data();
     void manyFiles();
     void manyFilesResumed();
+    void manyFilesShareConnections();
 
 private:
     // The file written afresh (the whole test file unless given), its journal removed, the token set. The
@@ -811,18 +812,26 @@ namespace {
 
 // The files of a run over several, written afresh in the folder "many": a.bin (4 chunks of 64 KiB, the last short), b.bin
 // (100 bytes), "sub/c d.bin" (empty), "sub/\377x.bin" (not UTF-8), "n\nl.bin", and the list "list"; "j" and "r" removed.
-QString prepareMany(const QString &folder, const QByteArray &a)
+// The name that is not UTF-8 is beyond the test folder's own removal: removed at the end.
+struct ManyFiles
 {
-    const QString many = folder + QStringLiteral("/many");
-    QDir(many).removeRecursively();
-    const bool written = QDir().mkpath(many + QStringLiteral("/sub")) && writeTestFile(many + QStringLiteral("/a.bin"), a)
-                         && writeTestFile(many + QStringLiteral("/b.bin"), QByteArray(100, 'b'))
-                         && writeTestFile(many + QStringLiteral("/sub/c d.bin"), QByteArray())
-                         && ::close(::open((QFile::encodeName(many) + "/sub/\377x.bin").constData(), O_CREAT | O_WRONLY, 0600)) == 0
-                         && writeTestFile(many + QStringLiteral("/n\nl.bin"), QByteArray("nl"))
-                         && writeTestFile(many + QStringLiteral("/list"), QByteArray("a.bin\n\nsub/c d.bin\n"));
-    return written ? many : QString();
-}
+    ManyFiles(const QString &folder, const QByteArray &a)
+        : path(folder + QStringLiteral("/many"))
+    {
+        QDir(path).removeRecursively();
+        written = QDir().mkpath(path + QStringLiteral("/sub")) && writeTestFile(path + QStringLiteral("/a.bin"), a)
+                  && writeTestFile(path + QStringLiteral("/b.bin"), QByteArray(100, 'b'))
+                  && writeTestFile(path + QStringLiteral("/sub/c d.bin"), QByteArray())
+                  && ::close(::open(unnamed().constData(), O_CREAT | O_WRONLY, 0600)) == 0
+                  && writeTestFile(path + QStringLiteral("/n\nl.bin"), QByteArray("nl"))
+                  && writeTestFile(path + QStringLiteral("/list"), QByteArray("a.bin\n\nsub/c d.bin\n")) && QDir::setCurrent(path);
+    }
+    ~ManyFiles() { ::unlink(unnamed().constData()); }
+    QByteArray unnamed() const { return QFile::encodeName(path) + "/sub/\377x.bin"; }
+
+    QString path;
+    bool written = false;
+};
 
 // The addresses the receiver was sent, sorted.
 QStringList sentPaths(const ReceiverProcess &receiver)
@@ -884,10 +893,9 @@ void TestUploadFile::manyFiles()
     QFETCH(int, exitCode);
     QFETCH(QStringList, sent);
     QFETCH(QByteArray, shown);
-    const QString many = prepareMany(testFile.folder(), testFile.content().left(200000));
-    // A name that is not UTF-8 is beyond the test folder's own removal.
-    const auto removeUnnamed = qScopeGuard([&many] { ::unlink((QFile::encodeName(many) + "/sub/\377x.bin").constData()); });
-    QVERIFY(!many.isEmpty() && QDir::setCurrent(many));
+    const ManyFiles folder(testFile.folder(), testFile.content().left(200000));
+    const QString &many = folder.path;
+    QVERIFY(folder.written);
     ReceiverProcess receiver(receiverOptions.split(QLatin1Char(' '), Qt::SkipEmptyParts));
     QVERIFY(receiver.isListening());
     const UploaderRun run = runMany(receiver, many, arguments);
@@ -914,10 +922,9 @@ void TestUploadFile::manyFiles()
 // A run cut short, sent again: only what is missing goes; a file changed since is refused.
 void TestUploadFile::manyFilesResumed()
 {
-    const QString many = prepareMany(testFile.folder(), testFile.content().left(200000));
-    // A name that is not UTF-8 is beyond the test folder's own removal.
-    const auto removeUnnamed = qScopeGuard([&many] { ::unlink((QFile::encodeName(many) + "/sub/\377x.bin").constData()); });
-    QVERIFY(!many.isEmpty() && QDir::setCurrent(many));
+    const ManyFiles folder(testFile.folder(), testFile.content().left(200000));
+    const QString &many = folder.path;
+    QVERIFY(folder.written);
     const QString arguments = QStringLiteral("--journal j --retries 0 URL{name}/{index} a.bin b.bin 'sub/c d.bin'");
     ReceiverProcess receiver({ QStringLiteral("--fail-path"), QStringLiteral("/a.bin/2"), QStringLiteral("--fail-times"), QStringLiteral("1") });
     QVERIFY(receiver.isListening());
@@ -934,6 +941,29 @@ void TestUploadFile::manyFilesResumed()
     QCOMPARE(changed.exitCode, 2);
     QCOMPARE(changed.errorOutput, QByteArray(" >> Journal not usable: \"b.bin\": its size differs from this run's; --restart sends every chunk again \n"));
     QCOMPARE(receiver.storedCount(), 7);
+}
+
+// 60 small files, four chunks in flight: a handful of connections, not one per file.
+void TestUploadFile::manyFilesShareConnections()
+{
+    const ManyFiles folder(testFile.folder(), QByteArray());
+    const QString &many = folder.path;
+    QVERIFY(folder.written);
+    QByteArray list;
+    for (int i = 0; i < 60; ++i) {
+        QVERIFY(writeTestFile(QStringLiteral("s%1").arg(i), QByteArray(1, 's')));
+        list += "s" + QByteArray::number(i) + '\n';
+    }
+    QVERIFY(writeTestFile(QStringLiteral("list"), list));
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = runMany(receiver, many, QStringLiteral("--parallel 4 --journal j --files-from list URL{name}/{index}"));
+    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
+    QSet<int> connections;
+    for (int i = 1; i <= receiver.storedCount(); ++i)
+        connections.insert(receiver.storedConnection(i));
+    QCOMPARE(receiver.storedCount(), 60);
+    QVERIFY2(connections.size() <= 8, QByteArray::number(connections.size()).constData());
 }
 
 QTEST_GUILESS_MAIN(TestUploadFile)
