@@ -162,6 +162,8 @@ void FileUpload::chunkRetrying(CurlTransfer *transfer, int wait)
     attempt.index = chunk.index;
     attempt.start = chunk.start;
     attempt.end = chunk.end;
+    if (chunk.file >= 0)
+        attempt.file = files.list()->entries()[size_t(chunk.file)].path;
     console.chunkRetrying(attempt, wait, options.settings.retries);
 }
 
