@@ -175,9 +175,8 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
     chunkResult.end = chunk.end;
-    FileList::Entry *entry = chunk.file >= 0 ? &files.list()->entries()[size_t(chunk.file)] : nullptr;
-    if (entry)
-        chunkResult.file = entry->path;
+    if (chunk.file >= 0)
+        chunkResult.file = files.list()->entries()[size_t(chunk.file)].path;
     if (abandoning) {
         files.release(chunk);
         if (inFlight.isEmpty())
@@ -185,15 +184,47 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
         return;
     }
     // A chunk read from a file that changed may hold bytes of both versions: never journaled.
+    qint64 line = 0;
     if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged(chunk)) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success
-               && !files.journal().append(JournalLine(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum(), files.journalNumber(chunk)))) {
-        chunkResult.exitStatus = ExitStatus::Failure;
-        chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
+    } else if (chunkResult.exitStatus == ExitStatus::Success) {
+        const JournalLine stored(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum(), files.journalNumber(chunk));
+        // Several files' small chunks would each wait for a flush of their own: the disk's wait overlaps the next chunks.
+        line = files.list() ? files.journal().write(stored) : files.journal().append(stored) ? 0 : -1;
+        if (line < 0)
+            journalFailed(&chunkResult);
     }
     files.release(chunk);
+    if (line <= 0) {
+        chunkEnded(chunk, chunkResult);
+        return;
+    }
+    // Stored once its line is on disk; meanwhile its slot takes the next chunk.
+    unflushed.append(Unflushed{ chunk, chunkResult, line });
+    files.journal().flush(this, [this](qint64 covered, bool ok) { linesFlushed(covered, ok); });
+    startChunks();
+}
+
+void FileUpload::journalFailed(UploadResult *chunkResult) const
+{
+    chunkResult->exitStatus = ExitStatus::Failure;
+    chunkResult->failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
+}
+
+void FileUpload::linesFlushed(qint64 covered, bool ok)
+{
+    while (!unflushed.isEmpty() && unflushed.constFirst().line <= covered) {
+        Unflushed done = unflushed.takeFirst();
+        if (!ok)
+            journalFailed(&done.result);
+        chunkEnded(done.chunk, done.result);
+    }
+}
+
+void FileUpload::chunkEnded(const Chunk &chunk, UploadResult chunkResult)
+{
+    FileList::Entry *entry = chunk.file >= 0 ? &files.list()->entries()[size_t(chunk.file)] : nullptr;
     if (chunkResult.exitStatus == ExitStatus::Success) {
         ++counts.stored;
         counts.bytesSent += chunk.end - chunk.start;
@@ -241,7 +272,7 @@ void FileUpload::drawStatusLine()
 
 void FileUpload::finish()
 {
-    if (ended || !inFlight.isEmpty())
+    if (ended || !inFlight.isEmpty() || !unflushed.isEmpty())
         return;
     ended = true;
     statusLine.stop();

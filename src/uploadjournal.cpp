@@ -5,6 +5,7 @@
 #include "pathcheck.h"
 
 #include <QJsonDocument>
+#include <QObject>
 
 #include <cerrno>
 #include <cstring>
@@ -74,6 +75,14 @@ bool syncDirectory(const QByteArray &path)
 
 UploadJournal::~UploadJournal()
 {
+    if (flusher.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(flushMutex);
+            closing = true;
+        }
+        flushWanted.notify_one();
+        flusher.join();
+    }
     if (descriptor >= 0)
         ::close(descriptor);
 }
@@ -367,6 +376,55 @@ qint64 UploadJournal::streamChunksRecorded() const
 qint64 UploadJournal::ignoredLines() const
 {
     return ignored;
+}
+
+qint64 UploadJournal::write(const JournalLine &chunk)
+{
+    if (path.isEmpty())
+        return 0;
+    const QByteArray line = chunk.toJson() + '\n';
+    const off_t end = ::lseek(descriptor, 0, SEEK_END);
+    if (!writeAll(descriptor, line)) {
+        // Nothing half-written stays behind; failing that, the next run drops the torn line.
+        if (::ftruncate(descriptor, end) != 0)
+            return -1;
+        return -1;
+    }
+    const std::lock_guard<std::mutex> lock(flushMutex);
+    return ++linesWritten;
+}
+
+void UploadJournal::flush(QObject *context, const std::function<void(qint64, bool)> &done)
+{
+    {
+        const std::lock_guard<std::mutex> lock(flushMutex);
+        linesRequested = linesWritten;
+        flushContext = context;
+        flushed = done;
+    }
+    if (!flusher.joinable())
+        flusher = std::thread([this] { flushLines(); });
+    flushWanted.notify_one();
+}
+
+// The disk's wait overlaps the chunks being sent; the lines stay unstored until it ends.
+void UploadJournal::flushLines()
+{
+    qint64 covered = 0;
+    std::unique_lock<std::mutex> lock(flushMutex);
+    for (;;) {
+        flushWanted.wait(lock, [this, covered] { return closing || linesRequested > covered; });
+        if (linesRequested <= covered)
+            return;
+        const qint64 target = linesWritten;
+        QObject *const context = flushContext;
+        const std::function<void(qint64, bool)> done = flushed;
+        lock.unlock();
+        const bool ok = ::fsync(descriptor) == 0;
+        QMetaObject::invokeMethod(context, [done, target, ok] { done(target, ok); }, Qt::QueuedConnection);
+        lock.lock();
+        covered = target;
+    }
 }
 
 bool UploadJournal::append(const JournalLine &chunk)

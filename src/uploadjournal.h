@@ -9,7 +9,13 @@
 #include <QJsonObject>
 #include <QPair>
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+class QObject;
 
 class JournalLine;
 
@@ -61,6 +67,14 @@ public:
     qint64 ignoredLines() const;
     // Appends one line and flushes it to disk.
     bool append(const JournalLine &chunk);
+    // Appends one line without waiting for the disk: answers its number
+    // (from 1), or -1 when it could not be written; 0 without a journal,
+    // where nothing waits. flush() then puts every line written so far on
+    // disk off the calling thread, and calls flushed in the context's thread
+    // with the number of the last line it covered and whether it did: one
+    // flush covers every line written while the one before went on.
+    qint64 write(const JournalLine &chunk);
+    void flush(QObject *context, const std::function<void(qint64 line, bool ok)> &flushed);
 
     // The first line: a mark that names the format, then the header's members.
     static QByteArray headerLine(const QJsonObject &header);
@@ -69,6 +83,8 @@ public:
 
 private:
     enum class Content { Absent, Fresh, Resumed, Created };
+
+    void flushLines();
 
     Opening readHeader(const QByteArray &firstLine, bool complete, bool restart, QByteArray *problem);
     void readChunk(const QByteArray &line);
@@ -98,6 +114,15 @@ private:
     QHash<QByteArray, qint64> fileNumbers;
     // The lines of the files added, for begin to write.
     QByteArray addedFiles;
+    // The lines written, and those the flushing thread is asked to cover.
+    qint64 linesWritten = 0;
+    qint64 linesRequested = 0;
+    bool closing = false;
+    QObject *flushContext = nullptr;
+    std::function<void(qint64, bool)> flushed;
+    std::mutex flushMutex;
+    std::condition_variable flushWanted;
+    std::thread flusher;
     qint64 ignored = 0;
 };
 

@@ -249,6 +249,15 @@ void TestUploadJournal::severalFiles()
     QVERIFY(!journal.isStored(added, 0));
     QVERIFY2(journal.begin(&problem), problem.constData());
     QCOMPARE(readAll(path), content + fileLine("new", 10));
+    // Lines written, then flushed off the thread: the flush covers both.
+    const QByteArray line = "{\"file\":" + QByteArray::number(added) + ",\"index\":0}";
+    QCOMPARE(journal.write(JournalLine::fromText(line)), qint64(1));
+    QCOMPARE(journal.write(JournalLine::fromText(line)), qint64(2));
+    QObject context;
+    qint64 covered = 0;
+    journal.flush(&context, [&covered](qint64 last, bool ok) { covered = ok ? last : -1; });
+    QTRY_COMPARE(covered, qint64(2));
+    QCOMPARE(readAll(path), content + fileLine("new", 10) + line + '\n' + line + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestUploadJournal)
