@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,14 +32,16 @@ bool usage(const QByteArray &line, ExitStatus *status)
     return refuse(" >> " + line + ' ', status);
 }
 
-// The bytes of the argument as given: decoding and encoding again would not
-// give back a name that is not valid UTF-8.
-QByteArray argumentBytes(int argc, char *argv[], const QString &decoded)
+// The bytes of each argument as given, by its decoded text (the last one
+// given wins): decoding and encoding again would not give back a name that
+// is not valid UTF-8. Looked up once each, however many files a shell's glob names.
+QHash<QString, QByteArray> argumentBytes(int argc, char *argv[])
 {
-    for (int i = argc - 1; i > 0; --i)
-        if (QString::fromLocal8Bit(argv[i]) == decoded)
-            return argv[i];
-    return QFile::encodeName(decoded);
+    QHash<QString, QByteArray> bytes;
+    bytes.reserve(argc);
+    for (int i = 1; i < argc; ++i)
+        bytes.insert(QString::fromLocal8Bit(argv[i]), argv[i]);
+    return bytes;
 }
 
 // One path a line, taken as it is; an empty line names no file.
@@ -137,8 +140,9 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     if (positional.size() < (listed ? 1 : 2))
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
+    const QHash<QString, QByteArray> bytes = argumentBytes(argc, argv);
     for (int i = 1; i < positional.size(); ++i)
-        filePaths << argumentBytes(argc, argv, positional.at(i));
+        filePaths << bytes.value(positional.at(i), QFile::encodeName(positional.at(i)));
     if (listed && !readList(QFile::encodeName(parser.value(filesFromOption)), &filePaths))
         return usage("Cannot read --files-from: \"" + parser.value(filesFromOption).toUtf8() + '"', status);
     if (filePaths.isEmpty())
