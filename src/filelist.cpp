@@ -65,6 +65,22 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
     return QByteArray();
 }
 
+QByteArray FileList::sharedName() const
+{
+    QHash<QByteArray, size_t> names;
+    names.reserve(int(files.size()));
+    for (size_t i = 0; i < files.size(); ++i) {
+        const QByteArray &path = files[i].path;
+        const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+        const auto earlier = names.constFind(name);
+        if (earlier != names.constEnd())
+            return '"' + shown(path) + "\" and \"" + shown(files[*earlier].path)
+                   + "\" have one {name}: they would go to the same addresses; {path} tells them apart";
+        names.insert(name, i);
+    }
+    return QByteArray();
+}
+
 std::vector<FileList::Entry> &FileList::entries()
 {
     return files;

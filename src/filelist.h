@@ -43,6 +43,8 @@ public:
     // file, named twice, or the journal or --result itself; empty when every
     // one may be.
     QByteArray check(const QList<QByteArray> &paths, const QByteArray &journalPath, const QByteArray &resultPath);
+    // Two files whose last path segments are one would go to one address by {name}: the line that names them, or empty.
+    QByteArray sharedName() const;
     std::vector<Entry> &entries();
     const std::vector<Entry> &entries() const;
     // Opens the entry's file; answers the line that says why it cannot be

@@ -84,7 +84,10 @@ bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTi
 bool UploadFiles::openList(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
     files.reset(new FileList);
-    const QByteArray refusal = files->check(options.filePaths, options.journalPath, options.resultPath);
+    const QByteArray text = options.urlTemplate.text();
+    QByteArray refusal = files->check(options.filePaths, options.journalPath, options.resultPath);
+    if (refusal.isEmpty() && text.contains("{name}") && !text.contains("{path}"))
+        refusal = files->sharedName();
     if (!refusal.isEmpty()) {
         *line = " >> " + refusal + ' ';
         return false;

@@ -811,7 +811,7 @@ void TestUploadFile::refusedPaths()
 namespace {
 
 // The files of a run over several, written afresh in the folder "many": a.bin (4 chunks of 64 KiB, the last short), b.bin
-// (100 bytes), "sub/c d.bin" (empty), "sub/\377x.bin" (not UTF-8), "n\nl.bin", and the list "list"; "j" and "r" removed.
+// (100 bytes), "sub/c d.bin" (empty), "c d.bin", "sub/\377x.bin" (not UTF-8), "n\nl.bin", and the list "list"; "j" and "r" removed.
 // The name that is not UTF-8 is beyond the test folder's own removal: removed at the end.
 struct ManyFiles
 {
@@ -822,6 +822,7 @@ struct ManyFiles
         written = QDir().mkpath(path + QStringLiteral("/sub")) && writeTestFile(path + QStringLiteral("/a.bin"), a)
                   && writeTestFile(path + QStringLiteral("/b.bin"), QByteArray(100, 'b'))
                   && writeTestFile(path + QStringLiteral("/sub/c d.bin"), QByteArray())
+                  && writeTestFile(path + QStringLiteral("/c d.bin"), QByteArray("c"))
                   && ::close(::open(unnamed().constData(), O_CREAT | O_WRONLY, 0600)) == 0
                   && writeTestFile(path + QStringLiteral("/n\nl.bin"), QByteArray("nl"))
                   && writeTestFile(path + QStringLiteral("/list"), QByteArray("a.bin\n\nsub/c d.bin\n")) && QDir::setCurrent(path);
@@ -875,6 +876,8 @@ void TestUploadFile::manyFiles_data()
     QTest::newRow("a 404 on one file, the others whole") << "--fail-path /b.bin/ --fail-status 404" << "--parallel 1 --journal j --result r URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": status 1, 1 of 1 chunks not stored (100 Byte) \n >> Chunks: 5 stored, 1 failed, 0 from the journal, of 6 \n");
     QTest::newRow("a retried chunk names its file") << "--fail-path /b.bin/ --fail-times 1" << "--journal j URL{name}/{index} a.bin b.bin" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/b.bin/0") } << QByteArray(" >> File \"b.bin\", chunk 0 [0, 100): HTTP 503 Failing, retrying in 1 seconds: attempt 2 of 6 ");
     QTest::newRow("a file changed after the check: the others go on") << "--touch b.bin --touch-at 1" << "--parallel 1 --journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": it changed after it was checked: not sent ");
+    QTest::newRow("a file removed after the check: the others go on") << "--remove b.bin" << "--parallel 1 --journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": cannot be opened: No such file or directory ");
+    QTest::newRow("two files of one {name}") << "" << "--journal j URL{name}/{index} sub/c\\ d.bin a.bin ./'c d.bin' b.bin" << 2 << QStringList() << QByteArray(" >> \"./c d.bin\" and \"sub/c d.bin\" have one {name}: they would go to the same addresses; {path} tells them apart \n");
     QTest::newRow("a missing file") << "" << "--journal j URL{name}/{index} a.bin gone.bin" << 2 << QStringList() << QByteArray(" >> \"gone.bin\" cannot be sent: No such file or directory \n");
     QTest::newRow("a file named twice") << "" << "--journal j URL{name}/{index} a.bin b.bin ./a.bin" << 2 << QStringList() << QByteArray(" >> \"./a.bin\" is named twice: it is \"a.bin\" too \n");
     QTest::newRow("no {name} or {path}") << "" << "--journal j URL{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Invalid URL_TEMPLATE: neither {name} nor {path}: every file would go to the same addresses \n");
