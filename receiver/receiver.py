@@ -184,6 +184,8 @@ class Handler(socketserver.StreamRequestHandler):
         if options.touch and index == options.touch_at:
             # A change that reading does not see: the file's times only.
             os.utime(options.touch, ns=(0, os.stat(options.touch).st_mtime_ns + 10 ** 9))
+        if options.remove and index == options.touch_at:
+            os.unlink(options.remove)
         if store:
             prefix = os.path.join(store, "%04d" % index)
             with open(prefix + ".headers", "wb") as headers:
@@ -369,6 +371,7 @@ def main():
     parser.add_argument("--truncate", help="truncate this file to nothing once part of the body has arrived")
     parser.add_argument("--hold-connect", action="store_true", help="never answer a CONNECT, as a silent proxy")
     parser.add_argument("--touch", help="move this file's modification time once the --touch-at'th body has arrived")
+    parser.add_argument("--remove", help="remove this file once the --touch-at'th body has arrived")
     parser.add_argument("--touch-at", type=int, default=1)
     parser.add_argument("--truncate-after", type=int, default=1 << 20, help="bytes of the body before --truncate acts")
     parser.add_argument("--reply-size", type=int, help="answer this many bytes of 'x' as the body")

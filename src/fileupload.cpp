@@ -42,12 +42,7 @@ bool FileUpload::start()
     if (files.journal().ignoredLines() > 0)
         ConsoleMessage() << " >> Journal:" << files.journal().ignoredLines() << "lines ignored: they record no stored chunk of this file";
 
-    for (qint64 index = 0; !options.stream && index < files.layout().count(); ++index) {
-        if (files.journal().isStored(index))
-            ++counts.skipped;
-        else
-            counts.bytesToSend += files.layout().end(index) - files.layout().start(index);
-    }
+    files.countJournaled(&counts.skipped, &counts.bytesToSend);
     startTransfers();
     // An option libcurl refuses here would be refused for every chunk: the run ends before any is sent.
     if (!transfers->problem().isEmpty())
@@ -64,8 +59,8 @@ bool FileUpload::start()
         console.printLine(" >> No journal: a run that fails sends the whole input again ");
     files.startReading(this, [this] { startChunks(); });
     // A stream's chunks are counted as they are read.
-    if (!options.stream && counts.skipped == files.layout().count()) {
-        ConsoleMessage() << " >> All" << files.layout().count() << "chunks are in the journal";
+    if (!options.stream && counts.skipped == files.chunkCount()) {
+        ConsoleMessage() << " >> All" << files.chunkCount() << "chunks are in the journal";
         // No slot to ask for a chunk with.
         inputEnded = true;
     }
@@ -85,30 +80,56 @@ bool FileUpload::dryRun()
         qint64 length = 0;
         quint32 crc = 0;
         for (; files.journal().storedStreamChunk(expected, &length, &crc); ++expected)
-            console.chunkPlanned(expected, expected * chunkSize, expected * chunkSize + length, QByteArray());
+            console.chunkPlanned(QByteArray(), expected, expected * chunkSize, expected * chunkSize + length, QByteArray());
         console.dryRunEnded(-1, expected, chunkSize);
         return false;
     }
+    // The files in turn, a single input as the only one.
+    FileList *list = files.list();
+    const qint64 fileCount = list ? qint64(list->entries().size()) : 1;
+    const auto layoutOf = [&](qint64 file) { return list ? ChunkLayout(list->entries()[size_t(file)].status.st_size, chunkSize) : files.layout(); };
+    const auto pathOf = [&](qint64 file) { return list ? list->entries()[size_t(file)].path : QByteArray(); };
+    qint64 file = 0;
+    // The journal's chunks before the file's chunk index, and every one of the files before it.
+    const auto skippedUpTo = [&](qint64 untilFile, qint64 index) {
+        for (; file < untilFile || (file == untilFile && expected < index); ++expected) {
+            const ChunkLayout layout = layoutOf(file);
+            if (expected >= layout.count()) {
+                ++file;
+                expected = -1;
+                continue;
+            }
+            console.chunkPlanned(pathOf(file), expected, layout.start(expected), layout.end(expected), QByteArray());
+        }
+    };
     Chunk chunk;
     RangeDevice *body = nullptr;
     QByteArray line;
     qint64 unused = 0;
-    const auto skippedUpTo = [this, &expected](qint64 index) {
-        for (; expected < index; ++expected)
-            console.chunkPlanned(expected, files.layout().start(expected), files.layout().end(expected), QByteArray());
-    };
-    while (files.next(&chunk, &body, &unused, &line) == UploadFiles::Next::Ready) {
+    UploadFiles::Next next = UploadFiles::Next::Ready;
+    while ((next = files.next(&chunk, &body, &unused, &line)) == UploadFiles::Next::Ready || next == UploadFiles::Next::FileFailed) {
+        // A file that cannot be read at its turn ends that file; a run would go on with the others.
+        if (next == UploadFiles::Next::FileFailed) {
+            skippedUpTo(chunk.file, 0);
+            console.printLine(line);
+            status = ExitStatus::Failure;
+            file = chunk.file + 1;
+            expected = 0;
+            continue;
+        }
         delete body;
-        skippedUpTo(chunk.index);
+        files.release(chunk);
+        const qint64 at = list ? chunk.file : 0;
+        skippedUpTo(at, chunk.index);
         const QByteArray url = files.address(options.urlTemplate, chunk);
         const QByteArray problem = UrlTemplate::addressProblem(url);
         if (!problem.isEmpty())
             return fail(ExitStatus::Usage, " >> Invalid URL_TEMPLATE: chunk " + QByteArray::number(chunk.index) + ": " + problem + ' ');
-        console.chunkPlanned(chunk.index, chunk.start, chunk.end, RequestHeaders::masked(url, options.settings.apiToken));
+        console.chunkPlanned(pathOf(at), chunk.index, chunk.start, chunk.end, RequestHeaders::masked(url, options.settings.apiToken));
         ++toSend;
         expected = chunk.index + 1;
     }
-    skippedUpTo(files.layout().count());
+    skippedUpTo(fileCount - 1, layoutOf(fileCount - 1).count());
     console.dryRunEnded(toSend, counts.skipped, chunkSize);
     return false;
 }
@@ -116,13 +137,13 @@ bool FileUpload::dryRun()
 // One transfer for each slot, the slots no more than the chunks to send.
 void FileUpload::startTransfers()
 {
-    const int slotCount = options.stream ? options.parallel : int(qMin<qint64>(options.parallel, files.layout().count() - counts.skipped));
+    const int slotCount = options.stream ? options.parallel : int(qMin<qint64>(options.parallel, files.chunkCount() - counts.skipped));
     transfers = new TransferPool(options, clientCertificate, slotCount);
     connect(transfers, &TransferPool::retryScheduled, this, &FileUpload::chunkRetrying);
     connect(transfers, &TransferPool::finished, this, &FileUpload::chunkFinished);
     connect(transfers, &TransferPool::headerLines, this, [this](CurlTransfer *transfer, const QByteArray &lines) {
         const Chunk chunk = inFlight.value(transfer);
-        console.headerLines(chunk.index, chunk.start, chunk.end, lines);
+        console.headerLines(chunk.file >= 0 ? files.list()->entries()[size_t(chunk.file)].path : QByteArray(), chunk.index, chunk.start, chunk.end, lines);
     });
     for (int slot = 0; slot < slotCount; ++slot)
         freeSlots << slot;
@@ -174,6 +195,12 @@ void FileUpload::startChunks()
         Chunk chunk;
         RangeDevice *body = nullptr;
         next = files.next(&chunk, &body, &counts.skipped, &line);
+        // The other files go on.
+        if (next == UploadFiles::Next::FileFailed) {
+            fileFailed(chunk.file);
+            console.printLine(line);
+            continue;
+        }
         if (next != UploadFiles::Next::Ready)
             break;
         // A figure may turn an address that worked for the others into one that does not.
@@ -210,6 +237,8 @@ void FileUpload::chunkRetrying(CurlTransfer *transfer, int wait)
     attempt.index = chunk.index;
     attempt.start = chunk.start;
     attempt.end = chunk.end;
+    if (chunk.file >= 0)
+        attempt.file = files.list()->entries()[size_t(chunk.file)].path;
     console.chunkRetrying(attempt, wait, options.settings.retries);
 }
 
@@ -217,31 +246,75 @@ void FileUpload::chunkFinished(CurlTransfer *transfer, const UploadResult &outco
 {
     const Chunk chunk = inFlight.take(transfer);
     freeSlots << chunk.slot;
-    files.release(chunk);
     UploadResult chunkResult = outcome;
     chunkResult.index = chunk.index;
     chunkResult.start = chunk.start;
     chunkResult.end = chunk.end;
+    if (chunk.file >= 0)
+        chunkResult.file = files.list()->entries()[size_t(chunk.file)].path;
     if (abandoning) {
+        files.release(chunk);
         if (inFlight.isEmpty())
             finish();
         return;
     }
     // A chunk read from a file that changed may hold bytes of both versions: never journaled.
-    if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged()) {
+    qint64 line = 0;
+    if (chunkResult.exitStatus == ExitStatus::Success && !files.isUnchanged(chunk)) {
         chunkResult.exitStatus = ExitStatus::Failure;
         chunkResult.failure = " >> The file changed while it was sent: the chunks stored may not match it ";
-    } else if (chunkResult.exitStatus == ExitStatus::Success && !files.journal().append(JournalLine(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum()))) {
-        chunkResult.exitStatus = ExitStatus::Failure;
-        chunkResult.failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
+    } else if (chunkResult.exitStatus == ExitStatus::Success) {
+        const JournalLine stored(chunkResult, chunk.checksummed ? chunk.crc32 : transfer->checksum(), files.journalNumber(chunk));
+        // Several files' small chunks would each wait for a flush of their own: the disk's wait overlaps the next chunks.
+        line = files.list() ? files.journal().write(stored) : files.journal().append(stored) ? 0 : -1;
+        if (line < 0)
+            journalFailed(&chunkResult);
     }
+    files.release(chunk);
+    if (line <= 0) {
+        chunkEnded(chunk, chunkResult);
+        return;
+    }
+    // Stored once its line is on disk; meanwhile its slot takes the next chunk.
+    unflushed.append(Unflushed{ chunk, chunkResult, line });
+    files.journal().flush(this, [this](qint64 covered, bool ok) { linesFlushed(covered, ok); });
+    startChunks();
+}
+
+void FileUpload::journalFailed(UploadResult *chunkResult) const
+{
+    chunkResult->exitStatus = ExitStatus::Failure;
+    chunkResult->failure = " >> Cannot write the journal: \"" + options.journalPath + "\" ";
+}
+
+void FileUpload::linesFlushed(qint64 covered, bool ok)
+{
+    while (!unflushed.isEmpty() && unflushed.constFirst().line <= covered) {
+        Unflushed done = unflushed.takeFirst();
+        if (!ok)
+            journalFailed(&done.result);
+        chunkEnded(done.chunk, done.result);
+    }
+}
+
+void FileUpload::chunkEnded(const Chunk &chunk, UploadResult chunkResult)
+{
+    FileList::Entry *entry = chunk.file >= 0 ? &files.list()->entries()[size_t(chunk.file)] : nullptr;
     if (chunkResult.exitStatus == ExitStatus::Success) {
         ++counts.stored;
         counts.bytesSent += chunk.end - chunk.start;
+        if (entry) {
+            ++entry->stored;
+            entry->bytesDone += chunk.end - chunk.start;
+        }
     } else {
         ++counts.failed;
-        // A failure that will repeat: no new chunk, those in flight finish.
-        if (chunkResult.exitStatus == ExitStatus::Failure) {
+        if (entry)
+            ++entry->failed;
+        // A failure that will repeat ends its file, and with a single input the run: no new chunk, those in flight finish.
+        if (chunkResult.exitStatus == ExitStatus::Failure && entry) {
+            fileFailed(chunk.file);
+        } else if (chunkResult.exitStatus == ExitStatus::Failure) {
             stopping = true;
             status = ExitStatus::Failure;
         }
@@ -275,7 +348,7 @@ void FileUpload::drawStatusLine()
 
 void FileUpload::finish()
 {
-    if (ended || !inFlight.isEmpty())
+    if (ended || !inFlight.isEmpty() || !unflushed.isEmpty())
         return;
     ended = true;
     statusLine.stop();
@@ -288,11 +361,42 @@ void FileUpload::finish()
     if (status == ExitStatus::Success && (counts.stored + counts.skipped < files.chunkCount() || !inputEnded))
         status = ExitStatus::Failure;
     const qint64 milliseconds = clock.isValid() ? clock.elapsed() : 0;
+    if (files.list())
+        endFiles();
     // First, so that the console tells when it could not be written.
     if (files.results().isOpen())
         writeSummary(milliseconds);
     console.summary(status, counts, files.chunkCount(), milliseconds);
     emit finished();
+}
+
+void FileUpload::fileFailed(qint64 file)
+{
+    files.list()->entries()[size_t(file)].ending = ExitStatus::Failure;
+    files.stopFile(file);
+    status = ExitStatus::Failure;
+}
+
+// A line and a result for each file that is not whole, before the run's own.
+void FileUpload::endFiles()
+{
+    for (const FileList::Entry &entry : files.list()->entries()) {
+        const ChunkLayout layout(entry.status.st_size, options.chunkSize);
+        const qint64 missing = layout.count() - entry.stored - entry.skipped;
+        const ExitStatus ending = entry.ending != ExitStatus::Success ? entry.ending : missing > 0 ? ExitStatus::TemporaryFailure : ExitStatus::Success;
+        if (missing > 0)
+            console.fileEnded(entry.path, ending, missing, layout.count(), layout.fileSize() - entry.bytesDone);
+        if (!files.results().isOpen())
+            continue;
+        QJsonObject summary;
+        summary.insert(QStringLiteral("file"), QString::fromUtf8(entry.path));
+        summary.insert(QStringLiteral("exit"), int(ending));
+        summary.insert(QStringLiteral("stored"), double(entry.stored));
+        summary.insert(QStringLiteral("failed"), double(entry.failed));
+        summary.insert(QStringLiteral("skipped"), double(entry.skipped));
+        summary.insert(QStringLiteral("chunks"), double(layout.count()));
+        resultWritten(files.results().append(summary));
+    }
 }
 
 void FileUpload::writeSummary(qint64 milliseconds)

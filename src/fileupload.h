@@ -9,6 +9,7 @@
 #include "longtimer.h"
 #include "resultwriter.h"
 #include "uploadfiles.h"
+#include "uploadresult.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -17,7 +18,6 @@
 #include <QTimer>
 
 class TransferPool;
-class UploadResult;
 
 // Sends every chunk of a file that the journal does not hold, several at a
 // time: one transfer per chunk in flight, each keeping its connection open
@@ -54,12 +54,19 @@ private:
     void startChunks();
     void chunkRetrying(CurlTransfer *transfer, int wait);
     void chunkFinished(CurlTransfer *transfer, const UploadResult &result);
+    // Counted, written to --result and the console: once its line is on disk, for a chunk stored.
+    void chunkEnded(const Chunk &chunk, UploadResult result);
+    void journalFailed(UploadResult *result) const;
+    void linesFlushed(qint64 covered, bool ok);
     void resultWritten(ResultWriter::Written written);
     void runOutOfTime();
     void abandonChunks(const QByteArray &line);
     void drawStatusLine();
     void finish();
     void writeSummary(qint64 milliseconds);
+    // A list's file failed for good: no more of its chunks, the others go on.
+    void fileFailed(qint64 file);
+    void endFiles();
     bool fail(ExitStatus status, const QByteArray &line);
 
     FileUploadOptions options;
@@ -71,6 +78,14 @@ private:
     TransferPool *transfers = nullptr;
     QList<int> freeSlots;
     QHash<CurlTransfer *, Chunk> inFlight;
+    // Chunks the server stored whose journal lines are written, not yet on disk, in the order written.
+    struct Unflushed
+    {
+        Chunk chunk;
+        UploadResult result;
+        qint64 line = 0;
+    };
+    QList<Unflushed> unflushed;
     // --max-time, counted from the start: reading the journal counts.
     QDeadlineTimer deadline;
     LongTimer runTime;

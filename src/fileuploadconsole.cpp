@@ -1,6 +1,7 @@
 #include "fileuploadconsole.h"
 
 #include "consolemessage.h"
+#include "filelist.h"
 #include "transferreport.h"
 #include "uploadresult.h"
 
@@ -14,14 +15,16 @@ QByteArray seconds(qint64 milliseconds)
     return QByteArray::number(milliseconds / 1000.0, 'f', 3);
 }
 
-QByteArray chunkLabel(qint64 index, qint64 start, qint64 end)
+// A chunk of one of several files names its file.
+QByteArray chunkLabel(const QByteArray &file, qint64 index, qint64 start, qint64 end)
 {
-    return " >> Chunk " + QByteArray::number(index) + " [" + QByteArray::number(start) + ", " + QByteArray::number(end) + "): ";
+    const QByteArray range = QByteArray::number(index) + " [" + QByteArray::number(start) + ", " + QByteArray::number(end) + "): ";
+    return file.isEmpty() ? " >> Chunk " + range : " >> File \"" + FileList::shown(file) + "\", chunk " + range;
 }
 
 QByteArray chunkLabel(const UploadResult &chunk)
 {
-    return chunkLabel(chunk.index, chunk.start, chunk.end);
+    return chunkLabel(chunk.file, chunk.index, chunk.start, chunk.end);
 }
 
 // "HTTP 503 Service Unavailable", empty without an answer. The reason is the
@@ -138,14 +141,14 @@ void FileUploadConsole::endStatus(const Counts &counts, qint64 fileSize, qint64 
 }
 
 // Chunks in flight together answer in any order: each block says whose it is.
-void FileUploadConsole::headerLines(qint64 index, qint64 start, qint64 end, const QByteArray &lines) const
+void FileUploadConsole::headerLines(const QByteArray &file, qint64 index, qint64 start, qint64 end, const QByteArray &lines) const
 {
-    printLine(chunkLabel(index, start, end) + (lines.startsWith('>') ? "request " : "reply ") + '\n' + lines);
+    printLine(chunkLabel(file, index, start, end) + (lines.startsWith('>') ? "request " : "reply ") + '\n' + lines);
 }
 
-void FileUploadConsole::chunkPlanned(qint64 index, qint64 start, qint64 end, const QByteArray &address) const
+void FileUploadConsole::chunkPlanned(const QByteArray &file, qint64 index, qint64 start, qint64 end, const QByteArray &address) const
 {
-    ConsoleMessage::writeLine(chunkLabel(index, start, end) + (address.isEmpty() ? QByteArray("in the journal, not sent ") : "to " + address + ' '));
+    ConsoleMessage::writeLine(chunkLabel(file, index, start, end) + (address.isEmpty() ? QByteArray("in the journal, not sent ") : "to " + address + ' '));
 }
 
 void FileUploadConsole::dryRunEnded(qint64 toSend, qint64 skipped, qint64 chunkSize) const
@@ -155,6 +158,12 @@ void FileUploadConsole::dryRunEnded(qint64 toSend, qint64 skipped, qint64 chunkS
                          << "Byte go as it is read; nothing sent";
     else
         ConsoleMessage() << " >> Dry run:" << toSend << "chunks to send," << skipped << "from the journal; nothing sent";
+}
+
+void FileUploadConsole::fileEnded(const QByteArray &path, ExitStatus status, qint64 missing, qint64 chunkCount, qint64 missingBytes) const
+{
+    printLine(" >> File \"" + FileList::shown(path) + "\": status " + QByteArray::number(int(status)) + ", " + QByteArray::number(missing) + " of "
+              + QByteArray::number(chunkCount) + " chunks not stored (" + QByteArray::number(missingBytes) + " Byte) ");
 }
 
 void FileUploadConsole::summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const

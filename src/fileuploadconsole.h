@@ -37,12 +37,15 @@ public:
     void status(const Counts &counts, qint64 fileSize, qint64 underWay, qint64 elapsedMilliseconds, int inFlight, int retrying) const;
     // The status line once more with the run's last figures, kept above the summary.
     void endStatus(const Counts &counts, qint64 fileSize, qint64 elapsedMilliseconds) const;
+    // A chunk's file is empty for a single input.
     // --verbose: a chunk's request ("> ") or reply ("< ") headers, below a line naming the chunk.
-    void headerLines(qint64 index, qint64 start, qint64 end, const QByteArray &lines) const;
+    void headerLines(const QByteArray &file, qint64 index, qint64 start, qint64 end, const QByteArray &lines) const;
     // A dry run's chunk: the address it would go to (masked), or empty for one the journal holds.
-    void chunkPlanned(qint64 index, qint64 start, qint64 end, const QByteArray &address) const;
+    void chunkPlanned(const QByteArray &file, qint64 index, qint64 start, qint64 end, const QByteArray &address) const;
     // toSend is -1 for a stream, whose chunks are known only as it is read.
     void dryRunEnded(qint64 toSend, qint64 skipped, qint64 chunkSize) const;
+    // A file of several that is not whole: its status and what is missing.
+    void fileEnded(const QByteArray &path, ExitStatus status, qint64 missing, qint64 chunkCount, qint64 missingBytes) const;
     void summary(ExitStatus status, const Counts &counts, qint64 chunkCount, qint64 elapsedMilliseconds) const;
 
 private:

@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,17 +32,45 @@ bool usage(const QByteArray &line, ExitStatus *status)
     return refuse(" >> " + line + ' ', status);
 }
 
-// The bytes of the argument as given: decoding and encoding again would not
-// give back a name that is not valid UTF-8.
-QByteArray argumentBytes(int argc, char *argv[], const QString &decoded)
+// The bytes of each argument as given, by its decoded text (the last one
+// given wins): decoding and encoding again would not give back a name that
+// is not valid UTF-8. Looked up once each, however many files a shell's glob names.
+QHash<QString, QByteArray> argumentBytes(int argc, char *argv[])
 {
-    for (int i = argc - 1; i > 0; --i)
-        if (QString::fromLocal8Bit(argv[i]) == decoded)
-            return argv[i];
-    return QFile::encodeName(decoded);
+    QHash<QString, QByteArray> bytes;
+    bytes.reserve(argc);
+    for (int i = 1; i < argc; ++i)
+        bytes.insert(QString::fromLocal8Bit(argv[i]), argv[i]);
+    return bytes;
+}
+
+// One path a line, taken as it is; an empty line names no file.
+bool readList(const QByteArray &path, QList<QByteArray> *paths)
+{
+    QFile list(QFile::decodeName(path));
+    if (!list.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = list.readAll();
+    if (list.error() != QFileDevice::NoError)
+        return false;
+    int from = 0;
+    while (from < text.size()) {
+        int feed = text.indexOf('\n', from);
+        if (feed < 0)
+            feed = text.size();
+        if (feed > from)
+            *paths << text.mid(from, feed - from);
+        from = feed + 1;
+    }
+    return true;
 }
 
 } // namespace
+
+QByteArray FileUploadOptions::folderLine(const QByteArray &path)
+{
+    return '"' + path + "\" is a folder: list its files with --files-from, as find \"" + path + "\" -type f > list makes";
+}
 
 bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
 {
@@ -62,6 +91,8 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                            QStringLiteral("SECONDS"));
     const QCommandLineOption journalOption(QStringLiteral("journal"), QStringLiteral("The run's record (default FILE.upload-journal; none for a stream or /dev/stdin)."),
                                            QStringLiteral("PATH"));
+    const QCommandLineOption filesFromOption(QStringLiteral("files-from"), QStringLiteral("Send the files this file lists, one path a line, after any FILE."),
+                                             QStringLiteral("PATH"));
     const QCommandLineOption restartOption(QStringLiteral("restart"), QStringLiteral("Discard the journal and send every chunk."));
     const QCommandLineOption limitRateOption(QStringLiteral("limit-rate"),
                                              QStringLiteral("The most bytes per second of the whole run, with K, M or G (default: none)."),
@@ -80,11 +111,11 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, proxyOption,
-                        resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption });
+    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, filesFromOption,
+                        proxyOption, resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption });
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
-                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}; {count} and {total} for a file only."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."));
+                                 QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {name}, {path}; {count} and {total} for a file only."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."), QStringLiteral("FILE [FILE...]"));
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -109,20 +140,33 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
         return false;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2)
+    const bool listed = parser.isSet(filesFromOption);
+    if (positional.size() < (listed ? 1 : 2))
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
-    filePath = argumentBytes(argc, argv, positional.at(1));
+    const QHash<QString, QByteArray> bytes = argumentBytes(argc, argv);
+    for (int i = 1; i < positional.size(); ++i)
+        filePaths << bytes.value(positional.at(i), QFile::encodeName(positional.at(i)));
+    if (listed && !readList(QFile::encodeName(parser.value(filesFromOption)), &filePaths))
+        return usage("Cannot read --files-from: \"" + parser.value(filesFromOption).toUtf8() + '"', status);
+    if (filePaths.isEmpty())
+        return usage("--files-from lists no file", status);
+    several = listed || filePaths.size() > 1;
+    filePath = filePaths.constFirst();
+    if (several && !parser.isSet(journalOption))
+        return usage("Several files need --journal PATH: one journal records them all", status);
     // A file missing or unreadable stays a file: its run says why it cannot be opened.
-    const bool standardInput = filePath == "-";
+    const bool standardInput = filePath == "-" && !several;
     struct stat input = {};
-    const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : ::stat(filePath.constData(), &input) == 0;
+    const bool found = standardInput ? ::fstat(STDIN_FILENO, &input) == 0 : !several && ::stat(filePath.constData(), &input) == 0;
     if (standardInput && ::isatty(STDIN_FILENO))
         return usage("Standard input is a terminal: pipe the data in, or name a file", status);
     // Opened on /dev/null at the start: it would be sent as an empty stream.
     if (standardInput && StandardStreams::wasClosed(STDIN_FILENO))
         return usage("Standard input is closed: pipe the data in, or name a file", status);
     stream = found ? !S_ISREG(input.st_mode) && !S_ISDIR(input.st_mode) : standardInput;
+    if (found && S_ISDIR(input.st_mode))
+        return usage(folderLine(filePath), status);
     // "-" from a file (< big.bin) is sent as that file, read by range.
     if (standardInput && !stream)
         filePath = "/proc/self/fd/0";

@@ -6,6 +6,7 @@
 #include "urltemplate.h"
 
 #include <QByteArray>
+#include <QList>
 
 // The command line and environment of uploader-file, checked before anything is read or sent.
 class FileUploadOptions
@@ -14,8 +15,14 @@ public:
     // Answers false when the run ends here, with *status: 0 after --help or
     // --version, 2 after a line that says what is wrong.
     bool parse(int argc, char *argv[], ExitStatus *status);
+    // What is said of a folder named as FILE, without the " >> " and the closing space.
+    static QByteArray folderLine(const QByteArray &path);
 
     QByteArray filePath;
+    // Every FILE and --files-from line, in order; filePath is the first.
+    QList<QByteArray> filePaths;
+    // More than one FILE, or --files-from: one journal, lines that name the file.
+    bool several = false;
     // FILE is read in order, not by range: "-", a pipe, a FIFO, a device.
     bool stream = false;
     UrlTemplate urlTemplate;

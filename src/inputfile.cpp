@@ -7,10 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
 // Who can set a file's change time back: nobody, unlike its modification time.
-QJsonObject fileIdentity(const QByteArray &path, const struct stat &status)
+QJsonObject InputFile::identityOf(const QByteArray &path, const struct stat &status)
 {
     const auto nanoseconds = [](const struct timespec &time) { return QString::number(qint64(time.tv_sec) * 1000000000 + time.tv_nsec); };
     QJsonObject identity;
@@ -22,8 +20,6 @@ QJsonObject fileIdentity(const QByteArray &path, const struct stat &status)
     identity.insert(QStringLiteral("inode"), QString::number(quint64(status.st_ino)));
     return identity;
 }
-
-} // namespace
 
 InputFile::~InputFile()
 {
@@ -42,7 +38,7 @@ InputFile::Opening InputFile::open(const QByteArray &filePath)
     if (status.st_size == 0 && ::pread(input, &probe, 1, 0) > 0)
         return Opening::MisstatesSize;
     fileSize = status.st_size;
-    opened = fileIdentity(path, status);
+    opened = identityOf(path, status);
     return Opening::Opened;
 }
 
@@ -66,5 +62,5 @@ bool InputFile::isUnchanged() const
     struct stat now = {};
     struct stat named = {};
     return ::fstat(input, &now) == 0 && ::stat(path.constData(), &named) == 0 && named.st_dev == now.st_dev && named.st_ino == now.st_ino
-           && fileIdentity(path, now) == opened;
+           && identityOf(path, now) == opened;
 }

@@ -25,6 +25,8 @@ public:
     QJsonObject identity() const;
     // It still has the size and times it had when opened, and its name still leads to it.
     bool isUnchanged() const;
+    // The identity a file with this status has, as identity() holds it.
+    static QJsonObject identityOf(const QByteArray &path, const struct stat &status);
 
 private:
     QByteArray path;

@@ -30,8 +30,10 @@ JournalLine::JournalLine(const QJsonObject &object)
 {
 }
 
-JournalLine::JournalLine(const UploadResult &stored, quint32 crc32)
+JournalLine::JournalLine(const UploadResult &stored, quint32 crc32, qint64 file)
 {
+    if (file >= 0)
+        object.insert(QStringLiteral("file"), double(file));
     object.insert(QStringLiteral("index"), double(stored.index));
     object.insert(QStringLiteral("start"), double(stored.start));
     object.insert(QStringLiteral("end"), double(stored.end));
@@ -47,6 +49,34 @@ JournalLine::JournalLine(const UploadResult &stored, quint32 crc32)
     object.insert(QStringLiteral("reply"), kept && text ? QJsonValue(QString::fromUtf8(stored.reply)) : QJsonValue());
     object.insert(QStringLiteral("reply_base64"),
                   kept && !text ? QJsonValue(QString::fromLatin1(stored.reply.toBase64())) : QJsonValue());
+}
+
+JournalLine JournalLine::fileLine(const QByteArray &path, const QJsonObject &identity)
+{
+    QJsonObject line = identity;
+    line.remove(QStringLiteral("file"));
+    if (Utf8Text::isValid(path))
+        line.insert(QStringLiteral("path"), QString::fromUtf8(path));
+    else
+        line.insert(QStringLiteral("path_base64"), QString::fromLatin1(path.toBase64()));
+    return JournalLine(line);
+}
+
+bool JournalLine::listedFile(QByteArray *path, QJsonObject *identity) const
+{
+    const QJsonValue text = object.value(QStringLiteral("path"));
+    const QJsonValue base64 = object.value(QStringLiteral("path_base64"));
+    if (!text.isString() && !base64.isString())
+        return false;
+    *path = text.isString() ? text.toString().toUtf8() : QByteArray::fromBase64(base64.toString().toLatin1());
+    *identity = object;
+    return true;
+}
+
+qint64 JournalLine::file() const
+{
+    qint64 number = -1;
+    return wholeNumber(object.value(QStringLiteral("file")), 0, std::numeric_limits<int>::max(), &number) ? number : -1;
 }
 
 JournalLine JournalLine::fromText(const QByteArray &text)

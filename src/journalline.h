@@ -13,7 +13,14 @@ class JournalLine
 {
 public:
     // The line of a stored chunk; its reply is kept up to 64 KiB, as text or base64.
-    JournalLine(const UploadResult &stored, quint32 crc32);
+    JournalLine(const UploadResult &stored, quint32 crc32, qint64 file = -1);
+    // A file of a journal over several: its path (as text, or base64 when it
+    // is not UTF-8) and the members of its identity.
+    static JournalLine fileLine(const QByteArray &path, const QJsonObject &identity);
+    // Whether this is such a line, and what it holds.
+    bool listedFile(QByteArray *path, QJsonObject *identity) const;
+    // The number of the file a chunk line of such a journal names, or -1.
+    qint64 file() const;
     // A line read back; text that is not a JSON object says nothing.
     static JournalLine fromText(const QByteArray &text);
 

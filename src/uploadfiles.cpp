@@ -25,6 +25,9 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
     }
     if (!line->isEmpty())
         return false;
+    givenPath = options.filePath;
+    if (options.several)
+        return openList(options, deadline, line, status);
     if (options.stream) {
         chunks = ChunkLayout(0, options.chunkSize);
         return openStream(options, deadline, line, status);
@@ -36,7 +39,7 @@ bool UploadFiles::open(const FileUploadOptions &options, const QDeadlineTimer &d
         return false;
     }
     chunks = ChunkLayout(inputFile.size(), options.chunkSize);
-    const QByteArray problem = options.urlTemplate.problem(chunks);
+    const QByteArray problem = options.urlTemplate.problem(chunks, givenPath);
     if (!problem.isEmpty()) {
         *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
         return false;
@@ -79,10 +82,95 @@ bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTi
     return beginJournal(options, line);
 }
 
+// Every file is checked, and the journal read, before anything is written or
+// sent; a file is opened only when its chunks come up.
+bool UploadFiles::openList(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
+{
+    files.reset(new FileList);
+    const QByteArray text = options.urlTemplate.text();
+    QByteArray refusal = files->check(options.filePaths, options.journalPath, options.resultPath);
+    if (refusal.isEmpty() && text.contains("{name}") && !text.contains("{path}"))
+        refusal = files->sharedName();
+    if (!refusal.isEmpty()) {
+        *line = " >> " + refusal + ' ';
+        return false;
+    }
+    chunks = ChunkLayout(0, options.chunkSize);
+    const FileList::Entry *const first = &files->entries().front();
+    const FileList::Entry *largest = first;
+    for (const FileList::Entry &entry : files->entries()) {
+        const ChunkLayout layout(entry.status.st_size, options.chunkSize);
+        listChunks += layout.count();
+        listSize += layout.fileSize();
+        if (entry.status.st_size > largest->status.st_size)
+            largest = &entry;
+    }
+    // The figures of the largest file are the largest any address holds.
+    for (const FileList::Entry *entry : { first, largest }) {
+        const QByteArray problem = options.urlTemplate.problem(ChunkLayout(entry->status.st_size, options.chunkSize), entry->path, true);
+        if (!problem.isEmpty()) {
+            *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
+            return false;
+        }
+    }
+    if (!readJournal(options, deadline, line, status))
+        return false;
+    QByteArray problem;
+    for (FileList::Entry &entry : files->entries()) {
+        const QJsonObject identity = InputFile::identityOf(entry.path, entry.status);
+        entry.journalNumber = uploadJournal.recordedFile(entry.path);
+        if (entry.journalNumber < 0) {
+            entry.journalNumber = uploadJournal.addFile(entry.path, identity);
+            continue;
+        }
+        problem = uploadJournal.identityProblem(entry.journalNumber, identity);
+        if (!problem.isEmpty()) {
+            *line = " >> Journal not usable: \"" + FileList::shown(entry.path) + "\": " + problem + "; --restart sends every chunk again ";
+            return false;
+        }
+    }
+    return options.dryRun || beginJournal(options, line);
+}
+
+UploadFiles::Next UploadFiles::nextListed(Chunk *chunk, RangeDevice **body, QByteArray *line)
+{
+    std::vector<FileList::Entry> &entries = files->entries();
+    for (; currentFile < entries.size(); ++currentFile) {
+        FileList::Entry &entry = entries[currentFile];
+        const ChunkLayout layout(entry.status.st_size, chunks.chunkSize());
+        while (!entry.stopped && entry.nextIndex < layout.count() && uploadJournal.isStored(entry.journalNumber, entry.nextIndex))
+            ++entry.nextIndex;
+        entry.stopped = entry.stopped || entry.nextIndex == layout.count();
+        if (entry.stopped) {
+            FileList::closeIfDone(&entry);
+            continue;
+        }
+        chunk->file = qint64(currentFile);
+        if (!entry.input) {
+            *line = files->open(&entry);
+            if (!line->isEmpty()) {
+                entry.stopped = true;
+                ++currentFile;
+                return Next::FileFailed;
+            }
+        }
+        chunk->index = entry.nextIndex++;
+        chunk->start = layout.start(chunk->index);
+        chunk->end = layout.end(chunk->index);
+        ++entry.inFlight;
+        *body = new RangeDevice(entry.input->descriptor(), RangeDevice::Ownership::Shared, chunk->start, chunk->end - chunk->start, nullptr);
+        (*body)->setChecksumEnabled(true);
+        return Next::Ready;
+    }
+    return Next::Ended;
+}
+
 // A file's chunks are cut by range and read as they are sent; a stream's
 // come whole as it is read.
 UploadFiles::Next UploadFiles::next(Chunk *chunk, RangeDevice **body, qint64 *skipped, QByteArray *line)
 {
+    if (files)
+        return nextListed(chunk, body, line);
     if (!inputStream) {
         while (nextIndex < chunks.count() && uploadJournal.isStored(nextIndex))
             ++nextIndex;
@@ -144,27 +232,83 @@ void UploadFiles::release(const Chunk &chunk)
 {
     if (inputStream)
         inputStream->release(chunk.buffer);
+    if (files && chunk.file >= 0) {
+        FileList::Entry &entry = files->entries()[size_t(chunk.file)];
+        --entry.inFlight;
+        FileList::closeIfDone(&entry);
+    }
 }
 
 // A stream's layout ends with the chunk: its figures are the same.
 QByteArray UploadFiles::address(const UrlTemplate &urlTemplate, const Chunk &chunk) const
 {
-    return urlTemplate.address(inputStream ? ChunkLayout(chunk.end, chunks.chunkSize()) : chunks, chunk.index);
+    if (files) {
+        const FileList::Entry &entry = files->entries()[size_t(chunk.file)];
+        return urlTemplate.address(ChunkLayout(entry.status.st_size, chunks.chunkSize()), chunk.index, entry.path);
+    }
+    return urlTemplate.address(inputStream ? ChunkLayout(chunk.end, chunks.chunkSize()) : chunks, chunk.index, givenPath);
 }
 
 qint64 UploadFiles::chunkCount() const
 {
-    return inputStream ? inputStream->chunksRead() : chunks.count();
+    return files ? listChunks : inputStream ? inputStream->chunksRead() : chunks.count();
 }
 
 qint64 UploadFiles::size() const
 {
-    return inputStream ? -1 : chunks.fileSize();
+    return files ? listSize : inputStream ? -1 : chunks.fileSize();
 }
 
-bool UploadFiles::isUnchanged() const
+bool UploadFiles::isUnchanged(const Chunk &chunk) const
 {
+    if (files) {
+        const FileList::Entry &entry = files->entries()[size_t(chunk.file)];
+        return entry.input && entry.input->isUnchanged();
+    }
     return inputStream || inputFile.isUnchanged();
+}
+
+void UploadFiles::countJournaled(qint64 *skipped, qint64 *bytesToSend)
+{
+    if (inputStream)
+        return;
+    const auto count = [&](const ChunkLayout &layout, qint64 file) {
+        qint64 toSend = 0;
+        for (qint64 index = 0; index < layout.count(); ++index) {
+            if (file < 0 ? uploadJournal.isStored(index) : uploadJournal.isStored(file, index))
+                ++*skipped;
+            else
+                toSend += layout.end(index) - layout.start(index);
+        }
+        *bytesToSend += toSend;
+        return layout.fileSize() - toSend;
+    };
+    if (!files) {
+        count(chunks, -1);
+        return;
+    }
+    for (FileList::Entry &entry : files->entries()) {
+        const qint64 before = *skipped;
+        entry.bytesDone = count(ChunkLayout(entry.status.st_size, chunks.chunkSize()), entry.journalNumber);
+        entry.skipped = *skipped - before;
+    }
+}
+
+qint64 UploadFiles::journalNumber(const Chunk &chunk) const
+{
+    return files ? files->entries()[size_t(chunk.file)].journalNumber : -1;
+}
+
+FileList *UploadFiles::list()
+{
+    return files.data();
+}
+
+void UploadFiles::stopFile(qint64 file)
+{
+    FileList::Entry &entry = files->entries()[size_t(file)];
+    entry.stopped = true;
+    FileList::closeIfDone(&entry);
 }
 
 void UploadFiles::startReading(QObject *context, const std::function<void()> &changed)
@@ -270,7 +414,10 @@ bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineT
 
 bool UploadFiles::readJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
-    QJsonObject header = inputFile.identity();
+    // A run over several files keeps their identities on lines of their own.
+    QJsonObject header = files ? QJsonObject() : inputFile.identity();
+    if (files)
+        header.insert(QStringLiteral("files"), true);
     if (options.stream)
         header.insert(QStringLiteral("stream"), true);
     header.insert(QStringLiteral("chunk_size"), double(options.chunkSize));

@@ -5,6 +5,7 @@
 #include "pathcheck.h"
 
 #include <QJsonDocument>
+#include <QObject>
 
 #include <cerrno>
 #include <cstring>
@@ -19,6 +20,29 @@ namespace {
 
 // Sorted first by nothing but its place: a file that starts otherwise is not a journal.
 const QByteArray mark = QByteArrayLiteral("{\"uploader_file_journal\":2");
+
+// What tells a file from another and from its earlier self; "device" and "inode" are shown as "file".
+const QStringList identityKeys = { QStringLiteral("size"), QStringLiteral("mtime_ns"), QStringLiteral("ctime_ns"), QStringLiteral("device"),
+                                   QStringLiteral("inode") };
+
+QByteArray differingKey(const QJsonObject &recorded, const QJsonObject &current, const QStringList &keys)
+{
+    for (const QString &key : keys) {
+        if (recorded.value(key) != current.value(key)) {
+            const QString name = key == QLatin1String("device") || key == QLatin1String("inode") ? QStringLiteral("file") : key;
+            return "its " + name.toUtf8() + " differs from this run's";
+        }
+    }
+    return QByteArray();
+}
+
+QByteArray compactIdentity(const QJsonObject &identity)
+{
+    QJsonObject members;
+    for (const QString &key : identityKeys)
+        members.insert(key, identity.value(key));
+    return QJsonDocument(members).toJson(QJsonDocument::Compact);
+}
 
 bool writeAll(int descriptor, const QByteArray &bytes)
 {
@@ -51,6 +75,14 @@ bool syncDirectory(const QByteArray &path)
 
 UploadJournal::~UploadJournal()
 {
+    if (flusher.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(flushMutex);
+            closing = true;
+        }
+        flushWanted.notify_one();
+        flusher.join();
+    }
     if (descriptor >= 0)
         ::close(descriptor);
 }
@@ -69,6 +101,7 @@ UploadJournal::Opening UploadJournal::open(const QByteArray &journalPath, const 
     layout = ChunkLayout(qint64(header.value(QStringLiteral("size")).toDouble()),
                          qint64(header.value(QStringLiteral("chunk_size")).toDouble()));
     stream = header.value(QStringLiteral("stream")).toBool();
+    several = header.value(QStringLiteral("files")).toBool();
     if (path.isEmpty())
         return Opening::Opened;
     struct stat status = {};
@@ -183,19 +216,20 @@ UploadJournal::Opening UploadJournal::readHeader(const QByteArray &firstLine, bo
         *problem = stream ? "it is a file's journal, and FILE is a stream" : "it is a stream's journal, and FILE is a file";
         return Opening::Mismatch;
     }
-    for (const QString &key : { QStringLiteral("size"), QStringLiteral("mtime_ns"), QStringLiteral("ctime_ns"), QStringLiteral("device"),
-                                QStringLiteral("inode"), QStringLiteral("chunk_size"), QStringLiteral("template") }) {
-        if (recorded.value(key) != header.value(key)) {
-            const QString name = key == QLatin1String("device") || key == QLatin1String("inode") ? QStringLiteral("file") : key;
-            *problem = "its " + name.toUtf8() + " differs from this run's";
-            return Opening::Mismatch;
-        }
+    if (recorded.value(QStringLiteral("files")) != header.value(QStringLiteral("files"))) {
+        *problem = several ? "it is one file's journal, and the run sends several" : "it is the journal of several files, and the run sends one";
+        return Opening::Mismatch;
     }
-    return Opening::Opened;
+    *problem = differingKey(recorded, header, identityKeys + QStringList{ QStringLiteral("chunk_size"), QStringLiteral("template") });
+    return problem->isEmpty() ? Opening::Opened : Opening::Mismatch;
 }
 
 void UploadJournal::readChunk(const QByteArray &text)
 {
+    if (several) {
+        readListed(text);
+        return;
+    }
     if (stream) {
         qint64 length = 0;
         quint32 crc = 0;
@@ -216,6 +250,61 @@ void UploadJournal::readChunk(const QByteArray &text)
     stored[size_t(index)] = true;
 }
 
+// A file's line comes before its chunks' lines; a path recorded twice counts once.
+void UploadJournal::readListed(const QByteArray &text)
+{
+    const JournalLine line = JournalLine::fromText(text);
+    QByteArray filePath;
+    QJsonObject identity;
+    if (line.listedFile(&filePath, &identity)) {
+        if (fileNumbers.contains(filePath)) {
+            ++ignored;
+            return;
+        }
+        fileNumbers.insert(filePath, qint64(files.size()));
+        files.push_back(RecordedFile{ compactIdentity(identity), qint64(identity.value(QStringLiteral("size")).toDouble()), {} });
+        return;
+    }
+    const qint64 file = line.file();
+    const qint64 index = file >= 0 && size_t(file) < files.size()
+                             ? line.storedChunk(ChunkLayout(files[size_t(file)].size, layout.chunkSize()))
+                             : -1;
+    if (index < 0) {
+        ++ignored;
+        return;
+    }
+    std::vector<bool> &stored = files[size_t(file)].stored;
+    if (stored.size() <= size_t(index))
+        stored.resize(size_t(index) + 1);
+    stored[size_t(index)] = true;
+}
+
+qint64 UploadJournal::recordedFile(const QByteArray &filePath) const
+{
+    return fileNumbers.value(filePath, -1);
+}
+
+QByteArray UploadJournal::identityProblem(qint64 file, const QJsonObject &identity) const
+{
+    return differingKey(QJsonDocument::fromJson(files[size_t(file)].identity).object(), identity, identityKeys);
+}
+
+qint64 UploadJournal::addFile(const QByteArray &filePath, const QJsonObject &identity)
+{
+    addedFiles += JournalLine::fileLine(filePath, identity).toJson() + '\n';
+    fileNumbers.insert(filePath, qint64(files.size()));
+    files.push_back(RecordedFile{ compactIdentity(identity), qint64(identity.value(QStringLiteral("size")).toDouble()), {} });
+    return qint64(files.size()) - 1;
+}
+
+bool UploadJournal::isStored(qint64 file, qint64 index) const
+{
+    if (file < 0 || size_t(file) >= files.size())
+        return false;
+    const std::vector<bool> &stored = files[size_t(file)].stored;
+    return index >= 0 && size_t(index) < stored.size() && stored[size_t(index)];
+}
+
 bool UploadJournal::begin(QByteArray *problem)
 {
     bool ready = true;
@@ -225,7 +314,7 @@ bool UploadJournal::begin(QByteArray *problem)
         // O_EXCL follows no link: the file is this run's own.
         descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         content = descriptor >= 0 ? Content::Created : Content::Absent;
-        ready = descriptor >= 0 && FileLock::take(descriptor) && writeAll(descriptor, headerLine(header))
+        ready = descriptor >= 0 && FileLock::take(descriptor) && writeAll(descriptor, headerLine(header) + addedFiles)
                 && ::fsync(descriptor) == 0 && syncDirectory(path);
         // A full disk leaves no empty journal behind.
         if (!ready && descriptor >= 0) {
@@ -238,11 +327,14 @@ bool UploadJournal::begin(QByteArray *problem)
         streamChunks.clear();
         // Whatever it was before, it now holds what a journal holds.
         ready = ::fcntl(descriptor, F_SETFL, 0) == 0 && ::fchmod(descriptor, 0600) == 0 && ::ftruncate(descriptor, 0) == 0
-                && ::lseek(descriptor, 0, SEEK_SET) == 0 && writeAll(descriptor, headerLine(header)) && ::fsync(descriptor) == 0;
+                && ::lseek(descriptor, 0, SEEK_SET) == 0 && writeAll(descriptor, headerLine(header) + addedFiles) && ::fsync(descriptor) == 0;
     } else {
         // A last line without its line feed was torn by a crash: cut off, so that the next line starts clean.
-        ready = ::fcntl(descriptor, F_SETFL, 0) == 0 && ::ftruncate(descriptor, completeSize) == 0;
+        ready = ::fcntl(descriptor, F_SETFL, 0) == 0 && ::ftruncate(descriptor, completeSize) == 0
+                && (addedFiles.isEmpty()
+                    || (::lseek(descriptor, 0, SEEK_END) >= 0 && writeAll(descriptor, addedFiles) && ::fsync(descriptor) == 0));
     }
+    addedFiles.clear();
     if (!ready)
         *problem = "cannot write \"" + path + "\": " + QByteArray(strerror(errno));
     return ready;
@@ -284,6 +376,55 @@ qint64 UploadJournal::streamChunksRecorded() const
 qint64 UploadJournal::ignoredLines() const
 {
     return ignored;
+}
+
+qint64 UploadJournal::write(const JournalLine &chunk)
+{
+    if (path.isEmpty())
+        return 0;
+    const QByteArray line = chunk.toJson() + '\n';
+    const off_t end = ::lseek(descriptor, 0, SEEK_END);
+    if (!writeAll(descriptor, line)) {
+        // Nothing half-written stays behind; failing that, the next run drops the torn line.
+        if (::ftruncate(descriptor, end) != 0)
+            return -1;
+        return -1;
+    }
+    const std::lock_guard<std::mutex> lock(flushMutex);
+    return ++linesWritten;
+}
+
+void UploadJournal::flush(QObject *context, const std::function<void(qint64, bool)> &done)
+{
+    {
+        const std::lock_guard<std::mutex> lock(flushMutex);
+        linesRequested = linesWritten;
+        flushContext = context;
+        flushed = done;
+    }
+    if (!flusher.joinable())
+        flusher = std::thread([this] { flushLines(); });
+    flushWanted.notify_one();
+}
+
+// The disk's wait overlaps the chunks being sent; the lines stay unstored until it ends.
+void UploadJournal::flushLines()
+{
+    qint64 covered = 0;
+    std::unique_lock<std::mutex> lock(flushMutex);
+    for (;;) {
+        flushWanted.wait(lock, [this, covered] { return closing || linesRequested > covered; });
+        if (linesRequested <= covered)
+            return;
+        const qint64 target = linesWritten;
+        QObject *const context = flushContext;
+        const std::function<void(qint64, bool)> done = flushed;
+        lock.unlock();
+        const bool ok = ::fsync(descriptor) == 0;
+        QMetaObject::invokeMethod(context, [done, target, ok] { done(target, ok); }, Qt::QueuedConnection);
+        lock.lock();
+        covered = target;
+    }
 }
 
 bool UploadJournal::append(const JournalLine &chunk)

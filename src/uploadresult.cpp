@@ -171,6 +171,10 @@ bool UploadResult::writeJson(const Sink &sink) const
     json.number(qint64(error));
     json.literal(",\"exit\":");
     json.number(qint64(exitStatus));
+    if (!file.isEmpty()) {
+        json.literal(",\"file\":");
+        json.string(file);
+    }
     json.literal(",\"http_status\":");
     if (httpStatus > 0)
         json.number(qint64(httpStatus));

@@ -46,6 +46,8 @@ public:
     qint64 index = -1;
     qint64 start = 0;
     qint64 end = 0;
+    // A chunk of one of several files: the file's path as given; empty otherwise.
+    QByteArray file;
 };
 
 #endif // UPLOADRESULT_H

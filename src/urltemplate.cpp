@@ -10,11 +10,12 @@ UrlTemplate::UrlTemplate(const QByteArray &text)
 {
 }
 
-QByteArray UrlTemplate::problem(const ChunkLayout &layout) const
+QByteArray UrlTemplate::problem(const ChunkLayout &layout, const QByteArray &path, bool several) const
 {
     static const QRegularExpression placeholder(QStringLiteral("\\{([^{}]*)\\}"));
     static const QStringList known = { QStringLiteral("index"), QStringLiteral("start"), QStringLiteral("end"),
-                                       QStringLiteral("size"), QStringLiteral("count"), QStringLiteral("total") };
+                                       QStringLiteral("size"), QStringLiteral("count"), QStringLiteral("total"),
+                                       QStringLiteral("name"), QStringLiteral("path") };
     auto matches = placeholder.globalMatch(QString::fromUtf8(pattern));
     while (matches.hasNext()) {
         const QString name = matches.next().captured(1);
@@ -23,6 +24,8 @@ QByteArray UrlTemplate::problem(const ChunkLayout &layout) const
     }
     if (!pattern.contains("{index}") && !pattern.contains("{start}"))
         return "neither {index} nor {start}: every chunk would go to the same address";
+    if (several && !pattern.contains("{name}") && !pattern.contains("{path}"))
+        return "neither {name} nor {path}: every file would go to the same addresses";
     // A user part or a fragment never tells the server which chunk came.
     const int authority = pattern.indexOf("://") + 3;
     const int fragment = pattern.indexOf('#');
@@ -37,7 +40,7 @@ QByteArray UrlTemplate::problem(const ChunkLayout &layout) const
     // The first chunk has the smallest figures, the last the largest; the one
     // before the last is full.
     for (const qint64 index : { qint64(0), qMax<qint64>(0, layout.count() - 2), layout.count() - 1 }) {
-        const QByteArray failure = addressProblem(address(layout, index));
+        const QByteArray failure = addressProblem(address(layout, index, path));
         if (!failure.isEmpty())
             return failure;
     }
@@ -57,7 +60,7 @@ QByteArray UrlTemplate::addressProblem(const QByteArray &address)
     return UploadArguments::isValidUrl(address) ? QByteArray() : "not a usable address: " + UploadArguments::withoutPassword(address);
 }
 
-QByteArray UrlTemplate::address(const ChunkLayout &layout, qint64 index) const
+QByteArray UrlTemplate::address(const ChunkLayout &layout, qint64 index, const QByteArray &path) const
 {
     const qint64 start = layout.start(index);
     const qint64 end = layout.end(index);
@@ -68,7 +71,55 @@ QByteArray UrlTemplate::address(const ChunkLayout &layout, qint64 index) const
     url.replace("{size}", QByteArray::number(end - start));
     url.replace("{count}", QByteArray::number(layout.count()));
     url.replace("{total}", QByteArray::number(layout.fileSize()));
+    if (url.contains("{name}"))
+        url.replace("{name}", encodedName(path));
+    if (url.contains("{path}"))
+        url.replace("{path}", encodedPath(path));
     return url;
+}
+
+namespace {
+
+// "." and ".." are encoded too: the client would resolve them away, and two files would share an address.
+QByteArray encodedSegment(const QByteArray &segment)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    const bool dots = segment == "." || segment == "..";
+    QByteArray encoded;
+    for (const char c : segment) {
+        const uchar byte = uchar(c);
+        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte == '-'
+                                || byte == '_' || byte == '~' || (byte == '.' && !dots);
+        if (unreserved)
+            encoded += c;
+        else
+            encoded += QByteArray("%") + digits[byte >> 4] + digits[byte & 15];
+    }
+    return encoded;
+}
+
+} // namespace
+
+QByteArray UrlTemplate::encodedName(const QByteArray &path)
+{
+    return encodedSegment(path.mid(path.lastIndexOf('/') + 1));
+}
+
+QByteArray UrlTemplate::encodedPath(const QByteArray &path)
+{
+    QByteArray given = path;
+    while (given.startsWith("./"))
+        given.remove(0, 2);
+    QByteArray encoded;
+    int from = 0;
+    for (;;) {
+        const int slash = given.indexOf('/', from);
+        encoded += encodedSegment(given.mid(from, slash < 0 ? -1 : slash - from));
+        if (slash < 0)
+            return encoded;
+        encoded += '/';
+        from = slash + 1;
+    }
 }
 
 QByteArray UrlTemplate::text() const

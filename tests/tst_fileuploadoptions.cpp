@@ -85,6 +85,12 @@ void TestFileUploadOptions::commandLine_data()
                                     << QStringLiteral(" >> Unknown option 'chunk'. ") << QString();
     QTest::newRow("one positional") << QStringList(positional.mid(0, 1)) << QStringList()
                                     << QStringLiteral(" >> Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more) ") << QString();
+    QTest::newRow("two files with --journal") << (QStringList{ QStringLiteral("--journal"), QStringLiteral("j"), QStringLiteral("http://h/{name}"), QStringLiteral("f"), QStringLiteral("g") }) << QStringList() << QString() << changed(QStringLiteral("f.upload-journal"), QStringLiteral("j"));
+    QTest::newRow("two files without --journal") << positional + QStringList{ QStringLiteral("g") } << QStringList() << QStringLiteral(" >> Several files need --journal PATH: one journal records them all ") << QString();
+    QTest::newRow("--files-from without --journal") << with(QStringLiteral("--files-from"), QStringLiteral("/dev/null")) << QStringList() << QStringLiteral(" >> Several files need --journal PATH: one journal records them all ") << QString();
+    QTest::newRow("--files-from unreadable") << with(QStringLiteral("--files-from"), QStringLiteral("/nonexistent")) << QStringList() << QStringLiteral(" >> Cannot read --files-from: \"/nonexistent\" ") << QString();
+    QTest::newRow("--files-from empty, no FILE") << (QStringList{ QStringLiteral("--files-from"), QStringLiteral("/dev/null"), positional.at(0) }) << QStringList() << QStringLiteral(" >> --files-from lists no file ") << QString();
+    QTest::newRow("a folder") << (QStringList{ positional.at(0), QStringLiteral("/") }) << QStringList() << QStringLiteral(" >> \"/\" is a folder: list its files with --files-from, as find \"/\" -type f > list makes ") << QString();
     QTest::newRow("token with a line feed") << positional << QStringList{ QStringLiteral("UPLOADER_API_TOKEN=a\nX-Evil: 1") }
                                             << QStringLiteral(" >> Invalid api_token. ") << QString();
     QTest::newRow("idle time not a number") << positional << QStringList{ QStringLiteral("UPLOADER_IDLE_TIMEOUT=soon") }

@@ -124,6 +124,10 @@ private slots:
     void dryRun();
     void terminal_data();
     void terminal();
+    void manyFiles_data();
+    void manyFiles();
+    void manyFilesResumed();
+    void manyFilesShareConnections();
 
 private:
     // A shell line that runs "$UPLOADER" "$@" URL on $FILE; $FIFO is a FIFO.
@@ -844,6 +848,7 @@ void TestUploadFile::dryRun_data()
     QTest::newRow("a token in the address masked") << file << QStringList() << chunks << QStringLiteral("http://127.0.0.1:PORT/{index}?key=secret&k2=secretsecret") << 0 << QByteArray(" >> Chunk 0 [0, 65536): to http://127.0.0.1:PORT/0?key=***&k2=****** \n");
     QTest::newRow("a journal of other chunks refused with 2, as the run") << file << stored << QStringList{ QStringLiteral("--chunk-size"), QStringLiteral("128K") } << QString() << 2 << QByteArray(" >> Journal not usable: its chunk_size differs from this run's; --restart sends every chunk again \n");
     QTest::newRow("an input that cannot be opened: 1, as the run") << QStringLiteral("exec \"$UPLOADER\" \"$@\" \"$FILE.missing\"") << QStringList() << chunks << QString() << 1 << QByteArray(" >> Cannot Open input file. \n");
+    QTest::newRow("two files: each chunk names its file") << QStringLiteral("cp \"$FILE\" \"$FILE.b\" && exec \"$UPLOADER\" \"$@\" --journal \"$FILE.upload-journal\" \"$FILE\" \"$FILE.b\"") << QStringList() << chunks << QStringLiteral("http://127.0.0.1:PORT/{name}/{index}") << 0 << QByteArray("whole.bin.b\", chunk 15 [983040, 1000000): to http://127.0.0.1:PORT/whole.bin.b/15 \n >> Dry run: 32 chunks to send, 0 from the journal; nothing sent \n");
     QTest::newRow("a FIFO not read: its writer still waits") << QStringLiteral("cat \"$FILE\" > \"$FIFO\" & \"$UPLOADER\" \"$@\" \"$FIFO\"; s=$?; cat \"$FIFO\" | cmp - \"$FILE\" && exit $s") << QStringList() << chunks << streamUrl << 0 << QByteArray(" >> Dry run: 0 chunks from the journal; the stream is not read: its chunks of 65536 Byte go as it is read; nothing sent \n");
 }
 
@@ -913,6 +918,168 @@ void TestUploadFile::terminal()
     }
     QVERIFY2(!statusLines.isEmpty() && statusLines.constLast().startsWith(lastStatus), run.errorOutput.constData());
     QVERIFY2(!run.errorOutput.contains("HTTP 201"), run.errorOutput.constData());
+}
+
+namespace {
+
+// The files of a run over several, written afresh in the folder "many": a.bin (4 chunks of 64 KiB, the last short), b.bin
+// (100 bytes), "sub/c d.bin" (empty), "c d.bin", "sub/\377x.bin" (not UTF-8), "n\nl.bin", and the list "list"; "j" and "r" removed.
+// The name that is not UTF-8 is beyond the test folder's own removal: removed at the end.
+struct ManyFiles
+{
+    ManyFiles(const QString &folder, const QByteArray &a)
+        : path(folder + QStringLiteral("/many"))
+    {
+        QDir(path).removeRecursively();
+        written = QDir().mkpath(path + QStringLiteral("/sub")) && writeTestFile(path + QStringLiteral("/a.bin"), a)
+                  && writeTestFile(path + QStringLiteral("/b.bin"), QByteArray(100, 'b'))
+                  && writeTestFile(path + QStringLiteral("/sub/c d.bin"), QByteArray())
+                  && writeTestFile(path + QStringLiteral("/c d.bin"), QByteArray("c"))
+                  && ::close(::open(unnamed().constData(), O_CREAT | O_WRONLY, 0600)) == 0
+                  && writeTestFile(path + QStringLiteral("/n\nl.bin"), QByteArray("nl"))
+                  && writeTestFile(path + QStringLiteral("/list"), QByteArray("a.bin\n\nsub/c d.bin\n")) && QDir::setCurrent(path);
+    }
+    ~ManyFiles() { ::unlink(unnamed().constData()); }
+    QByteArray unnamed() const { return QFile::encodeName(path) + "/sub/\377x.bin"; }
+
+    QString path;
+    bool written = false;
+};
+
+// The addresses the receiver was sent, sorted.
+QStringList sentPaths(const ReceiverProcess &receiver)
+{
+    QStringList paths;
+    for (int i = 1; i <= receiver.storedCount(); ++i)
+        paths << QString::fromLatin1(receiver.storedHeaderLines(i).value(0).split(' ').value(1));
+    paths.sort();
+    return paths;
+}
+
+UploaderRun runMany(const ReceiverProcess &receiver, const QString &many, const QString &arguments)
+{
+    QProcessEnvironment environment = UploaderRun::defaultEnvironment();
+    environment.insert(QStringLiteral("UPLOADER_API_TOKEN"), QStringLiteral("secret"));
+    const QString command = QStringLiteral("cd \"$1\" && shift && exec \"$0\" --chunk-size 64K ") + arguments;
+    const QString url = QStringLiteral("http://127.0.0.1:%1/up/").arg(receiver.port());
+    return UploaderRun::run(QStringList{ QStringLiteral("-c"), QString(command).replace(QLatin1String("URL"), url),
+                                         QStringLiteral(UPLOADER_FILE_BINARY), many },
+                            environment, QStringLiteral("/bin/sh"));
+}
+
+} // namespace
+
+void TestUploadFile::manyFiles_data()
+{
+    QTest::addColumn<QString>("receiverOptions");
+    // The shell's words after the program and --chunk-size 64K, in the folder "many"; URL the receiver's address of /up/.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // The addresses sent, sorted.
+    QTest::addColumn<QStringList>("sent");
+    // A line of the console; for a refusal, the whole console.
+    QTest::addColumn<QByteArray>("shown");
+
+    const QStringList a = { QStringLiteral("/up/a.bin/0"), QStringLiteral("/up/a.bin/1"), QStringLiteral("/up/a.bin/2"), QStringLiteral("/up/a.bin/3") };
+    QTest::newRow("three files with {name}") << "" << "--journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"sub/c d.bin\", chunk 0 [0, 0): HTTP 201, ");
+    QTest::newRow("{path} with a folder and bytes to encode") << "" << "--journal j URL{path}?at={start} ./'sub/c d.bin' \"$(printf 'sub/\\377x.bin')\"" << 0 << QStringList{ QStringLiteral("/up/sub/%FFx.bin?at=0"), QStringLiteral("/up/sub/c%20d.bin?at=0") } << QByteArray(" >> Bye... ");
+    QTest::newRow("a newline in a name: not on the console") << "" << "--journal j URL{name}/{index} b.bin \"$(printf 'n\\nl.bin')\"" << 0 << QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/n%0Al.bin/0") } << QByteArray(" >> File \"n?l.bin\", chunk 0 [0, 2): HTTP 201, ");
+    QTest::newRow("--files-from after a FILE, an empty line skipped") << "" << "--journal j --files-from list URL{name}/{index} b.bin" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> Bye... ");
+    QTest::newRow("a 404 on one file, the others whole") << "--fail-path /b.bin/ --fail-status 404" << "--parallel 1 --journal j --result r URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": status 1, 1 of 1 chunks not stored (100 Byte) \n >> Chunks: 5 stored, 1 failed, 0 from the journal, of 6 \n");
+    QTest::newRow("a retried chunk names its file") << "--fail-path /b.bin/ --fail-times 1" << "--journal j URL{name}/{index} a.bin b.bin" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/b.bin/0") } << QByteArray(" >> File \"b.bin\", chunk 0 [0, 100): HTTP 503 Failing, retrying in 1 seconds: attempt 2 of 6 ");
+    QTest::newRow("a file changed after the check: the others go on") << "--touch b.bin --touch-at 1" << "--parallel 1 --journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": it changed after it was checked: not sent ");
+    QTest::newRow("a file removed after the check: the others go on") << "--remove b.bin" << "--parallel 1 --journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": cannot be opened: No such file or directory ");
+    QTest::newRow("two files of one {name}") << "" << "--journal j URL{name}/{index} sub/c\\ d.bin a.bin ./'c d.bin' b.bin" << 2 << QStringList() << QByteArray(" >> \"./c d.bin\" and \"sub/c d.bin\" have one {name}: they would go to the same addresses; {path} tells them apart \n");
+    QTest::newRow("a missing file") << "" << "--journal j URL{name}/{index} a.bin gone.bin" << 2 << QStringList() << QByteArray(" >> \"gone.bin\" cannot be sent: No such file or directory \n");
+    QTest::newRow("a file named twice") << "" << "--journal j URL{name}/{index} a.bin b.bin ./a.bin" << 2 << QStringList() << QByteArray(" >> \"./a.bin\" is named twice: it is \"a.bin\" too \n");
+    QTest::newRow("no {name} or {path}") << "" << "--journal j URL{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Invalid URL_TEMPLATE: neither {name} nor {path}: every file would go to the same addresses \n");
+    QTest::newRow("no --journal") << "" << "URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Several files need --journal PATH: one journal records them all \n");
+    QTest::newRow("the journal one of the files") << "" << "--journal ./b.bin URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Journal not usable: \"./b.bin\" is one of the files \n");
+    QTest::newRow("--result one of the files") << "" << "--journal j --result b.bin URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Cannot write --result: \"b.bin\" is one of the files \n");
+    QTest::newRow("a folder") << "" << "--journal j URL{name}/{index} a.bin sub" << 2 << QStringList() << QByteArray(" >> \"sub\" is a folder: list its files with --files-from, as find \"sub\" -type f > list makes \n");
+    QTest::newRow("a folder as the one FILE") << "" << "URL{index} sub" << 2 << QStringList() << QByteArray(" >> \"sub\" is a folder: list its files with --files-from, as find \"sub\" -type f > list makes \n");
+    QTest::newRow("standard input among the files") << "" << "--journal j URL{name}/{index} a.bin - < b.bin" << 2 << QStringList() << QByteArray(" >> \"-\" is standard input: a stream is sent in a run of its own \n");
+}
+
+// Every file checked before anything is sent; a file that fails ends alone.
+void TestUploadFile::manyFiles()
+{
+    QFETCH(QString, receiverOptions);
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, sent);
+    QFETCH(QByteArray, shown);
+    const ManyFiles folder(testFile.folder(), testFile.content().left(200000));
+    const QString &many = folder.path;
+    QVERIFY(folder.written);
+    ReceiverProcess receiver(receiverOptions.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = runMany(receiver, many, arguments);
+    QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
+    QVERIFY2(exitCode == 2 ? run.errorOutput == shown : run.errorOutput.contains(shown), run.errorOutput.constData());
+    QCOMPARE(sentPaths(receiver), sent);
+    // A refused run leaves no journal, beside a file or where --journal says.
+    QCOMPARE(QDir(many).entryList({ QStringLiteral("*journal*"), QStringLiteral("j") }, QDir::Files).isEmpty(), exitCode == 2);
+    QFile result(QStringLiteral("r"));
+    if (!result.open(QIODevice::ReadOnly))
+        return;
+    // Each chunk's line names its file, a summary follows for each file, then the run's, last.
+    const QList<QByteArray> lines = result.readAll().trimmed().split('\n');
+    QStringList files;
+    for (const QByteArray &line : lines) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        files << object.value(QStringLiteral("file")).toString() + (object.contains(QStringLiteral("index")) ? QStringLiteral(" chunk ") : QStringLiteral(" ")) + QString::number(object.value(QStringLiteral("exit")).toInt());
+    }
+    QCOMPARE(files.mid(files.size() - 4), (QStringList{ QStringLiteral("a.bin 0"), QStringLiteral("b.bin 1"), QStringLiteral("sub/c d.bin 0"), QStringLiteral(" 1") }));
+    QCOMPARE(files.count(QStringLiteral("a.bin chunk 0")), 4);
+    QCOMPARE(files.count(QStringLiteral("b.bin chunk 1")), 1);
+}
+
+// A run cut short, sent again: only what is missing goes; a file changed since is refused.
+void TestUploadFile::manyFilesResumed()
+{
+    const ManyFiles folder(testFile.folder(), testFile.content().left(200000));
+    const QString &many = folder.path;
+    QVERIFY(folder.written);
+    const QString arguments = QStringLiteral("--journal j --retries 0 URL{name}/{index} a.bin b.bin 'sub/c d.bin'");
+    ReceiverProcess receiver({ QStringLiteral("--fail-path"), QStringLiteral("/a.bin/2"), QStringLiteral("--fail-times"), QStringLiteral("1") });
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = runMany(receiver, many, arguments);
+    QVERIFY2(run.exitCode == 75, run.errorOutput.constData());
+    QVERIFY2(run.errorOutput.contains(" >> File \"a.bin\": status 75, 1 of 4 chunks not stored (65536 Byte) \n >> Chunks: 5 stored, 1 failed"), run.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), 6);
+    const UploaderRun again = runMany(receiver, many, arguments);
+    QVERIFY2(again.exitCode == 0, again.errorOutput.constData());
+    QCOMPARE(receiver.storedCount(), 7);
+    QCOMPARE(receiver.storedHeaderLines(7).value(0), QByteArray("POST /up/a.bin/2 HTTP/1.1"));
+    QVERIFY(writeTestFile(QStringLiteral("b.bin"), QByteArray(101, 'b')));
+    const UploaderRun changed = runMany(receiver, many, arguments);
+    QCOMPARE(changed.exitCode, 2);
+    QCOMPARE(changed.errorOutput, QByteArray(" >> Journal not usable: \"b.bin\": its size differs from this run's; --restart sends every chunk again \n"));
+    QCOMPARE(receiver.storedCount(), 7);
+}
+
+// 60 small files, four chunks in flight: a handful of connections, not one per file.
+void TestUploadFile::manyFilesShareConnections()
+{
+    const ManyFiles folder(testFile.folder(), QByteArray());
+    const QString &many = folder.path;
+    QVERIFY(folder.written);
+    QByteArray list;
+    for (int i = 0; i < 60; ++i) {
+        QVERIFY(writeTestFile(QStringLiteral("s%1").arg(i), QByteArray(1, 's')));
+        list += "s" + QByteArray::number(i) + '\n';
+    }
+    QVERIFY(writeTestFile(QStringLiteral("list"), list));
+    ReceiverProcess receiver;
+    QVERIFY(receiver.isListening());
+    const UploaderRun run = runMany(receiver, many, QStringLiteral("--parallel 4 --journal j --files-from list URL{name}/{index}"));
+    QVERIFY2(run.exitCode == 0, run.errorOutput.constData());
+    QSet<int> connections;
+    for (int i = 1; i <= receiver.storedCount(); ++i)
+        connections.insert(receiver.storedConnection(i));
+    QCOMPARE(receiver.storedCount(), 60);
+    QVERIFY2(connections.size() <= 8, QByteArray::number(connections.size()).constData());
 }
 
 QTEST_GUILESS_MAIN(TestUploadFile)

@@ -1,3 +1,4 @@
+#include "journalline.h"
 #include "testfiles.h"
 #include "uploadjournal.h"
 
@@ -30,6 +31,29 @@ QByteArray chunk(const QByteArray &index, int start, int end, int status = 201)
            + ",\"http_status\":" + QByteArray::number(status) + ",\"crc32\":3735928559}\n";
 }
 
+// A run over several files, chunks of 30.
+QJsonObject severalHeader()
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("files"), true);
+    object.insert(QStringLiteral("chunk_size"), 30.0);
+    object.insert(QStringLiteral("template"), QStringLiteral("http://h/{name}/{index}"));
+    return object;
+}
+
+QJsonObject identity(qint64 size)
+{
+    QJsonObject object = header(size);
+    object.remove(QStringLiteral("chunk_size"));
+    object.remove(QStringLiteral("template"));
+    return object;
+}
+
+QByteArray fileLine(const QByteArray &path, qint64 size)
+{
+    return JournalLine::fileLine(path, identity(size)).toJson() + '\n';
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -46,6 +70,8 @@ private slots:
     void opening_data();
     void opening();
     void largeJournal();
+    void severalFiles_data();
+    void severalFiles();
 
 private:
     QTemporaryDir directory;
@@ -83,6 +109,7 @@ void TestUploadJournal::opening_data()
     QTest::newRow("another program's JSON") << QByteArray("{\"size\":100}\n") << true << notJournal << "" << 0 << QByteArray();
     QTest::newRow("a long first line") << QByteArray(2 << 20, 'x') + '\n' << true << notJournal << "" << 0 << QByteArray();
     QTest::newRow("another file's journal") << UploadJournal::headerLine(header(99)) + two << false << mismatch << "" << 0 << QByteArray();
+    QTest::newRow("the journal of several files") << UploadJournal::headerLine(severalHeader()) + fileLine("a", 100) + two << false << mismatch << "" << 0 << QByteArray();
     QTest::newRow("another file's journal with a torn tail") << UploadJournal::headerLine(header(99)) + "{\"ind" << false << mismatch << ""
                                                              << 0 << QByteArray();
     QTest::newRow("an earlier version's journal")
@@ -171,6 +198,66 @@ void TestUploadJournal::largeJournal()
     QCOMPARE(journal.open(path, header(), false, &problem), UploadJournal::Opening::Opened);
     QVERIFY(journal.isStored(2));
     QCOMPARE(journal.ignoredLines(), qint64(1));
+}
+
+void TestUploadJournal::severalFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("opening");
+    // "file:index" of each stored chunk, files a (100 bytes), b (50) and "\xff" (30).
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("ignored");
+
+    const QByteArray head = UploadJournal::headerLine(severalHeader()) + fileLine("a", 100) + fileLine("b", 50);
+    const auto of = [](int file, const QByteArray &line) { return "{\"file\":" + QByteArray::number(file) + ',' + line.mid(1); };
+    const int opened = int(UploadJournal::Opening::Opened);
+    QTest::newRow("each file's chunks") << head + of(0, chunk("3", 90, 100)) + of(1, chunk("1", 30, 50)) << opened << "a:3 b:1" << 0;
+    QTest::newRow("a path not UTF-8") << head + fileLine("\xff", 30) + of(2, chunk("0", 0, 30)) << opened << QStringLiteral("\u00ff:0") << 0;
+    QTest::newRow("a chunk before its file's line") << UploadJournal::headerLine(severalHeader()) + of(0, chunk("0", 0, 30)) + fileLine("a", 100) << opened << "" << 1;
+    QTest::newRow("a file number past the files") << head + of(2, chunk("0", 0, 30)) << opened << "" << 1;
+    QTest::newRow("a chunk without its file") << head + chunk("0", 0, 30) << opened << "" << 1;
+    QTest::newRow("a chunk past its own file's end") << head + of(1, chunk("2", 60, 90)) << opened << "" << 1;
+    QTest::newRow("a path recorded twice: the first counts") << head + fileLine("a", 40) + of(0, chunk("3", 90, 100)) << opened << "a:3" << 1;
+    QTest::newRow("one file's journal") << UploadJournal::headerLine(header()) + chunk("0", 0, 30) << int(UploadJournal::Opening::Mismatch) << "" << 0;
+}
+
+// The files recorded, their chunks, and a file added at begin, after what is there.
+void TestUploadJournal::severalFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, opening);
+    QFETCH(QString, stored);
+    QFETCH(int, ignored);
+    const QString path = directory.filePath(QStringLiteral("several ") + QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(writeTestFile(path, content));
+    UploadJournal journal;
+    QByteArray problem;
+    QCOMPARE(int(journal.open(QFile::encodeName(path), severalHeader(), false, &problem)), opening);
+    if (opening != int(UploadJournal::Opening::Opened))
+        return;
+    QStringList found;
+    for (const QByteArray &name : { QByteArray("a"), QByteArray("b"), QByteArray("\xff") })
+        for (qint64 index = -1; index <= 4; ++index)
+            if (journal.isStored(journal.recordedFile(name), index))
+                found << QString::fromLatin1(name) + QLatin1Char(':') + QString::number(index);
+    QCOMPARE(found.join(QLatin1Char(' ')), stored);
+    QCOMPARE(journal.ignoredLines(), qint64(ignored));
+    QCOMPARE(journal.identityProblem(journal.recordedFile("a"), identity(100)), QByteArray());
+    QCOMPARE(journal.identityProblem(journal.recordedFile("a"), identity(101)), QByteArray("its size differs from this run's"));
+    const qint64 added = journal.addFile("new", identity(10));
+    QCOMPARE(journal.recordedFile("new"), added);
+    QVERIFY(!journal.isStored(added, 0));
+    QVERIFY2(journal.begin(&problem), problem.constData());
+    QCOMPARE(readAll(path), content + fileLine("new", 10));
+    // Lines written, then flushed off the thread: the flush covers both.
+    const QByteArray line = "{\"file\":" + QByteArray::number(added) + ",\"index\":0}";
+    QCOMPARE(journal.write(JournalLine::fromText(line)), qint64(1));
+    QCOMPARE(journal.write(JournalLine::fromText(line)), qint64(2));
+    QObject context;
+    qint64 covered = 0;
+    journal.flush(&context, [&covered](qint64 last, bool ok) { covered = ok ? last : -1; });
+    QTRY_COMPARE(covered, qint64(2));
+    QCOMPARE(readAll(path), content + fileLine("new", 10) + line + '\n' + line + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestUploadJournal)

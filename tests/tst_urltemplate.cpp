@@ -10,6 +10,8 @@ class TestUrlTemplate : public QObject
 private slots:
     void problem_data();
     void problem();
+    void address_data();
+    void address();
 };
 
 void TestUrlTemplate::problem_data()
@@ -38,6 +40,7 @@ void TestUrlTemplate::problem_data()
                                                             << qint64(9) << QByteArray("not a usable address: http://h:0/0/0-0/1/0");
     QTest::newRow("empty port for a placeholder of nothing") << QByteArray("http://h:{size}/{index}") << qint64(0) << qint64(9)
                                                              << QByteArray("not a usable address: http://h:0/0");
+    QTest::newRow("{name} and {path} known") << QByteArray("http://h/{path}/{name}/{index}") << qint64(20) << qint64(9) << QByteArray();
     QTest::newRow("password masked in the problem") << QByteArray("http://u:secret@h:7{size}0000/{index}") << qint64(20) << qint64(9)
                                                     << QByteArray("not a usable address: http://u:***@h:790000/0");
 }
@@ -50,6 +53,25 @@ void TestUrlTemplate::problem()
     QFETCH(qint64, chunkSize);
     QFETCH(QByteArray, problem);
     QCOMPARE(UrlTemplate(pattern).problem(ChunkLayout(fileSize, chunkSize)), problem);
+}
+
+void TestUrlTemplate::address_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("address");
+    QTest::newRow("unreserved bytes kept") << QByteArray("Az09-._~") << QByteArray("http://h/Az09-._~/Az09-._~");
+    QTest::newRow("a folder, a leading ./ dropped") << QByteArray("./d/a b+c.bin") << QByteArray("http://h/a%20b%2Bc.bin/d/a%20b%2Bc.bin");
+    QTest::newRow("not UTF-8, a newline, a percent") << QByteArray("\xff\n%/x") << QByteArray("http://h/x/%FF%0A%25/x");
+    QTest::newRow("dot segments encoded: not resolved away") << QByteArray("../a/./b") << QByteArray("http://h/b/%2E%2E/a/%2E/b");
+    QTest::newRow("an absolute path") << QByteArray("/tmp/?#") << QByteArray("http://h/%3F%23//tmp/%3F%23");
+}
+
+// {name} is the last segment, {path} every segment, each percent-encoded.
+void TestUrlTemplate::address()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, address);
+    QCOMPARE(UrlTemplate("http://h/{name}/{path}").address(ChunkLayout(1, 1), 0, path), address);
 }
 
 QTEST_GUILESS_MAIN(TestUrlTemplate)
