@@ -20,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from streams import median_row, timed  # noqa: E402
+from streams import median_rows  # noqa: E402
 from wholefile import Relay, receiver  # noqa: E402
 
 KiB = 1 << 10
@@ -82,27 +82,23 @@ def main():
         for index, name in enumerate(names):
             curl += (["--next"] if index else []) + ["-o", "/dev/null", "-H", "Expect:", "-H", "Content-Type: application/octet-stream",
                                                     "--data-binary", "@" + name, sink_url + os.path.basename(name) + "/0"]
-        loopback = [
-            median_row("uploader-file, 200 files in one run", [one_run(sink_url)], options.runs, removed(journal)),
-            median_row("one curl -Z --parallel-max 4 over the 200 files", [curl], options.runs),
-        ]
+        loopback = median_rows([("uploader-file, 200 files in one run", [one_run(sink_url)], removed(journal)),
+                                ("one curl -Z --parallel-max 4 over the 200 files", [curl], None)], options.runs)
         target, port = receiver(None)
         relay = Relay(port, 1e9, 0.05)
         relayed = "http://127.0.0.1:%d/chunk/" % relay.port
         try:
-            relay_rows = [
-                median_row("uploader-file, 200 files in one run", [one_run(relayed)], options.relay_runs, removed(journal)),
-                median_row("a loop of 200 uploader-file runs, one a file", [loop(relayed)], options.relay_runs),
-            ]
+            relay_rows = median_rows([("uploader-file, 200 files in one run", [one_run(relayed)], removed(journal)),
+                                      ("a loop of 200 uploader-file runs, one a file", [loop(relayed)], None)], options.relay_runs)
         finally:
             target.kill()
             target.wait()
         scale = []
         for count in (1000, 10000):
             empty_names, empty_list = make_files(os.path.join(folder, "empty%d" % count), count, 0)
-            row = median_row("%d empty files through --files-from" % count,
-                             [base + ["--journal", journal, "--result", result, "--files-from", empty_list, sink_url + "{path}/{index}"]],
-                             1, removed(journal, result))
+            row = median_rows([("%d empty files through --files-from" % count,
+                                [base + ["--journal", journal, "--result", result, "--files-from", empty_list, sink_url + "{path}/{index}"]],
+                                removed(journal, result))], 1)[0]
             scale.append((row, count, os.path.getsize(journal), os.path.getsize(result)))
     finally:
         sink.kill()

@@ -10,4 +10,5 @@ python3 bench/run.py "$@"
 python3 bench/wholefile.py
 python3 bench/throughput.py
 python3 bench/streams.py build build/bench/sink --runs 15
+python3 bench/files.py build build/bench/sink
 python3 bench/waits.py
