@@ -11,16 +11,13 @@ average; writes Markdown.
 
     bench/files.py BUILD SINK [--runs N] [--relay-runs N] [--out FILE]
 """
-import argparse
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from streams import median_rows  # noqa: E402
+from streams import median_rows, start  # noqa: E402
 from wholefile import Relay, receiver  # noqa: E402
 
 KiB = 1 << 10
@@ -51,22 +48,8 @@ def removed(*paths):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("build")
-    parser.add_argument("sink")
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--relay-runs", type=int, default=3)
-    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "results-files.md"))
-    options = parser.parse_args()
+    options, folder, sink, sink_url = start("results-files.md", "files-bench-")
     uploader = os.path.join(options.build, "uploader-file")
-    folder = tempfile.mkdtemp(prefix="files-bench-")
-    port_file = os.path.join(folder, "port")
-    sink = subprocess.Popen([options.sink, port_file], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(200):
-        if os.path.exists(port_file) and open(port_file).read().strip():
-            break
-        time.sleep(0.05)
-    sink_url = "http://127.0.0.1:%s/upload/" % open(port_file).read().strip()
     journal = os.path.join(folder, "run.journal")
     result = os.path.join(folder, "run.result")
     base = [uploader, "--quiet", "--parallel", "4", "--chunk-size", "8M"]

@@ -73,23 +73,30 @@ def median_rows(specs, runs):
     return [summary(spec[0], found) for spec, found in zip(specs, results)]
 
 
-def main():
+def start(results, prefix):
+    """The command line (BUILD SINK [--runs N] [--relay-runs N] [--out FILE]), a scratch folder and the sink
+    started in it; answers the options, the folder, the sink's process and its address."""
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("sink")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--relay-runs", type=int, default=3)
-    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "results-streams.md"))
+    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), results))
     options = parser.parse_args()
-    uploader = os.path.join(options.build, "uploader-file")
-    folder = tempfile.mkdtemp(prefix="streams-bench-")
+    folder = tempfile.mkdtemp(prefix=prefix)
     port_file = os.path.join(folder, "port")
     sink = subprocess.Popen([options.sink, port_file], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(200):
         if os.path.exists(port_file) and open(port_file).read().strip():
             break
         time.sleep(0.05)
-    url = "http://127.0.0.1:%s/upload/{index}" % open(port_file).read().strip()
+    return options, folder, sink, "http://127.0.0.1:%s/upload/" % open(port_file).read().strip()
+
+
+def main():
+    options, folder, sink, sink_url = start("results-streams.md", "streams-bench-")
+    uploader = os.path.join(options.build, "uploader-file")
+    url = sink_url + "{index}"
     try:
         data = os.path.join(folder, "data.bin")
         with open(data, "wb") as out:
