@@ -83,19 +83,9 @@ namespace {
 // "." and ".." are encoded too: the client would resolve them away, and two files would share an address.
 QByteArray encodedSegment(const QByteArray &segment)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    const bool dots = segment == "." || segment == "..";
-    QByteArray encoded;
-    for (const char c : segment) {
-        const uchar byte = uchar(c);
-        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte == '-'
-                                || byte == '_' || byte == '~' || (byte == '.' && !dots);
-        if (unreserved)
-            encoded += c;
-        else
-            encoded += QByteArray("%") + digits[byte >> 4] + digits[byte & 15];
-    }
-    return encoded;
+    if (segment == "." || segment == "..")
+        return segment == "." ? QByteArray("%2E") : QByteArray("%2E%2E");
+    return segment.toPercentEncoding();
 }
 
 } // namespace
