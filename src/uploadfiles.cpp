@@ -61,12 +61,11 @@ bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTi
     if (!readJournal(options, deadline, line, status))
         return false;
     // A dry run reads no stream: what it read would be lost to the run after it.
-    if (options.dryRun)
-        return beginJournal(options, line);
     // A buffer for each transfer: the chunk after one stored is read into its
     // buffer, and a spare would add a chunk to memory for no measurable speed.
-    inputStream.reset(new InputStream(options.chunkSize, options.parallel, !options.journalPath.isEmpty()));
-    const InputStream::Opening opening = inputStream->open(options.filePath);
+    if (!options.dryRun)
+        inputStream.reset(new InputStream(options.chunkSize, options.parallel, !options.journalPath.isEmpty()));
+    const InputStream::Opening opening = options.dryRun ? InputStream::look(options.filePath) : inputStream->open(options.filePath);
     if (opening == InputStream::Opening::Terminal) {
         *line = " >> Input file is a terminal: pipe the data in, or name a file ";
         return false;
