@@ -127,9 +127,13 @@ int CurlRequest::showHeaders(CURL *, curl_infotype type, char *data, size_t size
     const QByteArray &token = request->settings.upload.apiToken;
     QByteArray shown;
     for (const QByteArray &line : QByteArray(data, int(size)).split('\n')) {
-        const QByteArray text = line.trimmed();
+        QByteArray text = RequestHeaders::masked(line.trimmed(), token);
+        // A server's escape sequence or carriage return would redraw the terminal.
+        for (char &c : text)
+            if ((uchar(c) < 0x20 && c != '\t') || c == 0x7f)
+                c = '?';
         if (!text.isEmpty())
-            shown += (type == CURLINFO_HEADER_OUT ? "> " : "< ") + RequestHeaders::masked(text, token) + '\n';
+            shown += (type == CURLINFO_HEADER_OUT ? "> " : "< ") + text + '\n';
     }
     if (type == CURLINFO_HEADER_OUT) {
         shown.chop(1);
@@ -173,6 +177,16 @@ void CurlRequest::prepare(const QByteArray &address, qint64 size)
     // another scheme before: a proxy that answers 407 and closes loses no body.
     // A tunnel is asked for in whichever scheme the proxy offers.
     set(CURLOPT_PROXYAUTH, "CURLOPT_PROXYAUTH", secure ? CURLAUTH_ANY : proxyScheme);
+}
+
+void CurlRequest::endAttempt()
+{
+    // A reply cut off within its headers is shown as far as it came, and no later reply starts with it.
+    if (!replyLines.isEmpty()) {
+        replyLines.chop(1);
+        settings.headerLines(easy, replyLines);
+        replyLines.clear();
+    }
 }
 
 void CurlRequest::prepareAttempt()

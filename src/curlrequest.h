@@ -27,6 +27,8 @@ public:
     void prepare(const QByteArray &url, qint64 size);
     // Before each time the body goes out.
     void prepareAttempt();
+    // After each attempt, whatever ended it.
+    void endAttempt();
     // A proxy that refused Basic and offers Digest is answered in it from now
     // on; answers true when the request must go again for that.
     bool answerProxyScheme(int httpStatus);

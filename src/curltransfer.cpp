@@ -146,6 +146,7 @@ void CurlTransfer::endAttempt(CURLcode code)
     state = State::Idle;
     idleCheck.stop();
     exchange.stop();
+    request.endAttempt();
     CurlReply &reply = exchange.reply();
     outcome.elapsedMilliseconds = elapsed.elapsed();
     outcome.httpStatus = reply.httpStatus();

@@ -101,6 +101,21 @@ InputStream::Opening InputStream::open(const QByteArray &path)
     return Opening::Opened;
 }
 
+InputStream::Opening InputStream::look(const QByteArray &path)
+{
+    struct stat status = {};
+    if (::stat(path.constData(), &status) != 0)
+        return Opening::Unopenable;
+    if (!S_ISCHR(status.st_mode))
+        return Opening::Opened;
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return Opening::Unopenable;
+    const bool terminal = ::isatty(descriptor);
+    ::close(descriptor);
+    return terminal ? Opening::Terminal : Opening::Opened;
+}
+
 void InputStream::setCheckedOnly(const std::function<bool(qint64)> &isChecked)
 {
     checkedOnly = isChecked;

@@ -41,6 +41,9 @@ public:
     static QByteArray memoryProblem(qint64 chunkSize, int bufferCount);
     // "-" is standard input, read and left open.
     Opening open(const QByteArray &path);
+    // What open would answer, for a dry run: only a device is opened, so a
+    // FIFO's writer still waits.
+    static Opening look(const QByteArray &path);
     // Chunks only checked by their length and CRC: their bytes are not kept.
     void setCheckedOnly(const std::function<bool(qint64 index)> &isChecked);
     void start();

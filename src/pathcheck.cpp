@@ -180,3 +180,17 @@ PathCheck::Found PathCheck::open(const QByteArray &path, int flags, bool regular
     errno = error;
     return found;
 }
+
+bool PathCheck::canCreate(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    struct stat status = {};
+    if (::stat(folder.constData(), &status) != 0)
+        return false;
+    if (!S_ISDIR(status.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return ::access(folder.constData(), W_OK | X_OK) == 0;
+}

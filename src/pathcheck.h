@@ -28,6 +28,9 @@ public:
     // Linux's protected_regular, which may be off.
     static bool isForeignFile(int descriptor, const struct stat &file);
 
+    // The folder a path still to be created names takes a new file; errno says why not.
+    static bool canCreate(const QByteArray &path);
+
     enum class Found { File, Absent, NotRegular, ForeignLink, ForeignFile, Failed };
     // Opens what the path names with flags (no O_CREAT), looking at it
     // first: a FIFO or a device is never opened unless allowed, so that

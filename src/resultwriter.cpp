@@ -192,6 +192,11 @@ bool ResultWriter::startAppends()
     return descriptor >= 0;
 }
 
+bool ResultWriter::canStartAppends() const
+{
+    return !creating || PathCheck::canCreate(path);
+}
+
 QByteArray ResultWriter::refusalReason() const
 {
     return refusal == Refusal::NoReader      ? QByteArray("is a FIFO without a reader ")

@@ -38,6 +38,8 @@ public:
     bool openForAppends(const QByteArray &path, const QDeadlineTimer &deadline);
     // The run starts: the file opened is cut to nothing, or created.
     bool startAppends();
+    // A dry run's startAppends: whether it could, nothing cut or created.
+    bool canStartAppends() const;
     // The deadline passed while a FIFO waited for its reader, or while the
     // result was written to a reader that stopped reading.
     bool timedOut() const;

@@ -64,12 +64,11 @@ bool UploadFiles::openStream(const FileUploadOptions &options, const QDeadlineTi
     if (!readJournal(options, deadline, line, status))
         return false;
     // A dry run reads no stream: what it read would be lost to the run after it.
-    if (options.dryRun)
-        return true;
     // A buffer for each transfer: the chunk after one stored is read into its
     // buffer, and a spare would add a chunk to memory for no measurable speed.
-    inputStream.reset(new InputStream(options.chunkSize, options.parallel, !options.journalPath.isEmpty()));
-    const InputStream::Opening opening = inputStream->open(options.filePath);
+    if (!options.dryRun)
+        inputStream.reset(new InputStream(options.chunkSize, options.parallel, !options.journalPath.isEmpty()));
+    const InputStream::Opening opening = options.dryRun ? InputStream::look(options.filePath) : inputStream->open(options.filePath);
     if (opening == InputStream::Opening::Terminal) {
         *line = " >> Input file is a terminal: pipe the data in, or name a file ";
         return false;
@@ -406,10 +405,10 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
 // The journal is read before anything is written, and begun before --result
 // is cut or created: a run refused on the way leaves every file as it was,
 // and a journal this run created goes again when --result cannot be made.
-// A dry run begins neither.
+// A dry run only asks whether both could be.
 bool UploadFiles::openJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
 {
-    return readJournal(options, deadline, line, status) && (options.dryRun || beginJournal(options, line));
+    return readJournal(options, deadline, line, status) && beginJournal(options, line);
 }
 
 bool UploadFiles::readJournal(const FileUploadOptions &options, const QDeadlineTimer &deadline, QByteArray *line, ExitStatus *status)
@@ -441,11 +440,12 @@ bool UploadFiles::readJournal(const FileUploadOptions &options, const QDeadlineT
 bool UploadFiles::beginJournal(const FileUploadOptions &options, QByteArray *line)
 {
     QByteArray problem;
-    if (!uploadJournal.begin(&problem)) {
+    // A dry run ends with the refusal the run would start with, and makes nothing.
+    if (!(options.dryRun ? uploadJournal.canBegin(&problem) : uploadJournal.begin(&problem))) {
         *line = " >> Journal not usable: " + problem + ' ';
         return false;
     }
-    if (!options.resultPath.isEmpty() && !resultWriter.startAppends()) {
+    if (!options.resultPath.isEmpty() && !(options.dryRun ? resultWriter.canStartAppends() : resultWriter.startAppends())) {
         uploadJournal.discard();
         *line = " >> Cannot write --result: \"" + options.resultPath + "\" ";
         return false;

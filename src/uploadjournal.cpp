@@ -340,6 +340,15 @@ bool UploadJournal::begin(QByteArray *problem)
     return ready;
 }
 
+bool UploadJournal::canBegin(QByteArray *problem) const
+{
+    // An existing journal was opened for writing already.
+    if (path.isEmpty() || content != Content::Absent || PathCheck::canCreate(path))
+        return true;
+    *problem = "cannot write \"" + path + "\": " + QByteArray(strerror(errno));
+    return false;
+}
+
 void UploadJournal::discard()
 {
     if (content != Content::Created)

@@ -48,6 +48,8 @@ public:
     // cuts a torn last line off. Only a run that goes on calls it; a journal
     // it created and could not write is removed.
     bool begin(QByteArray *problem);
+    // A dry run's begin: whether begin could create the journal, nothing made.
+    bool canBegin(QByteArray *problem) const;
     // Removes the journal begin created, for a run refused after it.
     void discard();
     bool isStored(qint64 index) const;
