@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QPair>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 
@@ -26,7 +28,7 @@ bool keyOf(const QByteArray &path, FileKey *key)
 
 } // namespace
 
-QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &journalPath, const QByteArray &resultPath)
+QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &journalPath)
 {
     files.clear();
     files.reserve(size_t(paths.size()));
@@ -59,10 +61,16 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
     FileKey key;
     if (!journalPath.isEmpty() && keyOf(journalPath, &key) && seen.contains(key))
         return "Journal not usable: \"" + journalPath + "\" is one of the files";
-    const QByteArray result = resultPath == "-" ? QByteArray("/proc/self/fd/1") : resultPath;
-    if (!result.isEmpty() && keyOf(result, &key) && seen.contains(key))
-        return "Cannot write --result: \"" + resultPath + "\" is one of the files";
     return QByteArray();
+}
+
+bool FileList::isListed(const QList<QByteArray> &paths, const QByteArray &path)
+{
+    FileKey key;
+    FileKey listed;
+    if (path.isEmpty() || !keyOf(path, &key))
+        return false;
+    return std::any_of(paths.cbegin(), paths.cend(), [&](const QByteArray &each) { return keyOf(each, &listed) && listed == key; });
 }
 
 QByteArray FileList::sharedName() const

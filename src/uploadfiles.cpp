@@ -88,7 +88,7 @@ bool UploadFiles::openList(const FileUploadOptions &options, const QDeadlineTime
 {
     files.reset(new FileList);
     const QByteArray text = options.urlTemplate.text();
-    QByteArray refusal = files->check(options.filePaths, options.journalPath, options.resultPath);
+    QByteArray refusal = files->check(options.filePaths, options.journalPath);
     if (refusal.isEmpty() && text.contains("{name}") && !text.contains("{path}"))
         refusal = files->sharedName();
     if (!refusal.isEmpty()) {
@@ -393,6 +393,9 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
     const QByteArray result = standardOutput ? QByteArray("/proc/self/fd/1") : options.resultPath;
     if (!standardOutput && PathCheck::isForeignLink(result))
         return resultLine + "is a link of another user in a shared directory ";
+    // Found before it is opened: a run refused appends its summary to --result.
+    if (options.several && FileList::isListed(options.filePaths, result))
+        return resultLine + "is one of the files ";
     if (PathCheck::isSameFile(result, inputPath(options)))
         return resultLine + "is FILE itself ";
     if (PathCheck::isSameFile(result, options.journalPath))

@@ -996,6 +996,7 @@ void TestUploadFile::manyFiles_data()
     QTest::newRow("no --journal") << "" << "URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Several files need --journal PATH: one journal records them all \n");
     QTest::newRow("the journal one of the files") << "" << "--journal ./b.bin URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Journal not usable: \"./b.bin\" is one of the files \n");
     QTest::newRow("--result one of the files") << "" << "--journal j --result b.bin URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Cannot write --result: \"b.bin\" is one of the files \n");
+    QTest::newRow("--result one of the files, after a missing one") << "" << "--journal j --result ./b.bin URL{name}/{index} a.bin gone.bin b.bin" << 2 << QStringList() << QByteArray(" >> Cannot write --result: \"./b.bin\" is one of the files \n");
     QTest::newRow("a folder") << "" << "--journal j URL{name}/{index} a.bin sub" << 2 << QStringList() << QByteArray(" >> \"sub\" is a folder: list its files with --files-from, as find \"sub\" -type f > list makes \n");
     QTest::newRow("a folder as the one FILE") << "" << "URL{index} sub" << 2 << QStringList() << QByteArray(" >> \"sub\" is a folder: list its files with --files-from, as find \"sub\" -type f > list makes \n");
     QTest::newRow("standard input among the files") << "" << "--journal j URL{name}/{index} a.bin - < b.bin" << 2 << QStringList() << QByteArray(" >> \"-\" is standard input: a stream is sent in a run of its own \n");
@@ -1018,6 +1019,9 @@ void TestUploadFile::manyFiles()
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QVERIFY2(exitCode == 2 ? run.errorOutput == shown : run.errorOutput.contains(shown), run.errorOutput.constData());
     QCOMPARE(sentPaths(receiver), sent);
+    // No file sent is written to, not even by a refused run's summary.
+    QFile b(QStringLiteral("b.bin"));
+    QVERIFY(!b.open(QIODevice::ReadOnly) || b.readAll() == QByteArray(100, 'b'));
     // A refused run leaves no journal, beside a file or where --journal says.
     QCOMPARE(QDir(many).entryList({ QStringLiteral("*journal*"), QStringLiteral("j") }, QDir::Files).isEmpty(), exitCode == 2);
     QFile result(QStringLiteral("r"));
