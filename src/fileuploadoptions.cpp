@@ -8,7 +8,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QHash>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,16 +31,28 @@ bool usage(const QByteArray &line, ExitStatus *status)
     return refuse(" >> " + line + ' ', status);
 }
 
-// The bytes of each argument as given, by its decoded text (the last one
-// given wins): decoding and encoding again would not give back a name that
-// is not valid UTF-8. Looked up once each, however many files a shell's glob names.
-QHash<QString, QByteArray> argumentBytes(int argc, char *argv[])
+// The positional arguments' bytes as given, taken by place as the parser
+// takes them: decoded, two names whose bytes are not UTF-8 could become one.
+QList<QByteArray> positionalBytes(int argc, char *argv[], const QList<QCommandLineOption> &options)
 {
-    QHash<QString, QByteArray> bytes;
-    bytes.reserve(argc);
-    for (int i = 1; i < argc; ++i)
-        bytes.insert(QString::fromLocal8Bit(argv[i]), argv[i]);
-    return bytes;
+    QStringList valued;
+    for (const QCommandLineOption &option : options)
+        if (!option.valueName().isEmpty())
+            valued << option.names();
+    QList<QByteArray> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument = argv[i];
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument.startsWith('-') && argument != "-") {
+            if (argument.startsWith("--") && !argument.contains('=') && valued.contains(QString::fromLocal8Bit(argument.mid(2))))
+                ++i;
+        } else {
+            positional << argument;
+        }
+    }
+    return positional;
 }
 
 // One path a line, taken as it is; an empty line names no file.
@@ -111,8 +122,9 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, filesFromOption,
-                        proxyOption, resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption });
+    const QList<QCommandLineOption> options = { chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, filesFromOption,
+                                                proxyOption, resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption };
+    parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
                                  QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {name}, {path}; {count} and {total} for a file only."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."), QStringLiteral("FILE [FILE...]"));
@@ -144,9 +156,10 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     if (positional.size() < (listed ? 1 : 2))
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
-    const QHash<QString, QByteArray> bytes = argumentBytes(argc, argv);
+    const QList<QByteArray> bytes = positionalBytes(argc, argv, options);
+    const bool matched = bytes.size() == positional.size();
     for (int i = 1; i < positional.size(); ++i)
-        filePaths << bytes.value(positional.at(i), QFile::encodeName(positional.at(i)));
+        filePaths << (matched && QString::fromLocal8Bit(bytes.at(i)) == positional.at(i) ? bytes.at(i) : QFile::encodeName(positional.at(i)));
     if (listed && !readList(QFile::encodeName(parser.value(filesFromOption)), &filePaths))
         return usage("Cannot read --files-from: \"" + parser.value(filesFromOption).toUtf8() + '"', status);
     if (filePaths.isEmpty())

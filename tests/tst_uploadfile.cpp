@@ -936,11 +936,16 @@ struct ManyFiles
                   && writeTestFile(path + QStringLiteral("/sub/c d.bin"), QByteArray())
                   && writeTestFile(path + QStringLiteral("/c d.bin"), QByteArray("c"))
                   && ::close(::open(unnamed().constData(), O_CREAT | O_WRONLY, 0600)) == 0
+                  && ::close(::open(unnamed('\376').constData(), O_CREAT | O_WRONLY, 0600)) == 0
                   && writeTestFile(path + QStringLiteral("/n\nl.bin"), QByteArray("nl"))
                   && writeTestFile(path + QStringLiteral("/list"), QByteArray("a.bin\n\nsub/c d.bin\n")) && QDir::setCurrent(path);
     }
-    ~ManyFiles() { ::unlink(unnamed().constData()); }
-    QByteArray unnamed() const { return QFile::encodeName(path) + "/sub/\377x.bin"; }
+    ~ManyFiles()
+    {
+        ::unlink(unnamed().constData());
+        ::unlink(unnamed('\376').constData());
+    }
+    QByteArray unnamed(char first = '\377') const { return QFile::encodeName(path) + "/sub/" + first + "x.bin"; }
 
     QString path;
     bool written = false;
@@ -983,6 +988,7 @@ void TestUploadFile::manyFiles_data()
     const QStringList a = { QStringLiteral("/up/a.bin/0"), QStringLiteral("/up/a.bin/1"), QStringLiteral("/up/a.bin/2"), QStringLiteral("/up/a.bin/3") };
     QTest::newRow("three files with {name}") << "" << "--journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"sub/c d.bin\", chunk 0 [0, 0): HTTP 201, ");
     QTest::newRow("{path} with a folder and bytes to encode") << "" << "--journal j URL{path}?at={start} ./'sub/c d.bin' \"$(printf 'sub/\\377x.bin')\"" << 0 << QStringList{ QStringLiteral("/up/sub/%FFx.bin?at=0"), QStringLiteral("/up/sub/c%20d.bin?at=0") } << QByteArray(" >> Bye... ");
+    QTest::newRow("two names of bytes that are not UTF-8") << "" << "--journal j URL{path}/{index} \"$(printf 'sub/\\376x.bin')\" \"$(printf 'sub/\\377x.bin')\"" << 0 << QStringList{ QStringLiteral("/up/sub/%FEx.bin/0"), QStringLiteral("/up/sub/%FFx.bin/0") } << QByteArray(" >> Bye... ");
     QTest::newRow("a newline in a name: not on the console") << "" << "--journal j URL{name}/{index} b.bin \"$(printf 'n\\nl.bin')\"" << 0 << QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/n%0Al.bin/0") } << QByteArray(" >> File \"n?l.bin\", chunk 0 [0, 2): HTTP 201, ");
     QTest::newRow("--files-from after a FILE, an empty line skipped") << "" << "--journal j --files-from list URL{name}/{index} b.bin" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> Bye... ");
     QTest::newRow("a 404 on one file, the others whole") << "--fail-path /b.bin/ --fail-status 404" << "--parallel 1 --journal j --result r URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": status 1, 1 of 1 chunks not stored (100 Byte) \n >> Chunks: 5 stored, 1 failed, 0 from the journal, of 6 \n");
