@@ -41,8 +41,9 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
             return named + "is standard input: a stream is sent in a run of its own";
         Entry entry;
         entry.path = path;
+        // The console shows a carriage return as "?": a list saved with CR LF line ends would leave the user guessing.
         if (::stat(path.constData(), &entry.status) != 0)
-            return named + "cannot be sent: " + QByteArray(strerror(errno));
+            return named + "cannot be sent: " + QByteArray(strerror(errno)) + (path.endsWith('\r') ? "; its name ends in a carriage return (CR LF line ends?)" : "");
         if (S_ISDIR(entry.status.st_mode))
             return FileUploadOptions::folderLine(shown(path));
         if (!S_ISREG(entry.status.st_mode))
