@@ -113,6 +113,15 @@ bool UploadFiles::openList(const FileUploadOptions &options, const QDeadlineTime
             return false;
         }
     }
+    // A name may make an address unusable ({name} in the host): found before any file is sent.
+    for (const FileList::Entry &entry : files->entries()) {
+        const ChunkLayout layout(entry.status.st_size, options.chunkSize);
+        const QByteArray problem = UrlTemplate::addressProblem(options.urlTemplate.address(layout, 0, entry.path));
+        if (!problem.isEmpty()) {
+            *line = " >> Invalid URL_TEMPLATE: \"" + FileList::shown(entry.path) + "\": " + problem + ' ';
+            return false;
+        }
+    }
     if (!readJournal(options, deadline, line, status))
         return false;
     QByteArray problem;
