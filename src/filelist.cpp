@@ -110,6 +110,9 @@ QByteArray FileList::open(Entry *entry) const
     entry->input.reset();
     if (opening == InputFile::Opening::Unopenable)
         return named + "cannot be opened: " + QByteArray(strerror(errno)) + ' ';
+    // A file of /proc: stat says 0 bytes, a read finds more.
+    if (opening == InputFile::Opening::MisstatesSize)
+        return named + "cannot be read: its size is 0 but it holds bytes ";
     return named + "it changed after it was checked: not sent ";
 }
 
