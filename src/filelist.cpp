@@ -39,6 +39,9 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
         const QByteArray named = '"' + shown(path) + "\" ";
         if (path == "-")
             return named + "is standard input: a stream is sent in a run of its own";
+        // No name holds one: the system would find the file named by the bytes before it, and the rest would go unsent.
+        if (path.contains('\0'))
+            return named + "holds a NUL byte: --files-from takes one path a line, not the list of find -print0";
         Entry entry;
         entry.path = path;
         // The console shows a carriage return as "?": a list saved with CR LF line ends would leave the user guessing.
