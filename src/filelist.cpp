@@ -44,9 +44,12 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
             return named + "holds a NUL byte: --files-from takes one path a line, not the list of find -print0";
         Entry entry;
         entry.path = path;
-        // The console shows a carriage return as "?": a list saved with CR LF line ends would leave the user guessing.
+        // A carriage return shows as "?", a byte order mark not at all: a list saved by a Windows editor would leave the user guessing.
         if (::stat(path.constData(), &entry.status) != 0)
-            return named + "cannot be sent: " + QByteArray(strerror(errno)) + (path.endsWith('\r') ? "; its name ends in a carriage return (CR LF line ends?)" : "");
+            return named + "cannot be sent: " + QByteArray(strerror(errno))
+                   + (path.endsWith('\r')            ? "; its name ends in a carriage return (CR LF line ends?)"
+                      : path.startsWith("\xef\xbb\xbf") ? "; its name starts with a byte order mark"
+                                                      : "");
         if (S_ISDIR(entry.status.st_mode))
             return FileUploadOptions::folderLine(shown(path));
         if (!S_ISREG(entry.status.st_mode))
