@@ -31,6 +31,8 @@ LONGEST_WAIT = 300
 
 class Receiver(socketserver.ThreadingMixIn, socketserver.TCPServer):
     daemon_threads = True
+    # A run opens up to 16 connections at once: a backlog of 5 would drop SYNs, each retried a second later.
+    request_queue_size = 64
     allow_reuse_address = True
 
     def __init__(self, options):

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QPair>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 
@@ -26,7 +28,7 @@ bool keyOf(const QByteArray &path, FileKey *key)
 
 } // namespace
 
-QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &journalPath, const QByteArray &resultPath)
+QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &journalPath)
 {
     files.clear();
     files.reserve(size_t(paths.size()));
@@ -37,10 +39,17 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
         const QByteArray named = '"' + shown(path) + "\" ";
         if (path == "-")
             return named + "is standard input: a stream is sent in a run of its own";
+        // No name holds one: the system would find the file named by the bytes before it, and the rest would go unsent.
+        if (path.contains('\0'))
+            return named + "holds a NUL byte: --files-from takes one path a line, not the list of find -print0";
         Entry entry;
         entry.path = path;
+        // A carriage return shows as "?", a byte order mark not at all: a list saved by a Windows editor would leave the user guessing.
         if (::stat(path.constData(), &entry.status) != 0)
-            return named + "cannot be sent: " + QByteArray(strerror(errno));
+            return named + "cannot be sent: " + QByteArray(strerror(errno))
+                   + (path.endsWith('\r')            ? "; its name ends in a carriage return (CR LF line ends?)"
+                      : path.startsWith("\xef\xbb\xbf") ? "; its name starts with a byte order mark"
+                                                      : "");
         if (S_ISDIR(entry.status.st_mode))
             return FileUploadOptions::folderLine(shown(path));
         if (!S_ISREG(entry.status.st_mode))
@@ -59,10 +68,16 @@ QByteArray FileList::check(const QList<QByteArray> &paths, const QByteArray &jou
     FileKey key;
     if (!journalPath.isEmpty() && keyOf(journalPath, &key) && seen.contains(key))
         return "Journal not usable: \"" + journalPath + "\" is one of the files";
-    const QByteArray result = resultPath == "-" ? QByteArray("/proc/self/fd/1") : resultPath;
-    if (!result.isEmpty() && keyOf(result, &key) && seen.contains(key))
-        return "Cannot write --result: \"" + resultPath + "\" is one of the files";
     return QByteArray();
+}
+
+bool FileList::isListed(const QList<QByteArray> &paths, const QByteArray &path)
+{
+    FileKey key;
+    FileKey listed;
+    if (path.isEmpty() || !keyOf(path, &key))
+        return false;
+    return std::any_of(paths.cbegin(), paths.cend(), [&](const QByteArray &each) { return keyOf(each, &listed) && listed == key; });
 }
 
 QByteArray FileList::sharedName() const
@@ -101,6 +116,9 @@ QByteArray FileList::open(Entry *entry) const
     entry->input.reset();
     if (opening == InputFile::Opening::Unopenable)
         return named + "cannot be opened: " + QByteArray(strerror(errno)) + ' ';
+    // A file of /proc: stat says 0 bytes, a read finds more.
+    if (opening == InputFile::Opening::MisstatesSize)
+        return named + "cannot be read: its size is 0 but it holds bytes ";
     return named + "it changed after it was checked: not sent ";
 }
 

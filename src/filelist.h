@@ -40,9 +40,10 @@ public:
 
     // Answers the line (without " >> " and the closing space) that names the
     // first path that cannot be sent: missing, unreadable, not a regular
-    // file, named twice, or the journal or --result itself; empty when every
-    // one may be.
-    QByteArray check(const QList<QByteArray> &paths, const QByteArray &journalPath, const QByteArray &resultPath);
+    // file, named twice, or the journal itself; empty when every one may be.
+    QByteArray check(const QList<QByteArray> &paths, const QByteArray &journalPath);
+    // Whether path names an existing file that one of the paths names too.
+    static bool isListed(const QList<QByteArray> &paths, const QByteArray &path);
     // Two files whose last path segments are one would go to one address by {name}: the line that names them, or empty.
     QByteArray sharedName() const;
     std::vector<Entry> &entries();

@@ -7,6 +7,7 @@
 #include "requestheaders.h"
 #include "transferpool.h"
 #include "uploadresult.h"
+#include "utf8text.h"
 
 #include <cmath>
 
@@ -390,6 +391,8 @@ void FileUpload::endFiles()
             continue;
         QJsonObject summary;
         summary.insert(QStringLiteral("file"), QString::fromUtf8(entry.path));
+        if (!Utf8Text::isValid(entry.path))
+            summary.insert(QStringLiteral("file_base64"), QString::fromLatin1(entry.path.toBase64()));
         summary.insert(QStringLiteral("exit"), int(ending));
         summary.insert(QStringLiteral("stored"), double(entry.stored));
         summary.insert(QStringLiteral("failed"), double(entry.failed));

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,24 +33,48 @@ bool usage(const QByteArray &line, ExitStatus *status)
     return refuse(" >> " + line + ' ', status);
 }
 
-// The bytes of each argument as given, by its decoded text (the last one
-// given wins): decoding and encoding again would not give back a name that
-// is not valid UTF-8. Looked up once each, however many files a shell's glob names.
-QHash<QString, QByteArray> argumentBytes(int argc, char *argv[])
+// The arguments' bytes as given, taken by place as the parser takes them:
+// decoded, two names whose bytes are not UTF-8 could become one.
+struct ArgumentBytes
 {
-    QHash<QString, QByteArray> bytes;
-    bytes.reserve(argc);
-    for (int i = 1; i < argc; ++i)
-        bytes.insert(QString::fromLocal8Bit(argv[i]), argv[i]);
+    QList<QByteArray> positional;
+    // Each option's last value, by its name.
+    QHash<QString, QByteArray> values;
+};
+
+ArgumentBytes argumentBytes(int argc, char *argv[], const QList<QCommandLineOption> &options)
+{
+    QStringList valued;
+    for (const QCommandLineOption &option : options)
+        if (!option.valueName().isEmpty())
+            valued << option.names();
+    ArgumentBytes bytes;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument = argv[i];
+        const int equals = argument.indexOf('=');
+        const QString name = QString::fromLocal8Bit(argument.mid(2, equals < 0 ? -1 : equals - 2));
+        if (!optionsEnded && argument == "--")
+            optionsEnded = true;
+        else if (optionsEnded || !argument.startsWith('-') || argument == "-")
+            bytes.positional << argument;
+        else if (argument.startsWith("--") && valued.contains(name) && (equals >= 0 || i + 1 < argc))
+            bytes.values.insert(name, equals >= 0 ? argument.mid(equals + 1) : QByteArray(argv[++i]));
+    }
     return bytes;
 }
 
 // One path a line, taken as it is; an empty line names no file.
 bool readList(const QByteArray &path, QList<QByteArray> *paths)
 {
-    QFile list(QFile::decodeName(path));
-    if (!list.open(QIODevice::ReadOnly))
+    // Opened by its bytes: a name that is not UTF-8 would not survive decoding.
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    QFile list;
+    if (descriptor < 0 || !list.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0)
+            ::close(descriptor);
         return false;
+    }
     const QByteArray text = list.readAll();
     if (list.error() != QFileDevice::NoError)
         return false;
@@ -111,8 +136,9 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
                                              QStringLiteral("PATH"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions({ chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, filesFromOption,
-                        proxyOption, resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption });
+    const QList<QCommandLineOption> options = { chunkSizeOption, parallelOption, retriesOption, retryTimeOption, maxTimeOption, limitRateOption, journalOption, restartOption, filesFromOption,
+                                                proxyOption, resultOption, quietOption, dryRunOption, verboseOption, tokenFileOption };
+    parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("URL_TEMPLATE"),
                                  QStringLiteral("The address of each chunk: {index}, {start}, {end}, {size}, {name}, {path}; {count} and {total} for a file only."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to send; - for standard input."), QStringLiteral("FILE [FILE...]"));
@@ -144,10 +170,15 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     if (positional.size() < (listed ? 1 : 2))
         return usage("Usage: uploader-file [options] URL_TEMPLATE FILE (--help for more)", status);
     urlTemplate = UrlTemplate(positional.at(0).toUtf8());
-    const QHash<QString, QByteArray> bytes = argumentBytes(argc, argv);
+    const ArgumentBytes bytes = argumentBytes(argc, argv, options);
+    const bool matched = bytes.positional.size() == positional.size();
     for (int i = 1; i < positional.size(); ++i)
-        filePaths << bytes.value(positional.at(i), QFile::encodeName(positional.at(i)));
-    if (listed && !readList(QFile::encodeName(parser.value(filesFromOption)), &filePaths))
+        filePaths << (matched && QString::fromLocal8Bit(bytes.positional.at(i)) == positional.at(i) ? bytes.positional.at(i) : QFile::encodeName(positional.at(i)));
+    const auto pathOf = [&parser, &bytes](const QCommandLineOption &option) {
+        const QByteArray given = bytes.values.value(option.names().constFirst());
+        return QString::fromLocal8Bit(given) == parser.value(option) ? given : QFile::encodeName(parser.value(option));
+    };
+    if (listed && !readList(pathOf(filesFromOption), &filePaths))
         return usage("Cannot read --files-from: \"" + parser.value(filesFromOption).toUtf8() + '"', status);
     if (filePaths.isEmpty())
         return usage("--files-from lists no file", status);
@@ -171,14 +202,14 @@ bool FileUploadOptions::parse(int argc, char *argv[], ExitStatus *status)
     if (standardInput && !stream)
         filePath = "/proc/self/fd/0";
     // Without a file name (/dev/stdin names a descriptor) there is nowhere to put a journal beside it.
-    journalPath = parser.isSet(journalOption)                                        ? QFile::encodeName(parser.value(journalOption))
+    journalPath = parser.isSet(journalOption)                                        ? pathOf(journalOption)
                   : stream || standardInput || PathCheck::namesDescriptor(filePath) ? QByteArray()
                                                                                     : filePath + ".upload-journal";
     restart = parser.isSet(restartOption);
     quiet = parser.isSet(quietOption);
     dryRun = parser.isSet(dryRunOption);
     verbose = parser.isSet(verboseOption);
-    resultPath = QFile::encodeName(parser.value(resultOption));
+    resultPath = pathOf(resultOption);
 
     QByteArray environmentFailure;
     const bool environmentUsable = settings.readEnvironment(UploadSettings::Program::UploaderFile, &environmentFailure);

@@ -87,7 +87,7 @@ bool UploadFiles::openList(const FileUploadOptions &options, const QDeadlineTime
 {
     files.reset(new FileList);
     const QByteArray text = options.urlTemplate.text();
-    QByteArray refusal = files->check(options.filePaths, options.journalPath, options.resultPath);
+    QByteArray refusal = files->check(options.filePaths, options.journalPath);
     if (refusal.isEmpty() && text.contains("{name}") && !text.contains("{path}"))
         refusal = files->sharedName();
     if (!refusal.isEmpty()) {
@@ -109,6 +109,15 @@ bool UploadFiles::openList(const FileUploadOptions &options, const QDeadlineTime
         const QByteArray problem = options.urlTemplate.problem(ChunkLayout(entry->status.st_size, options.chunkSize), entry->path, true);
         if (!problem.isEmpty()) {
             *line = " >> Invalid URL_TEMPLATE: " + problem + ' ';
+            return false;
+        }
+    }
+    // A name may make an address unusable ({name} in the host): found before any file is sent.
+    for (const FileList::Entry &entry : files->entries()) {
+        const ChunkLayout layout(entry.status.st_size, options.chunkSize);
+        const QByteArray problem = UrlTemplate::addressProblem(options.urlTemplate.address(layout, 0, entry.path));
+        if (!problem.isEmpty()) {
+            *line = " >> Invalid URL_TEMPLATE: \"" + FileList::shown(entry.path) + "\": " + problem + ' ';
             return false;
         }
     }
@@ -392,6 +401,9 @@ QByteArray UploadFiles::resultProblem(const FileUploadOptions &options) const
     const QByteArray result = standardOutput ? QByteArray("/proc/self/fd/1") : options.resultPath;
     if (!standardOutput && PathCheck::isForeignLink(result))
         return resultLine + "is a link of another user in a shared directory ";
+    // Found before it is opened: a run refused appends its summary to --result.
+    if (options.several && FileList::isListed(options.filePaths, result))
+        return resultLine + "is one of the files ";
     if (PathCheck::isSameFile(result, inputPath(options)))
         return resultLine + "is FILE itself ";
     if (PathCheck::isSameFile(result, options.journalPath))

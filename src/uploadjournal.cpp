@@ -71,6 +71,15 @@ bool syncDirectory(const QByteArray &path)
     return synced;
 }
 
+// "./a" and "a" are one file, as {path} shows them: a list made by find resumes what a glob sent.
+QByteArray fileKey(const QByteArray &path)
+{
+    int from = 0;
+    while (path.mid(from, 2) == "./")
+        from += 2;
+    return path.mid(from);
+}
+
 } // namespace
 
 UploadJournal::~UploadJournal()
@@ -250,18 +259,19 @@ void UploadJournal::readChunk(const QByteArray &text)
     stored[size_t(index)] = true;
 }
 
-// A file's line comes before its chunks' lines; a path recorded twice counts once.
+// A file's line comes before its chunks' lines. Files are numbered by the
+// place of their lines; a path recorded twice is found by its first.
 void UploadJournal::readListed(const QByteArray &text)
 {
     const JournalLine line = JournalLine::fromText(text);
     QByteArray filePath;
     QJsonObject identity;
     if (line.listedFile(&filePath, &identity)) {
-        if (fileNumbers.contains(filePath)) {
+        const QByteArray key = fileKey(filePath);
+        if (fileNumbers.contains(key))
             ++ignored;
-            return;
-        }
-        fileNumbers.insert(filePath, qint64(files.size()));
+        else
+            fileNumbers.insert(key, qint64(files.size()));
         files.push_back(RecordedFile{ compactIdentity(identity), qint64(identity.value(QStringLiteral("size")).toDouble()), {} });
         return;
     }
@@ -281,7 +291,7 @@ void UploadJournal::readListed(const QByteArray &text)
 
 qint64 UploadJournal::recordedFile(const QByteArray &filePath) const
 {
-    return fileNumbers.value(filePath, -1);
+    return fileNumbers.value(fileKey(filePath), -1);
 }
 
 QByteArray UploadJournal::identityProblem(qint64 file, const QJsonObject &identity) const
@@ -292,7 +302,7 @@ QByteArray UploadJournal::identityProblem(qint64 file, const QJsonObject &identi
 qint64 UploadJournal::addFile(const QByteArray &filePath, const QJsonObject &identity)
 {
     addedFiles += JournalLine::fileLine(filePath, identity).toJson() + '\n';
-    fileNumbers.insert(filePath, qint64(files.size()));
+    fileNumbers.insert(fileKey(filePath), qint64(files.size()));
     files.push_back(RecordedFile{ compactIdentity(identity), qint64(identity.value(QStringLiteral("size")).toDouble()), {} });
     return qint64(files.size()) - 1;
 }

@@ -175,6 +175,11 @@ bool UploadResult::writeJson(const Sink &sink) const
         json.literal(",\"file\":");
         json.string(file);
     }
+    // A name that is not UTF-8 shows with replacement characters: its bytes tell two such files apart.
+    if (!file.isEmpty() && !Utf8Text::isValid(file)) {
+        json.literal(",\"file_base64\":");
+        json.base64(file);
+    }
     json.literal(",\"http_status\":");
     if (httpStatus > 0)
         json.number(qint64(httpStatus));

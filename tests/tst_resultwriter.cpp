@@ -189,27 +189,30 @@ void TestResultWriter::members_data()
     QTest::addColumn<QByteArray>("failure");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("expected");
+    // The chunk's file, of a run over several.
+    QTest::addColumn<QByteArray>("file");
 
     QTest::newRow("answered")
         << 201 << qint64(1000000) << qint64(2500) << QByteArray() << QByteArray("{\"a\":\"\xc3\xa9\"}")
         << QByteArray(R"({"attempts":1,"bytes":1000000,"error":0,"exit":0,"http_status":201,"megabits_per_second":3.2,"message":"",)"
                       R"("seconds":2.5,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":"{\"a\":\"é\"}","reply_base64":null})"
-                      "\n");
+                      "\n") << QByteArray();
     QTest::newRow("control characters escaped")
         << 201 << qint64(1) << qint64(0) << QByteArray(" >> Reply \"x\" ") << QByteArray("\x01\t\\", 3)
         << QByteArray(R"({"attempts":1,"bytes":1,"error":0,"exit":0,"http_status":201,"megabits_per_second":null,"message":"Reply \"x\"",)"
                       R"("seconds":0,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":"\u0001\u0009\\","reply_base64":null})"
-                      "\n");
+                      "\n") << QByteArray();
     QTest::newRow("binary reply, all base64 endings")
         << 500 << qint64(-5) << qint64(-1) << QByteArray() << QByteArray("\xff\0\"\xfe", 4)
         << QByteArray(R"({"attempts":1,"bytes":0,"error":0,"exit":0,"http_status":500,"megabits_per_second":null,"message":"",)"
                       R"("seconds":null,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":null,"reply_base64":"/wAi/g=="})"
-                      "\n");
+                      "\n") << QByteArray();
     QTest::newRow("no answer") << 0 << qint64(10) << qint64(1000) << QByteArray(" >> Reply Error #: 99 ") << QByteArray("lost")
                                << QByteArray(R"({"attempts":1,"bytes":10,"error":0,"exit":0,"http_status":null,"megabits_per_second":8e-05,)"
                                              R"("message":"Reply Error #: 99","seconds":1,"status_code":null,)"
                                              R"("headers":[["Content-Type","application/json"]],"reply":null,"reply_base64":null})"
-                                             "\n");
+                                             "\n") << QByteArray();
+    QTest::newRow("a file whose name is not UTF-8") << 201 << qint64(0) << qint64(0) << QByteArray() << QByteArray() << QByteArray(R"({"attempts":1,"bytes":0,"error":0,"exit":0,"file":"d/�x","file_base64":"ZC//eA==","http_status":201,"megabits_per_second":null,"message":"","seconds":0,"status_code":null,"headers":[["Content-Type","application/json"]],"reply":"","reply_base64":null})" "\n") << QByteArray("d/\xffx");
 }
 
 // Built a piece at a time; read back as JSON, it says what the run did.
@@ -221,7 +224,9 @@ void TestResultWriter::members()
     QFETCH(QByteArray, failure);
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, file);
     UploadResult result;
+    result.file = file;
     result.startAttempt();
     result.httpStatus = httpStatus;
     result.bytes = bytes;

@@ -939,11 +939,16 @@ struct ManyFiles
                   && writeTestFile(path + QStringLiteral("/sub/c d.bin"), QByteArray())
                   && writeTestFile(path + QStringLiteral("/c d.bin"), QByteArray("c"))
                   && ::close(::open(unnamed().constData(), O_CREAT | O_WRONLY, 0600)) == 0
+                  && ::close(::open(unnamed('\376').constData(), O_CREAT | O_WRONLY, 0600)) == 0
                   && writeTestFile(path + QStringLiteral("/n\nl.bin"), QByteArray("nl"))
                   && writeTestFile(path + QStringLiteral("/list"), QByteArray("a.bin\n\nsub/c d.bin\n")) && QDir::setCurrent(path);
     }
-    ~ManyFiles() { ::unlink(unnamed().constData()); }
-    QByteArray unnamed() const { return QFile::encodeName(path) + "/sub/\377x.bin"; }
+    ~ManyFiles()
+    {
+        ::unlink(unnamed().constData());
+        ::unlink(unnamed('\376').constData());
+    }
+    QByteArray unnamed(char first = '\377') const { return QFile::encodeName(path) + "/sub/" + first + "x.bin"; }
 
     QString path;
     bool written = false;
@@ -986,19 +991,27 @@ void TestUploadFile::manyFiles_data()
     const QStringList a = { QStringLiteral("/up/a.bin/0"), QStringLiteral("/up/a.bin/1"), QStringLiteral("/up/a.bin/2"), QStringLiteral("/up/a.bin/3") };
     QTest::newRow("three files with {name}") << "" << "--journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"sub/c d.bin\", chunk 0 [0, 0): HTTP 201, ");
     QTest::newRow("{path} with a folder and bytes to encode") << "" << "--journal j URL{path}?at={start} ./'sub/c d.bin' \"$(printf 'sub/\\377x.bin')\"" << 0 << QStringList{ QStringLiteral("/up/sub/%FFx.bin?at=0"), QStringLiteral("/up/sub/c%20d.bin?at=0") } << QByteArray(" >> Bye... ");
+    QTest::newRow("two names of bytes that are not UTF-8") << "" << "--journal j URL{path}/{index} \"$(printf 'sub/\\376x.bin')\" \"$(printf 'sub/\\377x.bin')\"" << 0 << QStringList{ QStringLiteral("/up/sub/%FEx.bin/0"), QStringLiteral("/up/sub/%FFx.bin/0") } << QByteArray(" >> Bye... ");
+    QTest::newRow("--files-from of bytes that are not UTF-8, empty") << "" << "--journal j --files-from \"$(printf 'sub/\\377x.bin')\" URL{name}/{index}" << 2 << QStringList() << QByteArray(" >> --files-from lists no file \n");
     QTest::newRow("a newline in a name: not on the console") << "" << "--journal j URL{name}/{index} b.bin \"$(printf 'n\\nl.bin')\"" << 0 << QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/n%0Al.bin/0") } << QByteArray(" >> File \"n?l.bin\", chunk 0 [0, 2): HTTP 201, ");
     QTest::newRow("--files-from after a FILE, an empty line skipped") << "" << "--journal j --files-from list URL{name}/{index} b.bin" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> Bye... ");
     QTest::newRow("a 404 on one file, the others whole") << "--fail-path /b.bin/ --fail-status 404" << "--parallel 1 --journal j --result r URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": status 1, 1 of 1 chunks not stored (100 Byte) \n >> Chunks: 5 stored, 1 failed, 0 from the journal, of 6 \n");
     QTest::newRow("a retried chunk names its file") << "--fail-path /b.bin/ --fail-times 1" << "--journal j URL{name}/{index} a.bin b.bin" << 0 << a + QStringList{ QStringLiteral("/up/b.bin/0"), QStringLiteral("/up/b.bin/0") } << QByteArray(" >> File \"b.bin\", chunk 0 [0, 100): HTTP 503 Failing, retrying in 1 seconds: attempt 2 of 6 ");
     QTest::newRow("a file changed after the check: the others go on") << "--touch b.bin --touch-at 1" << "--parallel 1 --journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": it changed after it was checked: not sent ");
     QTest::newRow("a file removed after the check: the others go on") << "--remove b.bin" << "--parallel 1 --journal j URL{name}/{index} a.bin b.bin 'sub/c d.bin'" << 1 << a + QStringList{ QStringLiteral("/up/c%20d.bin/0") } << QByteArray(" >> File \"b.bin\": cannot be opened: No such file or directory ");
+    QTest::newRow("a file of /proc that misstates its size: the others go on") << "" << "--journal j URL{name}/{index} b.bin /proc/version" << 1 << QStringList{ QStringLiteral("/up/b.bin/0") } << QByteArray(" >> File \"/proc/version\": cannot be read: its size is 0 but it holds bytes ");
     QTest::newRow("two files of one {name}") << "" << "--journal j URL{name}/{index} sub/c\\ d.bin a.bin ./'c d.bin' b.bin" << 2 << QStringList() << QByteArray(" >> \"./c d.bin\" and \"sub/c d.bin\" have one {name}: they would go to the same addresses; {path} tells them apart \n");
     QTest::newRow("a missing file") << "" << "--journal j URL{name}/{index} a.bin gone.bin" << 2 << QStringList() << QByteArray(" >> \"gone.bin\" cannot be sent: No such file or directory \n");
+    QTest::newRow("a list with CR LF line ends") << "" << "$(printf 'a.bin\\r\\n' > crlf) --journal j --files-from crlf URL{name}/{index}" << 2 << QStringList() << QByteArray(" >> \"a.bin?\" cannot be sent: No such file or directory; its name ends in a carriage return (CR LF line ends?) \n");
+    QTest::newRow("a list that starts with a byte order mark") << "" << "$(printf '\\357\\273\\277a.bin\\n' > bom) --journal j --files-from bom URL{name}/{index}" << 2 << QStringList() << QByteArray(" >> \"\xef\xbb\xbf" "a.bin\" cannot be sent: No such file or directory; its name starts with a byte order mark \n");
+    QTest::newRow("a list of find -print0") << "" << "$(printf 'a.bin\\0b.bin\\0' > nul) --journal j --files-from nul URL{name}/{index}" << 2 << QStringList() << QByteArray(" >> \"a.bin?b.bin?\" holds a NUL byte: --files-from takes one path a line, not the list of find -print0 \n");
     QTest::newRow("a file named twice") << "" << "--journal j URL{name}/{index} a.bin b.bin ./a.bin" << 2 << QStringList() << QByteArray(" >> \"./a.bin\" is named twice: it is \"a.bin\" too \n");
     QTest::newRow("no {name} or {path}") << "" << "--journal j URL{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Invalid URL_TEMPLATE: neither {name} nor {path}: every file would go to the same addresses \n");
+    QTest::newRow("{name} in the host: a name that makes no address") << "" << "--retries 0 --journal j http://{name}.localhost/{index} a.bin 'c d.bin'" << 2 << QStringList() << QByteArray(" >> Invalid URL_TEMPLATE: \"c d.bin\": not a usable address: http://c%20d.bin.localhost/0 \n");
     QTest::newRow("no --journal") << "" << "URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Several files need --journal PATH: one journal records them all \n");
     QTest::newRow("the journal one of the files") << "" << "--journal ./b.bin URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Journal not usable: \"./b.bin\" is one of the files \n");
     QTest::newRow("--result one of the files") << "" << "--journal j --result b.bin URL{name}/{index} a.bin b.bin" << 2 << QStringList() << QByteArray(" >> Cannot write --result: \"b.bin\" is one of the files \n");
+    QTest::newRow("--result one of the files, after a missing one") << "" << "--journal j --result ./b.bin URL{name}/{index} a.bin gone.bin b.bin" << 2 << QStringList() << QByteArray(" >> Cannot write --result: \"./b.bin\" is one of the files \n");
     QTest::newRow("a folder") << "" << "--journal j URL{name}/{index} a.bin sub" << 2 << QStringList() << QByteArray(" >> \"sub\" is a folder: list its files with --files-from, as find \"sub\" -type f > list makes \n");
     QTest::newRow("a folder as the one FILE") << "" << "URL{index} sub" << 2 << QStringList() << QByteArray(" >> \"sub\" is a folder: list its files with --files-from, as find \"sub\" -type f > list makes \n");
     QTest::newRow("standard input among the files") << "" << "--journal j URL{name}/{index} a.bin - < b.bin" << 2 << QStringList() << QByteArray(" >> \"-\" is standard input: a stream is sent in a run of its own \n");
@@ -1021,6 +1034,9 @@ void TestUploadFile::manyFiles()
     QVERIFY2(run.exitCode == exitCode, run.errorOutput.constData());
     QVERIFY2(exitCode == 2 ? run.errorOutput == shown : run.errorOutput.contains(shown), run.errorOutput.constData());
     QCOMPARE(sentPaths(receiver), sent);
+    // No file sent is written to, not even by a refused run's summary.
+    QFile b(QStringLiteral("b.bin"));
+    QVERIFY(!b.open(QIODevice::ReadOnly) || b.readAll() == QByteArray(100, 'b'));
     // A refused run leaves no journal, beside a file or where --journal says.
     QCOMPARE(QDir(many).entryList({ QStringLiteral("*journal*"), QStringLiteral("j") }, QDir::Files).isEmpty(), exitCode == 2);
     QFile result(QStringLiteral("r"));

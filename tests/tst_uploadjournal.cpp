@@ -218,6 +218,8 @@ void TestUploadJournal::severalFiles_data()
     QTest::newRow("a chunk without its file") << head + chunk("0", 0, 30) << opened << "" << 1;
     QTest::newRow("a chunk past its own file's end") << head + of(1, chunk("2", 60, 90)) << opened << "" << 1;
     QTest::newRow("a path recorded twice: the first counts") << head + fileLine("a", 40) + of(0, chunk("3", 90, 100)) << opened << "a:3" << 1;
+    QTest::newRow("a path recorded after a \".\" segment") << UploadJournal::headerLine(severalHeader()) + fileLine("./a", 100) + of(0, chunk("3", 90, 100)) << opened << "a:3" << 0;
+    QTest::newRow("a path recorded again after a \".\" segment: later files keep their numbers") << head + fileLine("./a", 100) + fileLine("\xff", 30) + of(3, chunk("0", 0, 30)) << opened << QStringLiteral("\u00ff:0") << 1;
     QTest::newRow("one file's journal") << UploadJournal::headerLine(header()) + chunk("0", 0, 30) << int(UploadJournal::Opening::Mismatch) << "" << 0;
 }
 
