@@ -11,6 +11,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <limits>
 
@@ -75,19 +76,20 @@ bool readList(const QByteArray &path, QList<QByteArray> *paths)
             ::close(descriptor);
         return false;
     }
-    const QByteArray text = list.readAll();
-    if (list.error() != QFileDevice::NoError)
-        return false;
-    int from = 0;
-    while (from < text.size()) {
-        int feed = text.indexOf('\n', from);
-        if (feed < 0)
-            feed = text.size();
-        if (feed > from)
-            *paths << text.mid(from, feed - from);
-        from = feed + 1;
+    // A line longer than any path, or one holding a NUL byte, is the last read: the check
+    // refuses it, and a list that never ends (/dev/zero) is not taken into memory.
+    for (;;) {
+        QByteArray line = list.readLine(PATH_MAX + 1);
+        if (line.isEmpty())
+            return list.error() == QFileDevice::NoError;
+        const bool whole = line.endsWith('\n');
+        if (whole)
+            line.chop(1);
+        if (!line.isEmpty())
+            *paths << line;
+        if ((!whole && line.size() >= PATH_MAX) || line.contains('\0'))
+            return true;
     }
-    return true;
 }
 
 } // namespace
