@@ -17,7 +17,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from streams import median_rows, start  # noqa: E402
+from streams import median_rows, start, table_header, table_rows  # noqa: E402
 from wholefile import Relay, receiver  # noqa: E402
 
 KiB = 1 << 10
@@ -88,12 +88,8 @@ def main():
         sink.wait()
         shutil.rmtree(folder)
 
-    header = ["| run | wall s (min-max) | CPU s (min-max) | peak RSS MiB | exit |", "|---|---|---|---|---|"]
-
-    def table(rows):
-        return ["| %s | %.3f (%.3f-%.3f) | %.3f (%.3f-%.3f) | %.1f | %s |"
-                % (name, wall, low, high, cpu, cpu_low, cpu_high, rss, ",".join(map(str, statuses)))
-                for name, wall, low, high, cpu, cpu_low, cpu_high, rss, statuses, _ in rows]
+    header = table_header(False)
+    table = lambda rows: table_rows(rows, False)  # noqa: E731
     load = os.getloadavg()
     lines += ["# Many files: 200 files of 256 KiB, `--parallel 4 --quiet`, http", "",
               "Load average at the end: %.2f %.2f %.2f on %d cores." % (load + (os.cpu_count(),)), "",

@@ -73,6 +73,18 @@ def median_rows(specs, runs):
     return [summary(spec[0], found) for spec, found in zip(specs, results)]
 
 
+def table_header(pipeline):
+    return ["| run | wall s (min-max) | CPU s (min-max) |" + (" pipeline CPU s |" if pipeline else "") + " peak RSS MiB | exit |",
+            "|---|---|---|" + ("---|" if pipeline else "") + "---|---|"]
+
+
+def table_rows(rows, pipeline):
+    """Markdown lines of median_rows' rows; pipeline adds the whole pipeline's CPU."""
+    return ["| %s | %.3f (%.3f-%.3f) | %.3f (%.3f-%.3f) |%s %.1f | %s |"
+            % (name, wall, low, high, cpu, cpu_low, cpu_high, " %.3f |" % total if pipeline else "", rss, ",".join(map(str, statuses)))
+            for name, wall, low, high, cpu, cpu_low, cpu_high, rss, statuses, total in rows]
+
+
 def start(results, prefix):
     """The command line (BUILD SINK [--runs N] [--relay-runs N] [--out FILE]), a scratch folder and the sink
     started in it; answers the options, the folder, the sink's process and its address."""
@@ -141,12 +153,8 @@ def main():
         sink.kill()
         sink.wait()
         shutil.rmtree(folder)
-    header = ["| run | wall s (min-max) | CPU s (min-max) | pipeline CPU s | peak RSS MiB | exit |", "|---|---|---|---|---|---|"]
-
-    def table(rows):
-        return ["| %s | %.3f (%.3f-%.3f) | %.3f (%.3f-%.3f) | %.3f | %.1f | %s |"
-                % (name, wall, low, high, cpu, cpu_low, cpu_high, total, rss, ",".join(map(str, statuses)))
-                for name, wall, low, high, cpu, cpu_low, cpu_high, rss, statuses, total in rows]
+    header = table_header(True)
+    table = lambda rows: table_rows(rows, True)  # noqa: E731
     load = os.getloadavg()
     lines = ["# Streams: loopback, http, to the sink, medians of %d runs" % options.runs, "",
              "`--chunk-size 8M --parallel 4 --quiet`, the rows of each table run in turn; CPU and peak RSS are the last",
